@@ -1,0 +1,11 @@
+#include "image/built_in_image.h"
+
+namespace zq {
+
+namespace detail {
+extern std::uint8_t builtInImageStorage[BuiltInImageLength + 1];
+}
+
+std::uint8_t* builtInImage() { return detail::builtInImageStorage; }
+
+}  // namespace zq

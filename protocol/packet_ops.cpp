@@ -1,0 +1,120 @@
+#include "protocol/packet_ops.h"
+
+#include <chrono>
+
+namespace zq {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+void pause(PortState& port, int ms) { port.platform.sleep(milliseconds(ms)); }
+
+}  // namespace
+
+bool isReply(const ReplyResult& reply, std::uint8_t id, std::uint8_t param1) {
+    return reply.success && reply.packet.id() == id && reply.packet.param1() == param1;
+}
+
+bool sendCommand(PortState& port, const CommandPacket& packet) {
+    const TransferCount sent = writeOnce(port, packet.bytes.data(), packet.bytes.size());
+    if (sent.success && sent.count == packet.bytes.size()) {
+        return true;
+    }
+    purgePort(port);
+    pause(port, 5);
+    return false;
+}
+
+ReplyResult receiveReply(PortState& port, int attempts) {
+    ReplyResult reply;
+    std::uint8_t* const buffer = reply.packet.bytes.data();
+    constexpr std::uint32_t Wanted = 6;
+    std::uint32_t received = 0;
+    const auto readMissing = [&]() {
+        const TransferCount got = readChunked(port, buffer + received, Wanted - received);
+        received += got.count;
+        return got.success;
+    };
+    bool readFailed = false;
+    if (attempts == 0) {
+        readFailed = !readMissing();
+    } else {
+        for (int attempt = 0; attempt < attempts && received < Wanted; ++attempt) {
+            pause(port, 1);
+            if (!readMissing()) {
+                readFailed = true;
+                break;
+            }
+        }
+    }
+    if (readFailed) {
+        purgePort(port);
+        pause(port, 5);
+        return reply;
+    }
+    reply.success = received == Wanted && isAcceptedReply(reply.packet.bytes);
+    return reply;
+}
+
+bool sendAck(PortState& port) {
+    const bool sent = sendCommand(port, ackPacket());
+    pause(port, 1);
+    return sent;
+}
+
+bool syncDevice(PortState& port) {
+    for (int attempt = 0; attempt < SyncTries; ++attempt) {
+        if (!sendCommand(port, syncPacket())) {
+            pause(port, 5);
+            return false;
+        }
+        if (!isReply(receiveReply(port, 1), IdAck, IdSync)) {
+            continue;
+        }
+        // The board follows its acknowledgement with a Sync of its own.
+        const ReplyResult boardSync = receiveReply(port, 1);
+        if (!boardSync.success || boardSync.packet.id() != IdSync) {
+            continue;
+        }
+        const bool acked = sendAck(port);
+        pause(port, 5);
+        return acked;
+    }
+    pause(port, 5);
+    return false;
+}
+
+bool sendQuery(PortState& port, std::uint8_t reg, std::uint8_t value) {
+    bool answered = false;
+    if (sendCommand(port, queryPacket(reg, value))) {
+        pause(port, 200);
+        answered = isReply(receiveReply(port, 0), IdAck, IdQuery);
+    }
+    pause(port, 1);
+    return answered;
+}
+
+StatusResult readStatus(PortState& port, std::uint8_t reg) {
+    StatusResult result;
+    purgePort(port);
+    if (!sendQuery(port, reg, 0)) {
+        return result;
+    }
+    if (!isReply(receiveReply(port, 0), IdData, 0x00)) {
+        return result;
+    }
+    std::uint8_t value[2] = {};
+    const TransferCount got = readChunked(port, value, 2);
+    if (!got.success || got.count != 2) {
+        return result;
+    }
+    if (!sendAck(port)) {
+        return result;
+    }
+    result.success = true;
+    result.value = static_cast<std::uint16_t>(value[0] | (value[1] << 8));
+    return result;
+}
+
+}  // namespace zq

@@ -1,0 +1,138 @@
+#include "serial/port_state.h"
+
+#include <chrono>
+#include <span>
+
+#include "text/messages.h"
+
+namespace zq {
+
+bool openPort(PortState& port, const std::string& name) {
+    port.handle.reset();
+    // The timer request is made on every attempt and ends only with the next closePort.
+    port.platform.beginTimerResolution();
+    port.lastOpenFailure = {};
+    port.handle = port.platform.openSerial(name, port.lastOpenFailure);
+    return port.handle != nullptr;
+}
+
+bool initPort(PortState& port) {
+    SerialDevice& device = *port.handle;
+    if (!device.getState(port.savedSettings)) {
+        return false;
+    }
+    if (!device.getTimeouts(port.savedTimeouts)) {
+        return false;
+    }
+    if (!device.setTimeouts(FixedTimeouts)) {
+        return false;
+    }
+    if (!device.setupQueues(QueueSize, QueueSize)) {
+        device.setTimeouts(port.savedTimeouts);
+        return false;
+    }
+    return true;
+}
+
+LineSettings lineSettingsFor(const LineSettings& saved, std::uint32_t baud) {
+    LineSettings settings = saved;
+    DcbFields& f = settings.fields;
+    f.baudRate = baud;
+    f.byteSize = 8;
+    f.parity = Parity::None;
+    f.stopBits = StopBits::One;
+    f.dtrControl = DtrControl::Enable;
+    f.rtsControl = RtsControl::Enable;
+    f.abortOnError = true;
+    f.dsrSensitivity = false;
+    f.outX = false;
+    f.inX = false;
+    f.nullStrip = false;
+    return settings;
+}
+
+bool setLine(PortState& port, std::uint32_t baud) {
+    return port.handle->setState(lineSettingsFor(port.savedSettings, baud));
+}
+
+void restorePortSettings(PortState& port) {
+    if (!port.handle) {
+        return;
+    }
+    port.handle->setTimeouts(port.savedTimeouts);
+    port.handle->setState(port.savedSettings);
+}
+
+void purgePort(PortState& port) {
+    if (!port.handle) {
+        return;
+    }
+    port.handle->flush();
+    port.handle->clearErrors();
+    port.handle->purge(PurgeAll);
+}
+
+bool closePort(PortState& port, OwnerWindow& window) {
+    port.platform.endTimerResolution();
+    if (!port.handle) {
+        return false;
+    }
+    if (!port.handle->close()) {
+        window.showUnownedMessage(BoxStyle::Error, messages::CannotClosePort);
+        return false;
+    }
+    port.handle.reset();
+    return true;
+}
+
+TransferCount writeOnce(PortState& port, const std::uint8_t* bytes, std::uint32_t length) {
+    std::size_t written = 0;
+    const bool ok = port.handle && port.handle->write(std::span(bytes, length), written);
+    return {ok, static_cast<std::uint32_t>(written)};
+}
+
+TransferCount writeChunked(PortState& port, const std::uint8_t* bytes, std::uint32_t length,
+                           ProgressTarget* progress) {
+    TransferCount result{true, 0};
+    std::uint32_t remaining = length;
+    for (;;) {
+        std::uint32_t chunk = ChunkSize;
+        if (remaining < ChunkSize) {
+            chunk = remaining;
+            port.platform.sleep(std::chrono::milliseconds(1));
+        }
+        const TransferCount call = writeOnce(port, bytes + result.count, chunk);
+        if (!call.success) {
+            result.success = false;
+            return result;
+        }
+        result.count += call.count;
+        if (progress != nullptr) {
+            progress->setPosition(result.count);
+        }
+        if (result.count == length || call.count != ChunkSize) {
+            return result;
+        }
+        remaining -= ChunkSize;
+    }
+}
+
+TransferCount readChunked(PortState& port, std::uint8_t* buffer, std::uint32_t length) {
+    TransferCount result{true, 0};
+    std::uint32_t remaining = length;
+    for (;;) {
+        const std::uint32_t chunk = remaining < ChunkSize ? remaining : ChunkSize;
+        std::size_t got = 0;
+        if (!port.handle || !port.handle->read(std::span(buffer + result.count, chunk), got)) {
+            result.success = false;
+            return result;
+        }
+        result.count += static_cast<std::uint32_t>(got);
+        if (result.count == length || got != ChunkSize) {
+            return result;
+        }
+        remaining -= ChunkSize;
+    }
+}
+
+}  // namespace zq

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/comm_settings.h"
+#include "serial/owner_window.h"
+#include "serial/platform.h"
+
+namespace zq {
+
+// The fixed settings this program applies to the port.
+inline constexpr CommTimeouts FixedTimeouts{
+    .readIntervalTimeout = 15,
+    .readTotalTimeoutMultiplier = 3,
+    .readTotalTimeoutConstant = 6,
+    .writeTotalTimeoutMultiplier = 1,
+    .writeTotalTimeoutConstant = 6,
+};
+inline constexpr std::uint32_t QueueSize = 1024;
+inline constexpr std::uint32_t ChunkSize = 512;
+
+// The one serial port of the program, with its settings as they were found when it was opened.
+struct PortState {
+    explicit PortState(Platform& platform) : platform(platform) {}
+
+    Platform& platform;
+    std::unique_ptr<SerialDevice> handle;  // set while the port is open
+    LineSettings savedSettings;
+    CommTimeouts savedTimeouts;
+    OpenFailure lastOpenFailure;  // why the last openPort failed
+};
+
+// Bytes moved by a chunked transfer, beside its success; callers always compare the count.
+struct TransferCount {
+    bool success = false;
+    std::uint32_t count = 0;
+};
+
+bool openPort(PortState& port, const std::string& name);
+bool initPort(PortState& port);
+bool setLine(PortState& port, std::uint32_t baud);
+void restorePortSettings(PortState& port);
+void purgePort(PortState& port);
+bool closePort(PortState& port, OwnerWindow& window);
+
+TransferCount writeChunked(PortState& port, const std::uint8_t* bytes, std::uint32_t length,
+                           ProgressTarget* progress);
+TransferCount readChunked(PortState& port, std::uint8_t* buffer, std::uint32_t length);
+
+// The line settings a phase applies: the saved ones with speed, framing and flow control set.
+LineSettings lineSettingsFor(const LineSettings& saved, std::uint32_t baud);
+
+// A single write or read call of the port, outside the chunk loops (packets, wake bytes).
+TransferCount writeOnce(PortState& port, const std::uint8_t* bytes, std::uint32_t length);
+
+}  // namespace zq
