@@ -1,0 +1,26 @@
+# Shared by scripts/run and scripts/test: installs the Debian packages the build needs when they
+# are missing, then configures and builds a preset.
+
+ZQ_PACKAGES=(g++ cmake make pkg-config libgtest-dev libgmock-dev)
+
+zq_install_missing() {
+    local missing=()
+    for pkg in "${ZQ_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
+
+zq_build() {
+    local preset=$1
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)"
+}
