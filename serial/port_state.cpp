@@ -13,6 +13,7 @@ bool openPort(PortState& port, const std::string& name) {
     port.platform.beginTimerResolution();
     port.lastOpenFailure = {};
     port.handle = port.platform.openSerial(name, port.lastOpenFailure);
+    port.name = port.handle ? name : std::string();
     return port.handle != nullptr;
 }
 

@@ -27,6 +27,7 @@ struct PortState {
 
     Platform& platform;
     std::unique_ptr<SerialDevice> handle;  // set while the port is open
+    std::string name;                      // the name the open port was opened by
     LineSettings savedSettings;
     CommTimeouts savedTimeouts;
     OpenFailure lastOpenFailure;  // why the last openPort failed

@@ -1,0 +1,51 @@
+#include <chrono>
+
+#include "protocol/packet_ops.h"
+#include "text/messages.h"
+#include "transfer/image_plan.h"
+#include "transfer/message_box.h"
+#include "transfer/phases.h"
+
+namespace zq {
+
+bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                      PortState& port) {
+    const ImagePlan plan = planImage(job, PhaseDownload);
+    if (!plan.failure.empty()) {
+        showError(window, plan.failure);
+        return false;
+    }
+    if (!preparePort(window, PhaseDownload, job, port)) {
+        closePort(port, window);
+        return false;
+    }
+    // The loader wakes on two FF bytes; a port that cannot send them is left as it is.
+    const TransferCount wake = writeOnce(port, WakeBytes.data(), WakeBytes.size());
+    if (!wake.success || wake.count != WakeBytes.size()) {
+        purgePort(port);
+        showError(window, messages::CannotUseComPort);
+        return false;
+    }
+    if (!sendCommand(port, loaderCommand(plan.length))) {
+        restorePortSettings(port);
+        closePort(port, window);
+        showError(window, messages::CannotUseComPort);
+        return false;
+    }
+    if (progressBar != nullptr) {
+        progressBar->setRange(plan.length);
+    }
+    const TransferCount sent = writeChunked(port, plan.start, plan.length, progressBar);
+    if (sent.success && sent.count == plan.length) {
+        purgePort(port);
+        // The loaded image needs a moment to start before its firmware can answer.
+        port.platform.sleep(std::chrono::milliseconds(100));
+        return true;
+    }
+    restorePortSettings(port);
+    closePort(port, window);
+    showError(window, messages::LoaderTransferFail.forMode(job.mode));
+    return false;
+}
+
+}  // namespace zq

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/owner_window.h"
+#include "serial/port_state.h"
+#include "transfer/transfer_job.h"
+
+namespace zq {
+
+// Fills the job as the window's Download and Update buttons do; the image is the built-in one
+// unless another is given.
+void fillJob(TransferJob& job, TransferMode mode, const std::string& portName);
+
+// Runs the operation the job's mode names: Download is the download phase followed at once by
+// the update phase; Update is the update phase alone.
+bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                  PortState& port);
+
+}  // namespace zq

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "serial/owner_window.h"
+#include "serial/port_state.h"
+#include "transfer/transfer_job.h"
+
+namespace zq {
+
+// Opens and configures the port for a phase and checks with the handshake that the board runs
+// the program the phase needs. Shows its own error box; never closes the port.
+bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
+                 PortState& port);
+
+// Puts the image into a board in download mode. On success the port stays open for the update
+// phase that follows at once.
+bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                      PortState& port);
+
+// Hands the image, with the BootHeader in front, to the board's firmware, has it programmed into
+// the EEPROM and reports the outcome.
+bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                    PortState& port);
+
+}  // namespace zq

@@ -1,0 +1,51 @@
+#include "protocol/packet_ops.h"
+#include "text/messages.h"
+#include "transfer/message_box.h"
+#include "transfer/phases.h"
+
+namespace zq {
+
+bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
+                 PortState& port) {
+    // A port held from an earlier operation serves only an operation on the same port: anything
+    // else would send the image to a board the user did not choose.
+    if (port.handle && port.name != job.portName) {
+        restorePortSettings(port);
+        if (!closePort(port, window)) {
+            return false;
+        }
+    }
+    if (!port.handle) {
+        if (!openPort(port, job.portName)) {
+            showError(window, messages::CannotOpenPort);
+            return false;
+        }
+        if (!initPort(port)) {
+            showError(window, messages::CannotConfigPort);
+            return false;
+        }
+    }
+    const std::uint32_t speed = phase == PhaseDownload ? job.downloadBaud : job.updateBaud;
+    if (!setLine(port, speed)) {
+        port.handle->setTimeouts(port.savedTimeouts);
+        showError(window, messages::CannotConfigPort);
+        return false;
+    }
+    purgePort(port);
+    // The loader in download mode never answers; the firmware in update mode does.
+    const bool answered = syncDevice(port);
+    if (answered && phase == PhaseDownload) {
+        restorePortSettings(port);
+        showError(window, messages::BoardInUpdateMode.forMode(job.mode));
+        return false;
+    }
+    if (!answered && phase == PhaseUpdate) {
+        restorePortSettings(port);
+        showError(window, messages::BoardNotAnswering.forMode(job.mode));
+        return false;
+    }
+    purgePort(port);
+    return true;
+}
+
+}  // namespace zq
