@@ -9,8 +9,7 @@
 
 namespace zq {
 
-// Fills the job as the window's Download and Update buttons do; the image is the built-in one
-// unless another is given.
+// Fills the job as the window's Download and Update buttons do, with the built-in image.
 void fillJob(TransferJob& job, TransferMode mode, const std::string& portName);
 
 // Runs the operation the job's mode names: Download is the download phase followed at once by

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <vector>
+
+#include "image/boot_header.h"
+#include "image/built_in_image.h"
+#include "support/sim_fixture.h"
+#include "transfer/operation.h"
+#include "transfer/phases.h"
+
+namespace zq::test {
+
+// One operation as the window runs it, on the simulated line.
+struct SimOperation : SimPort {
+    SimOperation(sim::BoardConfig board, TransferMode mode) : SimPort(std::move(board)) {
+        fillJob(job, mode, "COM1");
+    }
+
+    bool run() { return runOperation(window, job, &progress, port); }
+
+    // Whether the port is open, and whether what the program changed was put back.
+    bool open() const { return line.isOpen(); }
+    bool settingsRestored() const {
+        return line.settings().fields == sim::SimulatedLine::initialSettings().fields;
+    }
+    bool timeoutsRestored() const {
+        return line.timeouts() == sim::SimulatedLine::initialTimeouts();
+    }
+
+    std::vector<const sim::PortEvent*> writes() const { return line.eventsOf(Kind::Write); }
+
+    TransferJob job;
+    RecordingProgress progress;
+};
+
+// The built-in image as the loader receives it: padded to an even length.
+inline std::vector<std::uint8_t> paddedImage() {
+    std::vector<std::uint8_t> image(builtInImage(), builtInImage() + BuiltInImageLength);
+    image.push_back(0);
+    return image;
+}
+
+inline std::vector<std::uint8_t> packetBytes(const CommandPacket& packet) {
+    return {packet.bytes.begin(), packet.bytes.end()};
+}
+
+}  // namespace zq::test
