@@ -6,6 +6,8 @@ namespace detail {
 extern std::uint8_t builtInImageStorage[BuiltInImageLength + 1];
 }
 
-std::uint8_t* builtInImage() { return detail::builtInImageStorage; }
+std::uint8_t* builtInImage() {
+    return detail::builtInImageStorage;
+}
 
 }  // namespace zq

@@ -18,8 +18,12 @@ std::uint32_t packetLength(const CommandPacket& packet) {
     return packet.bytes[3] | (packet.bytes[4] << 8) | (packet.bytes[5] << 16);
 }
 
-CommandPacket syncPacket() { return makePacket(PacketLead, IdSync, 0, 0, 0, 0); }
-CommandPacket ackPacket() { return makePacket(PacketLead, IdAck, 0, 0, 0, 0); }
+CommandPacket syncPacket() {
+    return makePacket(PacketLead, IdSync, 0, 0, 0, 0);
+}
+CommandPacket ackPacket() {
+    return makePacket(PacketLead, IdAck, 0, 0, 0, 0);
+}
 
 CommandPacket transferFirmwarePacket(std::uint32_t length) {
     return makeLengthPacket(PacketLead, IdTransferFirmware, 0x03, length);

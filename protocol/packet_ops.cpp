@@ -8,7 +8,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-void pause(PortState& port, int ms) { port.platform.sleep(milliseconds(ms)); }
+void pause(PortState& port, int ms) {
+    port.platform.sleep(milliseconds(ms));
+}
 
 }  // namespace
 

@@ -13,14 +13,14 @@ enum class BoxStyle {
 // The window that owns the message boxes of an operation. Every box is modal; the port-close
 // failure box alone has no owner.
 class OwnerWindow {
-public:
+  public:
     virtual ~OwnerWindow() = default;
     virtual void showMessage(BoxStyle style, std::string_view text) = 0;
     virtual void showUnownedMessage(BoxStyle style, std::string_view text) = 0;
 };
 
 class ProgressTarget {
-public:
+  public:
     virtual ~ProgressTarget() = default;
     virtual void setRange(std::uint32_t maximum) = 0;
     virtual void setPosition(std::uint32_t position) = 0;

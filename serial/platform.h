@@ -13,7 +13,7 @@ namespace zq {
 // One open serial device. Reads and writes block and honour the timeouts last set, with the
 // Win32 meaning of COMMTIMEOUTS whatever the platform.
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
 
     virtual bool getState(LineSettings& out) = 0;
@@ -43,11 +43,10 @@ struct OpenFailure {
 
 // Everything the transfer logic needs from the operating system.
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
-    virtual std::unique_ptr<SerialDevice> openSerial(const std::string& name,
-                                                     OpenFailure& why) = 0;
+    virtual std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) = 0;
     virtual void sleep(std::chrono::milliseconds duration) = 0;
     virtual void beginTimerResolution() = 0;
     virtual void endTimerResolution() = 0;

@@ -10,8 +10,8 @@ ReadTimeoutRule ReadTimeoutRule::forRead(const CommTimeouts& t, std::size_t leng
             rule.returnAtOnce = true;
             return rule;
         }
-        if (t.readTotalTimeoutMultiplier == TimeoutMaxDword &&
-            t.readTotalTimeoutConstant != 0 && t.readTotalTimeoutConstant != TimeoutMaxDword) {
+        if (t.readTotalTimeoutMultiplier == TimeoutMaxDword && t.readTotalTimeoutConstant != 0 &&
+            t.readTotalTimeoutConstant != TimeoutMaxDword) {
             rule.returnOnFirstBytes = true;
             rule.total = milliseconds(t.readTotalTimeoutConstant);
             return rule;
@@ -27,8 +27,7 @@ ReadTimeoutRule ReadTimeoutRule::forRead(const CommTimeouts& t, std::size_t leng
     return rule;
 }
 
-std::optional<std::chrono::milliseconds> writeTimeLimit(const CommTimeouts& t,
-                                                        std::size_t length) {
+std::optional<std::chrono::milliseconds> writeTimeLimit(const CommTimeouts& t, std::size_t length) {
     if (t.writeTotalTimeoutMultiplier == 0 && t.writeTotalTimeoutConstant == 0) {
         return std::nullopt;
     }

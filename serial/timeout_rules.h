@@ -14,7 +14,7 @@ namespace zq {
 struct ReadTimeoutRule {
     std::optional<std::chrono::milliseconds> total;     // none: no total limit
     std::optional<std::chrono::milliseconds> interval;  // none: no limit between bytes
-    bool returnAtOnce = false;        // take what is buffered and return
+    bool returnAtOnce = false;                          // take what is buffered and return
     bool returnOnFirstBytes = false;  // wait up to `total` for anything, return what came
 
     static ReadTimeoutRule forRead(const CommTimeouts& timeouts, std::size_t length);

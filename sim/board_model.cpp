@@ -18,7 +18,9 @@ constexpr std::uint8_t StatusRegister = 0xF2;
 // A packet whose bytes straggle in longer than this is dropped half-way, as the firmware does.
 constexpr SimTime PacketStaleAfter = std::chrono::milliseconds(100);
 
-bool hasBit(std::uint16_t set, std::uint8_t id) { return id < 16 && ((set >> id) & 1U) != 0; }
+bool hasBit(std::uint16_t set, std::uint8_t id) {
+    return id < 16 && ((set >> id) & 1U) != 0;
+}
 
 std::uint32_t length24(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
@@ -87,8 +89,8 @@ void BoardModel::loaderByte(std::uint8_t byte, SimTime at) {
         loaderRecent_.erase(loaderRecent_.begin());
     }
     static constexpr std::uint8_t Wake[] = {0xFF, 0xFF, 0xFF, 0x0C, 0x05};
-    if (loaderRecent_.size() == 8 && std::equal(std::begin(Wake), std::end(Wake),
-                                                loaderRecent_.begin())) {
+    if (loaderRecent_.size() == 8 &&
+        std::equal(std::begin(Wake), std::end(Wake), loaderRecent_.begin())) {
         const std::uint32_t length = length24(&loaderRecent_[5]);
         loaderIgnored_ = received_.size() - 8;
         loaderExpecting_ = length;
@@ -107,6 +109,7 @@ void BoardModel::firmwareByte(std::uint8_t byte, SimTime at) {
         programmedPayload_.push_back(byte);
         if (programmedPayload_.size() == *payloadExpecting_) {
             payloadExpecting_.reset();
+            ++imagesProgrammed_;
             const bool answered = !hasBit(config_.unansweredIds, IdData);
             acknowledge(IdData, at);
             report(at, "Data: " + std::to_string(programmedPayload_.size()) + " bytes received, " +

@@ -25,9 +25,9 @@ struct BoardConfig {
     SimTime replyDelay{0};               // from the request's last byte to the reply's first
     SimTime splitGap{0};                 // a pause inside every reply packet, after its third byte
     int answerFromSync = 1;              // Sync packets before this one go unanswered
-    std::optional<std::uint64_t> dropAfterBytes{};  // the line goes dead after this many bytes
-    std::uint8_t dataReplyParam = 0x00;           // parameter 1 of the Data reply to a Query
-    int statusBytes = 2;                          // value bytes that follow the Data reply
+    std::optional<std::uint64_t> dropAfterBytes{};     // the line goes dead after this many bytes
+    std::uint8_t dataReplyParam = 0x00;                // parameter 1 of the Data reply to a Query
+    int statusBytes = 2;                               // value bytes that follow the Data reply
     SimTime bootTime = std::chrono::milliseconds(20);  // loaded image to firmware running
 };
 
@@ -40,7 +40,7 @@ struct TimedByte {
 // bytes with their arrival times and puts its replies, timed, on its output; it knows nothing of
 // how the bytes travel, so the simulated line and the simulator on a pseudo-terminal share it.
 class BoardModel {
-public:
+  public:
     explicit BoardModel(BoardConfig config);
 
     void receive(std::uint8_t byte, SimTime at);
@@ -59,11 +59,13 @@ public:
     const std::vector<std::uint8_t>& loadedImage() const { return loadedImage_; }
     const std::vector<std::uint8_t>& programmedPayload() const { return programmedPayload_; }
     int syncsSeen() const { return syncsSeen_; }
+    // Payloads the firmware took in full and programmed, over the whole run.
+    int imagesProgrammed() const { return imagesProgrammed_; }
 
     // Called with a one-line summary of each exchange the board took part in.
     std::function<void(SimTime at, const std::string& summary)> onExchange;
 
-private:
+  private:
     void loaderByte(std::uint8_t byte, SimTime at);
     void firmwareByte(std::uint8_t byte, SimTime at);
     void handlePacket(const std::uint8_t* packet, SimTime at);
@@ -92,6 +94,7 @@ private:
     std::optional<std::uint32_t> payloadExpecting_;
     std::uint32_t announcedLength_ = 0;
     int syncsSeen_ = 0;
+    int imagesProgrammed_ = 0;
 };
 
 std::string describeMode(BoardMode mode);

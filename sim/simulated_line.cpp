@@ -11,7 +11,7 @@ constexpr unsigned DefaultBaud = 14400;
 }
 
 class SimulatedLine::Device : public SerialDevice {
-public:
+  public:
     explicit Device(SimulatedLine& line) : line_(line) {}
     ~Device() override {
         if (!closed_) {
@@ -47,8 +47,7 @@ public:
     }
 
     bool setTimeouts(const CommTimeouts& timeouts) override {
-        const bool ok =
-            !(line_.faults.setTimeoutsFails && line_.faults.setTimeoutsFails(timeouts));
+        const bool ok = !(line_.faults.setTimeoutsFails && line_.faults.setTimeoutsFails(timeouts));
         line_.record(PortEvent::Kind::SetTimeouts, ok);
         if (ok) {
             line_.timeouts_ = timeouts;
@@ -94,7 +93,7 @@ public:
         return true;
     }
 
-private:
+  private:
     unsigned lineBaud() const {
         const unsigned baud = line_.settings_.fields.baudRate;
         return baud != 0 ? baud : DefaultBaud;
@@ -233,7 +232,9 @@ LineSettings SimulatedLine::initialSettings() {
     return s;
 }
 
-CommTimeouts SimulatedLine::initialTimeouts() { return {50, 10, 100, 20, 200}; }
+CommTimeouts SimulatedLine::initialTimeouts() {
+    return {50, 10, 100, 20, 200};
+}
 
 PortEvent& SimulatedLine::record(PortEvent::Kind kind, bool ok) {
     const SimTime now = clock.now();
@@ -241,8 +242,7 @@ PortEvent& SimulatedLine::record(PortEvent::Kind kind, bool ok) {
     return events.back();
 }
 
-std::unique_ptr<SerialDevice> SimulatedLine::openSerial(const std::string& name,
-                                                        OpenFailure& why) {
+std::unique_ptr<SerialDevice> SimulatedLine::openSerial(const std::string& name, OpenFailure& why) {
     why = {};
     if (name != deviceName) {
         why.kind = OpenFailure::Kind::NoSuchDevice;

@@ -31,12 +31,27 @@ struct PortFaults {
 // What the host did to the port, in order, for the tests to read.
 struct PortEvent {
     enum class Kind {
-        TimerBegin, TimerEnd, Open, OpenFailed, GetState, SetState, GetTimeouts, SetTimeouts,
-        SetupQueues, Flush, ClearErrors, Purge, Read, Write, Close, CloseFailed, Sleep
+        TimerBegin,
+        TimerEnd,
+        Open,
+        OpenFailed,
+        GetState,
+        SetState,
+        GetTimeouts,
+        SetTimeouts,
+        SetupQueues,
+        Flush,
+        ClearErrors,
+        Purge,
+        Read,
+        Write,
+        Close,
+        CloseFailed,
+        Sleep
     };
     Kind kind;
-    SimTime at;       // when the call began
-    SimTime endedAt;  // when it returned
+    SimTime at;                       // when the call began
+    SimTime endedAt;                  // when it returned
     std::vector<std::uint8_t> bytes;  // written, or read
     std::size_t asked = 0;            // bytes asked for by a read or write
     bool ok = true;
@@ -46,7 +61,7 @@ struct PortEvent {
 // system would present it (its settings, timeouts, exclusive open), the wire at 10 bits a byte,
 // and the Win32 timeout rules applied to every read and write.
 class SimulatedLine : public Platform {
-public:
+  public:
     explicit SimulatedLine(BoardConfig board = {});
     ~SimulatedLine() override;
 
@@ -76,7 +91,7 @@ public:
     std::vector<std::uint8_t> wireFromHost() const;
     std::vector<const PortEvent*> eventsOf(PortEvent::Kind kind) const;
 
-private:
+  private:
     class Device;
     friend class Device;
 

@@ -8,7 +8,9 @@ void VirtualClock::advanceTo(SimTime t) {
     }
 }
 
-SimTime byteTime(unsigned baud) { return byteDone(SimTime{0}, baud, 1); }
+SimTime byteTime(unsigned baud) {
+    return byteDone(SimTime{0}, baud, 1);
+}
 
 SimTime byteDone(SimTime start, unsigned baud, long long k) {
     if (baud == 0) {

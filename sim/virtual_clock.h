@@ -8,12 +8,12 @@ using SimTime = std::chrono::nanoseconds;  // since the start of the simulation
 
 // Time that moves only when the simulation says so: sleeps and timeouts cost nothing real.
 class VirtualClock {
-public:
+  public:
     SimTime now() const { return now_; }
     void advanceTo(SimTime t);
     void advanceBy(SimTime d) { advanceTo(now_ + d); }
 
-private:
+  private:
     SimTime now_{0};
 };
 

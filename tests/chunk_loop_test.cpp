@@ -150,8 +150,8 @@ TEST(PortLifecycle, CloseEndsTheTimerRequestEvenWithoutAPortAndReportsItsOwnFail
     failing.open();
     EXPECT_FALSE(closePort(failing.port, failing.window));
     EXPECT_EQ(failing.window.boxes,
-              (std::vector<ShownBox>{{BoxStyle::Error, false,
-                                      "Can Not Close Port!\nPlease Exit Application!"}}));
+              (std::vector<ShownBox>{
+                  {BoxStyle::Error, false, "Can Not Close Port!\nPlease Exit Application!"}}));
     EXPECT_TRUE(failing.port.handle != nullptr);  // the next operation reuses it
     EXPECT_TRUE(closePort(failing.port, failing.window));
     EXPECT_FALSE(failing.line.isOpen());

@@ -13,7 +13,8 @@ const sim::BoardConfig DownloadBoard{.mode = sim::BoardMode::Download};
 std::function<std::optional<long>(std::span<const std::uint8_t>)> failWritesStartingWith(
     std::vector<std::uint8_t> prefix, long result = -1) {
     return [prefix, result](std::span<const std::uint8_t> bytes) -> std::optional<long> {
-        if (bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin())) {
+        if (bytes.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), bytes.begin())) {
             return result;
         }
         return std::nullopt;
@@ -23,7 +24,8 @@ std::function<std::optional<long>(std::span<const std::uint8_t>)> failWritesStar
 TEST(DownloadPhase, BoardInUpdateModeGetsOnlyTheHandshake) {
     SimOperation op({}, ModeDownload);
     EXPECT_FALSE(op.run());
-    EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(messages::BoardInUpdateMode.download)}));
+    EXPECT_EQ(op.window.boxes,
+              (std::vector<ShownBox>{errorBox(messages::BoardInUpdateMode.download)}));
     std::vector<std::uint8_t> handshake = packetBytes(syncPacket());
     const auto ack = packetBytes(ackPacket());
     handshake.insert(handshake.end(), ack.begin(), ack.end());
@@ -141,9 +143,9 @@ TEST(DownloadPhase, FailingCloseShowsItsBoxFirstAndKeepsTheHandle) {
     };
     op.line.faults.closeFailures = 1;
     EXPECT_FALSE(op.run());
-    EXPECT_EQ(op.window.boxes,
-              (std::vector<ShownBox>{{BoxStyle::Error, false, std::string(messages::CannotClosePort)},
-                                     errorBox(messages::LoaderTransferFail.download)}));
+    EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{
+                                   {BoxStyle::Error, false, std::string(messages::CannotClosePort)},
+                                   errorBox(messages::LoaderTransferFail.download)}));
     EXPECT_TRUE(op.open());
     EXPECT_NE(op.port.handle, nullptr);
 

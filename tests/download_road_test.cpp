@@ -9,7 +9,9 @@
 namespace zq::test {
 namespace {
 
-double ms(sim::SimTime t) { return std::chrono::duration<double, std::milli>(t).count(); }
+double ms(sim::SimTime t) {
+    return std::chrono::duration<double, std::milli>(t).count();
+}
 
 void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes) {
     to.insert(to.end(), bytes.begin(), bytes.end());
@@ -43,10 +45,10 @@ TEST(DownloadRoad, WireTimingBoxAndPortAreExact) {
     const double syncTry = ms(sim::byteDone({}, 14400, 6)) + 1 + 24;
     EXPECT_NEAR(ms(w[59]->at), 59 * syncTry, 0.001);
     EXPECT_NEAR(ms(w[60]->at), 60 * syncTry + 5, 0.001);  // wake bytes
-    EXPECT_EQ(w[61]->at, w[60]->endedAt);                  // LoaderCommand: no pause
-    EXPECT_EQ(w[62]->at, w[61]->endedAt);                  // first chunk: no pause
+    EXPECT_EQ(w[61]->at, w[60]->endedAt);                 // LoaderCommand: no pause
+    EXPECT_EQ(w[62]->at, w[61]->endedAt);                 // first chunk: no pause
     EXPECT_EQ(w[62]->asked, 512u);
-    EXPECT_EQ(w[73]->asked, 64u);                          // 11 chunks of 512, then 64
+    EXPECT_EQ(w[73]->asked, 64u);  // 11 chunks of 512, then 64
     EXPECT_EQ(w[73]->at - w[72]->endedAt, milliseconds(1));
     EXPECT_EQ(w[74]->at - w[73]->endedAt, milliseconds(100));  // the image starts meanwhile
     // The update phase: handshake answered at once, then the announcements and the payload.

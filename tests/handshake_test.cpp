@@ -18,7 +18,9 @@ void inject(SimPort& sim, const std::vector<std::uint8_t>& bytes, sim::SimTime a
     }
 }
 
-double seconds(sim::SimTime t) { return std::chrono::duration<double>(t).count(); }
+double seconds(sim::SimTime t) {
+    return std::chrono::duration<double>(t).count();
+}
 
 TEST(Handshake, SilentBoardCostsAllSixtyTries) {
     SimPort sim({.silent = true});
@@ -85,9 +87,9 @@ TEST(Handshake, ReplySplitByAGapOverFifteenMillisecondsIsLost) {
 }
 
 TEST(Handshake, RejectedRepliesMoveOnToTheNextTry) {
-    for (const auto& reply : {bytesOf({0xAA, 0x00, 0x0D, 0, 0, 0}),
-                              bytesOf({0xAA, 0x10, 0x0D, 0, 0, 0}),
-                              bytesOf({0x55, 0x0E, 0x0D, 0, 0, 0})}) {
+    for (const auto& reply :
+         {bytesOf({0xAA, 0x00, 0x0D, 0, 0, 0}), bytesOf({0xAA, 0x10, 0x0D, 0, 0, 0}),
+          bytesOf({0x55, 0x0E, 0x0D, 0, 0, 0})}) {
         SimPort sim({.silent = true});
         sim.open();
         inject(sim, reply, sim.now());
@@ -110,7 +112,9 @@ TEST(Handshake, RejectedRepliesMoveOnToTheNextTry) {
 TEST(Handshake, WriteFailuresEndItAtOnce) {
     SimPort sim;
     sim.open();
-    sim.line.faults.writeFault = [](std::span<const std::uint8_t>) { return std::optional<long>(-1); };
+    sim.line.faults.writeFault = [](std::span<const std::uint8_t>) {
+        return std::optional<long>(-1);
+    };
     const std::size_t from = sim.line.events.size();
     const sim::SimTime start = sim.now();
     EXPECT_FALSE(syncDevice(sim.port));
@@ -162,7 +166,9 @@ TEST(StatusRead, WrongDataReplyOrMissingValueByteFailsWithoutAck) {
 TEST(StatusRead, UnwritableQueryFailsWithoutTheReplyWait) {
     SimPort sim;
     sim.open();
-    sim.line.faults.writeFault = [](std::span<const std::uint8_t>) { return std::optional<long>(-1); };
+    sim.line.faults.writeFault = [](std::span<const std::uint8_t>) {
+        return std::optional<long>(-1);
+    };
     const sim::SimTime start = sim.now();
     EXPECT_FALSE(readStatus(sim.port, StatusRegister).success);
     // sendCommand's 5 ms after its purge, and the 1 ms before sendQuery returns.

@@ -5,8 +5,8 @@
 
 #include "image/boot_header.h"
 #include "image/built_in_image.h"
-#include "transfer/image_plan.h"
 #include "text/messages.h"
+#include "transfer/image_plan.h"
 
 namespace zq {
 namespace {

@@ -7,7 +7,9 @@
 namespace zq {
 namespace {
 
-std::vector<std::uint8_t> wire(const CommandPacket& p) { return {p.bytes.begin(), p.bytes.end()}; }
+std::vector<std::uint8_t> wire(const CommandPacket& p) {
+    return {p.bytes.begin(), p.bytes.end()};
+}
 
 TEST(CommandPacket, ByteLayoutsWithLittleEndianLengths) {
     using V = std::vector<std::uint8_t>;

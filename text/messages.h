@@ -31,33 +31,41 @@ struct ByMode {
 
     constexpr std::string_view forMode(std::uint8_t mode) const {
         switch (mode) {
-            case 1: return download;
-            case 2: return update;
-            case 3: return advancedDownload;
-            default: return {};
+            case 1:
+                return download;
+            case 2:
+                return update;
+            case 3:
+                return advancedDownload;
+            default:
+                return {};
         }
     }
 };
 
 // The board answered the handshake, so it runs its firmware: wrong for the download phase.
 inline constexpr ByMode BoardInUpdateMode{
-    .download = "Error occurs before download operation!\nHardware system is in update "
-                "mode.\nPlease set it to download mode.\nThen try again!",
+    .download =
+        "Error occurs before download operation!\nHardware system is in update "
+        "mode.\nPlease set it to download mode.\nThen try again!",
     .update = {},
-    .advancedDownload = "Error occurs before advanced download operation!\nHardware system is "
-                        "in update mode.\nPlease set it to download mode.\nThen try again!",
+    .advancedDownload =
+        "Error occurs before advanced download operation!\nHardware system is "
+        "in update mode.\nPlease set it to download mode.\nThen try again!",
 };
 
 // The board did not answer the handshake: wrong for the update phase.
 inline constexpr ByMode BoardNotAnswering{
-    .download = "Error occurs during download operation!\n\nPlease check the followings:\n1.The "
-                "power is on.\n2.RS232 cable has been correctly connected.\n3.Firmware baudrate "
-                "has been correctly selected.\n4.Hardware system is in download mode.\n5.Selected "
-                "firmware is good.\n6.Hardware is good.\nThen try again!",
-    .update = "Error occurs during update operation!\n\nPlease check the followings:\n1.The power "
-              "is on.\n2.RS232 cable has been correctly connected.\n3.Current baudrate has been "
-              "correctly selected.\n4.Hardware system is in update mode.\n5.There is good "
-              "firmware in ZQ417.\n6.Hardware is good.\nThen try again!",
+    .download =
+        "Error occurs during download operation!\n\nPlease check the followings:\n1.The "
+        "power is on.\n2.RS232 cable has been correctly connected.\n3.Firmware baudrate "
+        "has been correctly selected.\n4.Hardware system is in download mode.\n5.Selected "
+        "firmware is good.\n6.Hardware is good.\nThen try again!",
+    .update =
+        "Error occurs during update operation!\n\nPlease check the followings:\n1.The power "
+        "is on.\n2.RS232 cable has been correctly connected.\n3.Current baudrate has been "
+        "correctly selected.\n4.Hardware system is in update mode.\n5.There is good "
+        "firmware in ZQ417.\n6.Hardware is good.\nThen try again!",
     .advancedDownload =
         "Error occurs during advanced download operation!\n\nPlease check the followings:\n1.The "
         "power is on.\n2.RS232 cable has been correctly connected.\n3.First firmware baudrate has "
@@ -77,8 +85,9 @@ inline constexpr ByMode LoaderTransferFail{
 inline constexpr ByMode PayloadSendFail{
     .download = "Error occurs during download operation!\nPlease reset ZQ417 board and try again!",
     .update = "Error occurs during update operation!\nPlease reset ZQ417 board and try again!",
-    .advancedDownload = "Error occurs during advanced download operation!\nPlease reset ZQ417 "
-                        "board and try again!",
+    .advancedDownload =
+        "Error occurs during advanced download operation!\nPlease reset ZQ417 "
+        "board and try again!",
 };
 
 // The board did not acknowledge the payload.
@@ -90,8 +99,9 @@ inline constexpr ByMode PayloadNotAcknowledged{
 };
 
 inline constexpr ByMode Success{
-    .download = "DownLoad success!\nYou can run application right now.\nAfter turn off power, you "
-                "must set hardware system to update mode!",
+    .download =
+        "DownLoad success!\nYou can run application right now.\nAfter turn off power, you "
+        "must set hardware system to update mode!",
     .update = "Update success!\nPlease reset hardware system to run new firmware!",
     .advancedDownload =
         "Advanced downLoad success!\nPlease turn off power and set hardware system to update "

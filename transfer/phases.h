@@ -8,8 +8,7 @@ namespace zq {
 
 // Opens and configures the port for a phase and checks with the handshake that the board runs
 // the program the phase needs. Shows its own error box; never closes the port.
-bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
-                 PortState& port);
+bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port);
 
 // Puts the image into a board in download mode. On success the port stays open for the update
 // phase that follows at once.

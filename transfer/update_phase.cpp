@@ -16,13 +16,13 @@ using std::chrono::milliseconds;
 // Reports the image's positions after the header that went in front of it, so that the bar
 // reaches the end of its range when the last byte has gone.
 class OffsetProgress : public ProgressTarget {
-public:
+  public:
     OffsetProgress(ProgressTarget* target, std::uint32_t offset)
         : target_(target), offset_(offset) {}
     void setRange(std::uint32_t maximum) override { target_->setRange(maximum); }
     void setPosition(std::uint32_t position) override { target_->setPosition(position + offset_); }
 
-private:
+  private:
     ProgressTarget* target_;
     std::uint32_t offset_;
 };

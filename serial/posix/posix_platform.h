@@ -14,7 +14,7 @@ namespace zq {
 std::string posixDevicePath(std::string_view name);
 
 class PosixPlatform final : public Platform {
-public:
+  public:
     std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override;
     void sleep(std::chrono::milliseconds duration) override;
     // Linux timers are already fine-grained; the calls are only counted so their pairing can be
@@ -26,7 +26,7 @@ public:
     int timerResolutionBegins() const { return timerResolutionBegins_; }
     int timerResolutionEnds() const { return timerResolutionEnds_; }
 
-private:
+  private:
     int timerResolutionBegins_ = 0;
     int timerResolutionEnds_ = 0;
 };
