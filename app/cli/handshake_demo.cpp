@@ -10,7 +10,7 @@
 namespace {
 
 class PrintingWindow : public zq::OwnerWindow {
-public:
+  public:
     void showMessage(zq::BoxStyle, std::string_view text) override {
         std::printf("[box] %.*s\n", static_cast<int>(text.size()), text.data());
     }
@@ -19,7 +19,9 @@ public:
     }
 };
 
-double ms(std::chrono::nanoseconds t) { return static_cast<double>(t.count()) / 1e6; }
+double ms(std::chrono::nanoseconds t) {
+    return static_cast<double>(t.count()) / 1e6;
+}
 
 void run(zq::sim::BoardMode mode) {
     zq::sim::SimulatedLine line({.mode = mode});
@@ -29,8 +31,7 @@ void run(zq::sim::BoardMode mode) {
     std::printf("Board in %s mode\n", zq::sim::describeMode(mode).c_str());
     zq::PortState port(line);
     PrintingWindow window;
-    if (!zq::openPort(port, "COM1") || !zq::initPort(port) ||
-        !zq::setLine(port, zq::LineSpeed)) {
+    if (!zq::openPort(port, "COM1") || !zq::initPort(port) || !zq::setLine(port, zq::LineSpeed)) {
         std::printf("  could not prepare the port\n");
         return;
     }

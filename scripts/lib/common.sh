@@ -1,7 +1,7 @@
 # Shared by scripts/run and scripts/test: installs the Debian packages the build needs when they
 # are missing, then configures and builds a preset.
 
-ZQ_PACKAGES=(g++ cmake make pkg-config libgtest-dev libgmock-dev)
+ZQ_PACKAGES=(g++ cmake make pkg-config libgtest-dev libgmock-dev libcli11-dev)
 
 zq_install_missing() {
     local missing=()

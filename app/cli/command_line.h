@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+
+#include "serial/platform.h"
+
+namespace zq::cli {
+
+enum ExitStatus : int {
+    ExitSuccess = 0,
+    ExitFailed = 1,  // the operation ran and did not succeed
+    ExitUsage = 2,   // the command line was wrong; nothing was sent
+};
+
+// What the command line runs against: the real system in main, a simulated one in tests.
+struct CliContext {
+    std::ostream& out;
+    std::ostream& err;
+    bool errIsTerminal = false;
+    Platform& platform;
+    std::filesystem::path devRoot = "/dev";
+    std::filesystem::path sysRoot = "/sys";
+};
+
+int runCli(int argc, const char* const* argv, CliContext& context);
+
+}  // namespace zq::cli

@@ -1,0 +1,265 @@
+#include "app/cli/tracing_platform.h"
+
+#include <cstdio>
+
+#include "app/cli/open_failure_text.h"
+
+namespace zq::cli {
+
+namespace {
+
+constexpr std::size_t ShownInFull = 8;
+// Sleeps shorter than this are the protocol's small pauses between packets; listing them would
+// drown the bytes. Longer ones explain a visible gap in the timestamps.
+constexpr std::chrono::milliseconds NotableSleep{100};
+
+std::string hex(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (const std::uint8_t b : bytes) {
+        char two[4];
+        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(b));
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += two;
+    }
+    return text;
+}
+
+char parityLetter(Parity parity) {
+    switch (parity) {
+        case Parity::None:
+            return 'N';
+        case Parity::Odd:
+            return 'O';
+        case Parity::Even:
+            return 'E';
+        case Parity::Mark:
+            return 'M';
+        case Parity::Space:
+            return 'S';
+    }
+    return '?';
+}
+
+std::string_view stopBitsText(StopBits stop) {
+    switch (stop) {
+        case StopBits::One:
+            return "1";
+        case StopBits::OnePointFive:
+            return "1.5";
+        case StopBits::Two:
+            return "2";
+    }
+    return "?";
+}
+
+// Flow control is spelled out: a port left with CTS flow control by another program stalls
+// every write when the cable does not carry CTS, and the trace is where that shows.
+std::string describeFlowControl(const DcbFields& f) {
+    std::string flows;
+    const auto add = [&](bool on, std::string_view name) {
+        if (on) {
+            flows += flows.empty() ? "" : " and ";
+            flows += name;
+        }
+    };
+    add(f.outxCtsFlow, "CTS");
+    add(f.outxDsrFlow, "DSR");
+    add(f.outX || f.inX, "XON/XOFF");
+    return flows.empty() ? "no flow control" : flows + " flow control";
+}
+
+std::string describeLine(const LineSettings& settings) {
+    const DcbFields& f = settings.fields;
+    return "line " + std::to_string(f.baudRate) + " baud " + std::to_string(f.byteSize) +
+           parityLetter(f.parity) + std::string(stopBitsText(f.stopBits)) + ", " +
+           describeFlowControl(f);
+}
+
+std::string describeTimeouts(const CommTimeouts& t) {
+    return "timeouts: read gap " + std::to_string(t.readIntervalTimeout) + " ms, read " +
+           std::to_string(t.readTotalTimeoutMultiplier) + " ms/byte + " +
+           std::to_string(t.readTotalTimeoutConstant) + " ms, write " +
+           std::to_string(t.writeTotalTimeoutMultiplier) + " ms/byte + " +
+           std::to_string(t.writeTotalTimeoutConstant) + " ms";
+}
+
+std::string suffixIfFailed(bool ok) {
+    return ok ? std::string() : " failed";
+}
+
+}  // namespace
+
+std::string traceBytes(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() <= ShownInFull) {
+        return hex(bytes);
+    }
+    return std::to_string(bytes.size()) + " bytes  " + hex(bytes.first(ShownInFull)) + " ...";
+}
+
+// Stamps reads when they return, since only then are their bytes known; writes and everything
+// else when the call begins, which is when the bytes start on their way.
+class TracingPlatform::Device : public SerialDevice {
+  public:
+    Device(TracingPlatform& trace, std::unique_ptr<SerialDevice> inner)
+        : trace_(trace), inner_(std::move(inner)) {}
+
+    bool getState(LineSettings& out) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->getState(out);
+        if (!ok) {
+            trace_.emit(at, "reading the line settings failed");
+        }
+        return ok;
+    }
+
+    bool setState(const LineSettings& settings) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->setState(settings);
+        trace_.emit(at, "set " + describeLine(settings) + suffixIfFailed(ok));
+        return ok;
+    }
+
+    bool getTimeouts(CommTimeouts& out) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->getTimeouts(out);
+        if (!ok) {
+            trace_.emit(at, "reading the timeouts failed");
+        }
+        return ok;
+    }
+
+    bool setTimeouts(const CommTimeouts& timeouts) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->setTimeouts(timeouts);
+        trace_.emit(at, "set " + describeTimeouts(timeouts) + suffixIfFailed(ok));
+        return ok;
+    }
+
+    bool setupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->setupQueues(inputBytes, outputBytes);
+        if (!ok) {
+            trace_.emit(at, "setting the queue sizes failed");
+        }
+        return ok;
+    }
+
+    // A purge is a flush, a clearing of errors and the purge proper; one line says it all
+    // unless a step fails.
+    bool flush() override {
+        const auto at = trace_.now();
+        const bool ok = inner_->flush();
+        if (!ok) {
+            trace_.emit(at, "flush failed");
+        }
+        return ok;
+    }
+
+    bool clearErrors() override {
+        const auto at = trace_.now();
+        const bool ok = inner_->clearErrors();
+        if (!ok) {
+            trace_.emit(at, "clearing errors failed");
+        }
+        return ok;
+    }
+
+    bool purge(std::uint32_t flags) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->purge(flags);
+        std::string text = "purge";
+        if (flags != PurgeAll) {
+            char mask[16];
+            std::snprintf(mask, sizeof mask, " 0x%02X", static_cast<unsigned>(flags));
+            text += mask;
+        }
+        trace_.emit(at, text + suffixIfFailed(ok));
+        return ok;
+    }
+
+    bool read(std::span<std::uint8_t> into, std::size_t& got) override {
+        const bool ok = inner_->read(into, got);
+        const auto at = trace_.now();
+        std::string text = "<- ";
+        if (got == 0) {
+            text += ok ? "nothing" : "read failed";
+            text += " (" + std::to_string(into.size()) + " asked)";
+        } else {
+            text += traceBytes(into.first(got));
+            if (got < into.size()) {
+                text +=
+                    "  (" + std::to_string(got) + " of " + std::to_string(into.size()) + " asked)";
+            }
+            if (!ok) {
+                text += "  read failed";
+            }
+        }
+        trace_.emit(at, text);
+        return ok;
+    }
+
+    bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        const auto at = trace_.now();
+        const bool ok = inner_->write(bytes, written);
+        std::string text = "-> " + traceBytes(bytes);
+        if (written < bytes.size()) {
+            text +=
+                "  (" + std::to_string(written) + " of " + std::to_string(bytes.size()) + " sent)";
+        }
+        if (!ok) {
+            text += "  write failed";
+        }
+        trace_.emit(at, text);
+        return ok;
+    }
+
+    bool close() override {
+        const auto at = trace_.now();
+        const bool ok = inner_->close();
+        trace_.emit(at, "close" + suffixIfFailed(ok));
+        return ok;
+    }
+
+  private:
+    TracingPlatform& trace_;
+    std::unique_ptr<SerialDevice> inner_;
+};
+
+TracingPlatform::TracingPlatform(Platform& inner, TraceSink sink)
+    : inner_(inner), sink_(std::move(sink)), start_(inner.now()) {}
+
+std::unique_ptr<SerialDevice> TracingPlatform::openSerial(const std::string& name,
+                                                          OpenFailure& why) {
+    const auto at = now();
+    std::unique_ptr<SerialDevice> device = inner_.openSerial(name, why);
+    if (!device) {
+        std::string text =
+            "open " + name + " failed: " + std::string(describeOpenFailure(why.kind));
+        if (!why.detail.empty()) {
+            text += " (" + why.detail + ")";
+        }
+        emit(at, text);
+        return nullptr;
+    }
+    emit(at, "open " + name);
+    return std::make_unique<Device>(*this, std::move(device));
+}
+
+void TracingPlatform::sleep(std::chrono::milliseconds duration) {
+    if (duration >= NotableSleep) {
+        emit(now(), "wait " + std::to_string(duration.count()) + " ms");
+    }
+    inner_.sleep(duration);
+}
+
+void TracingPlatform::emit(std::chrono::nanoseconds at, std::string_view text) {
+    const double ms = std::chrono::duration<double, std::milli>(at - start_).count();
+    char stamp[32];
+    // Wide enough that the columns stay aligned through a whole Download (about 16 s).
+    std::snprintf(stamp, sizeof stamp, "%9.3f ms  ", ms);
+    sink_(std::string(stamp) + std::string(text));
+}
+
+}  // namespace zq::cli

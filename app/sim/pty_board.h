@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/sim/sim_options.h"
+#include "sim/board_model.h"
+
+namespace zq::sim {
+
+// The board model on the master side of a pseudo-terminal, in real time: the host opens the slave
+// side as its serial port.
+class PtyBoard {
+  public:
+    explicit PtyBoard(SimOptions options);
+    ~PtyBoard();
+    PtyBoard(const PtyBoard&) = delete;
+    PtyBoard& operator=(const PtyBoard&) = delete;
+
+    // Creates the pseudo-terminal and the link; on failure `error` says why.
+    bool open(std::string& error);
+    const std::string& devicePath() const { return slavePath_; }
+
+    // Serves the host until a stop signal, a dropped line or the operation count ends the run;
+    // returns the exit status.
+    int run();
+
+  private:
+    SimTime elapsed() const;
+    void log(SimTime at, const std::string& text) const;
+    void takeDue(SimTime now);
+    void writePending();
+    void readHost();
+    void readSessionEvents();
+    void sessionEnded();
+    void dropLine();
+    bool placeLink(std::string& error);
+    void removeLink();
+    void closeAll();
+
+    SimOptions options_;
+    BoardModel board_;
+    std::chrono::steady_clock::time_point start_;
+    int master_ = -1;
+    int slave_ = -1;    // our own, so the line stays up between the host's sessions
+    int signals_ = -1;  // signalfd for the stop signals
+    int watch_ = -1;    // inotify on the slave device: the host's opens and closes
+    std::string slavePath_;
+    bool linked_ = false;
+    int hostOpens_ = 0;
+    bool finished_ = false;
+    SimTime masterPausedUntil_{0};
+    std::vector<std::uint8_t> pending_;  // due reply bytes the master has not taken yet
+};
+
+}  // namespace zq::sim

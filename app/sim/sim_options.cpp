@@ -1,0 +1,176 @@
+#include "app/sim/sim_options.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace zq::sim {
+
+namespace {
+
+// Packet ids and register values are written in hex in our documents and in decimal by habit, so
+// both are taken; a leading zero does not switch to octal as it would with strtol's base 0.
+CLI::Validator number(unsigned long long minimum, unsigned long long maximum) {
+    return CLI::Validator(
+        [minimum, maximum](std::string& text) -> std::string {
+            std::string_view digits = text;
+            int base = 10;
+            if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+                digits.remove_prefix(2);
+                base = 16;
+            }
+            unsigned long long value = 0;
+            const auto [end, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+            if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size()) {
+                return "'" + text + "' is neither a decimal number nor 0x followed by hex digits";
+            }
+            if (value < minimum || value > maximum) {
+                return "'" + text + "' is outside " + std::to_string(minimum) + ".." +
+                       std::to_string(maximum);
+            }
+            text = std::to_string(value);
+            return {};
+        },
+        "");
+}
+
+// The board model keeps per-id faults in a 16-bit set, which covers every id the protocol uses.
+std::uint16_t idSet(const std::vector<unsigned>& ids) {
+    std::uint16_t set = 0;
+    for (const unsigned id : ids) {
+        set = static_cast<std::uint16_t>(set | (1U << id));
+    }
+    return set;
+}
+
+}  // namespace
+
+std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions& options) {
+    CLI::App app{
+        "A virtual ZQ417 board on a pseudo-terminal, for trying the Firmware Updater without "
+        "hardware.\n"
+        "The first line on stdout names the device to give the updater, e.g.\n"
+        "  zq417-sim: board in download mode on /dev/pts/5\n"
+        "then one line per exchange with the host, stamped in ms since the start. The board "
+        "stays up across operations: a download leaves it running its firmware (update mode).",
+        "zq417-sim"};
+    app.footer(
+        "A dropped line (--drop-after) closes the pseudo-terminal: the host's reads then return "
+        "end of file at once, its writes and line-setting calls fail with EIO, and zq417-sim "
+        "exits with status 0. SIGINT, SIGTERM and SIGHUP end the program cleanly; the link is "
+        "removed in every case.");
+
+    std::string mode = "download";
+    unsigned baud = options.board.baud;
+    bool noPacing = false;
+    unsigned status = options.board.statusValue;
+    std::vector<unsigned> wrongAck;
+    std::vector<unsigned> unanswered;
+    unsigned replyDelayMs = 0;
+    unsigned splitGapMs = 0;
+    std::uint64_t dropAfter = 0;
+    unsigned dataReplyParam = options.board.dataReplyParam;
+    auto bootMs = static_cast<unsigned>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(options.board.bootTime).count());
+    int exitAfter = 0;
+
+    app.add_option("--mode", mode, "Program the board runs at the start: download or update")
+        ->check(CLI::IsMember({"download", "update"}).description(""))
+        ->type_name("MODE")
+        ->capture_default_str();
+    CLI::Option* baudOption =
+        app.add_option("--baud", baud, "Line speed that paces the board's replies")
+            ->transform(number(1, 4'000'000))
+            ->type_name("RATE")
+            ->capture_default_str();
+    app.add_flag("--no-pacing", noPacing, "Send replies without transmission delay (benchmarks)")
+        ->excludes(baudOption);
+    app.add_option("--link", options.linkPath,
+                   "Also make PATH a symbolic link to the device while running; a link already "
+                   "there is replaced")
+        ->type_name("PATH");
+    app.add_option("--status", status,
+                   "Value the status register reports after programming, up to 0xFFFF "
+                   "(bit 0x0080 set: programming failed)")
+        ->transform(number(0, 0xFFFF))
+        ->type_name("VALUE")
+        ->capture_default_str();
+    app.add_flag("--silent", options.board.silent, "The board never sends anything");
+    app.add_option("--wrong-ack", wrongAck,
+                   "Packet id 0..15 whose Ack carries a wrong parameter 1, e.g. 0x0A; repeatable")
+        ->transform(number(0, 15))
+        ->type_name("ID")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--unanswered", unanswered, "Packet id 0..15 that gets no answer; repeatable")
+        ->transform(number(0, 15))
+        ->type_name("ID")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option("--reply-delay", replyDelayMs,
+                   "Pause from a request's last byte to the reply's first")
+        ->transform(number(0, UINT_MAX))
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_option("--split-gap", splitGapMs, "Pause after the third byte of every reply packet")
+        ->transform(number(0, UINT_MAX))
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_option("--answer-from-sync", options.board.answerFromSync,
+                   "First Sync packet that is answered; earlier ones are ignored")
+        ->transform(number(1, INT_MAX))
+        ->type_name("N")
+        ->capture_default_str();
+    app.add_option("--drop-after", dropAfter,
+                   "Drop the line once this many bytes came from the host (see below)")
+        ->transform(number(1, UINT64_MAX))
+        ->type_name("BYTES");
+    app.add_option("--data-reply-param", dataReplyParam,
+                   "Parameter 1 of the Data packet that answers a Query, up to 0xFF")
+        ->transform(number(0, 0xFF))
+        ->type_name("VALUE")
+        ->capture_default_str();
+    app.add_option("--status-bytes", options.board.statusBytes,
+                   "Value bytes (0..2) sent after the Data packet that answers a Query")
+        ->transform(number(0, 2))
+        ->type_name("N")
+        ->capture_default_str();
+    app.add_option("--boot-ms", bootMs, "Time from a loaded image to its firmware answering")
+        ->transform(number(0, UINT_MAX))
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_flag("--quiet", options.quiet, "Do not print the exchanges");
+    app.add_option("--exit-after-operations", exitAfter,
+                   "Exit when the host closes the device after N images were programmed")
+        ->transform(number(1, INT_MAX))
+        ->type_name("N");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+
+    using std::chrono::milliseconds;
+    options.board.mode = mode == "update" ? BoardMode::Update : BoardMode::Download;
+    options.board.baud = noPacing ? 0 : baud;
+    options.board.statusValue = static_cast<std::uint16_t>(status);
+    options.board.wrongAckFor = idSet(wrongAck);
+    options.board.unansweredIds = idSet(unanswered);
+    options.board.replyDelay = milliseconds(replyDelayMs);
+    options.board.splitGap = milliseconds(splitGapMs);
+    if (app.count("--drop-after") > 0) {
+        options.board.dropAfterBytes = dropAfter;
+    }
+    options.board.dataReplyParam = static_cast<std::uint8_t>(dataReplyParam);
+    options.board.bootTime = milliseconds(bootMs);
+    if (app.count("--exit-after-operations") > 0) {
+        options.exitAfterOperations = exitAfter;
+    }
+    return std::nullopt;
+}
+
+}  // namespace zq::sim
