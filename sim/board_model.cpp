@@ -110,7 +110,7 @@ void BoardModel::firmwareByte(std::uint8_t byte, SimTime at) {
         if (programmedPayload_.size() == *payloadExpecting_) {
             payloadExpecting_.reset();
             ++imagesProgrammed_;
-            const bool answered = !hasBit(config_.unansweredIds, IdData);
+            const bool answered = !config_.silent && !hasBit(config_.unansweredIds, IdData);
             acknowledge(IdData, at);
             report(at, "Data: " + std::to_string(programmedPayload_.size()) + " bytes received, " +
                            (answered ? "acknowledged" : "not acknowledged") +
@@ -140,7 +140,8 @@ void BoardModel::handlePacket(const std::uint8_t* p, SimTime at) {
         case IdSync: {
             ++syncsSeen_;
             const std::string name = "Sync #" + std::to_string(syncsSeen_);
-            if (syncsSeen_ < config_.answerFromSync || hasBit(config_.unansweredIds, IdSync)) {
+            if (config_.silent || syncsSeen_ < config_.answerFromSync ||
+                hasBit(config_.unansweredIds, IdSync)) {
                 report(at, name + ": not answered");
                 return;
             }
@@ -171,7 +172,7 @@ void BoardModel::handlePacket(const std::uint8_t* p, SimTime at) {
         case IdQuery: {
             const std::uint8_t reg = p[2];
             const std::uint16_t value = reg == StatusRegister ? config_.statusValue : 0;
-            if (hasBit(config_.unansweredIds, IdQuery)) {
+            if (config_.silent || hasBit(config_.unansweredIds, IdQuery)) {
                 report(at, "Query " + hex(reg, 2) + ": not answered");
                 return;
             }

@@ -3,10 +3,8 @@
 // time elsewhere.
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,8 +19,7 @@
 #include <vector>
 
 #include "app/sim/sim_options.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
@@ -31,6 +27,7 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 using zq::sim::SimOptions;
+using zq::test::SimProcess;
 
 const Bytes Sync{0xAA, 0x0D, 0, 0, 0, 0};
 const Bytes SyncAnswer{0xAA, 0x0E, 0x0D, 0, 0, 0, 0xAA, 0x0D, 0, 0, 0, 0};
@@ -79,73 +76,6 @@ TEST(SimOptions, RejectsWhatTheBoardCannotHold) {
         EXPECT_NE(*status, 0) << args[0];
     }
 }
-
-// zq417-sim as a child process, its stdout on a pipe; killed if a test leaves it running.
-class SimProcess {
-  public:
-    explicit SimProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), ZQ417_SIM_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (::posix_spawn(&pid_, ZQ417_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        out_ = out[0];
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-    }
-
-    // The device the first line names; empty when no such line came in time.
-    std::string devicePath() {
-        std::string line;
-        char c = 0;
-        pollfd p{out_, POLLIN, 0};
-        while (::poll(&p, 1, 5000) == 1 && ::read(out_, &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        const std::size_t on = line.rfind(" on /");
-        return c != '\n' || on == std::string::npos ? std::string() : line.substr(on + 4);
-    }
-
-    // The exit status, or nothing when the program did not end normally in time.
-    std::optional<int> waitForExit() {
-        for (const auto deadline = Clock::now() + Patience; Clock::now() < deadline;) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return std::nullopt;
-    }
-
-    std::optional<int> stop() {
-        ::kill(pid_, SIGTERM);
-        return waitForExit();
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 // The host side, set up raw as a serial program does.
 struct Host {

@@ -8,9 +8,17 @@
 #include <string>
 #include <string_view>
 
-#include "app/cli/port_listing.h"
+#include "app/cli/console_window.h"
+#include "app/cli/status_line.h"
+#include "app/cli/system_support.h"
 #include "app/cli/transfer_command.h"
 #include "app/version.h"
+#include "image/built_in_image.h"
+#include "image/file_text.h"
+#include "image/hex_convert.h"
+#include "image/hex_image.h"
+#include "image/image_store.h"
+#include "image/save_image.h"
 
 namespace zq::cli {
 
@@ -32,7 +40,7 @@ std::optional<std::string> normalizePortName(std::string_view name) {
         upper(name[2]) == 'M' && name[3] >= '1' && name[3] <= '4') {
         return std::string("COM") + name[3];
     }
-    if (name.find('/') != std::string_view::npos) {
+    if (isDevicePath(name)) {
         return std::string(name);
     }
     return std::nullopt;
@@ -49,28 +57,90 @@ std::string checkPort(std::string& name) {
     if (upperName.rfind("COM", 0) == 0) {
         return "only COM1 to COM4 exist; name any other port by its device path";
     }
-    if (name.rfind("tty", 0) == 0) {
-        return "not a port name; did you mean /dev/" + name + "?";
-    }
-    return "not a port name; use COM1..COM4 or a device path such as /dev/ttyUSB0";
+    return portNameAdvice(name);
+}
+
+void addImageOption(CLI::App& command, std::filesystem::path& imageFile) {
+    command
+        .add_option("--image", imageFile,
+                    "Use this image instead of the built-in one: a binary image, or Intel HEX "
+                    "when the name ends in .hex")
+        ->type_name("FILE");
 }
 
 void addTransferOptions(CLI::App& command, TransferRequest& request) {
-    command
-        .add_option("-p,--port", request.portName,
-                    "COM1..COM4 (COMn is /dev/ttyS<n-1>) or a device path")
+    command.add_option("-p,--port", request.portName, portOptionHelp())
         ->type_name("PORT")
         ->capture_default_str()
         ->transform(CLI::Validator(checkPort, ""));
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
+    addImageOption(command, request.imageFile);
+}
+
+struct HexToBinRequest {
+    std::filesystem::path input;
+    std::filesystem::path output;
+};
+
+struct SaveBinRequest {
+    std::filesystem::path output;
+    bool withHeader = false;
+    std::filesystem::path imageFile;
+};
+
+// A failed conversion leaves no output file, so the line says why and nothing else is needed.
+int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
+    const std::optional<std::string> text = readFileText(request.input);
+    if (!text) {
+        err << request.input.string() << ": cannot be read\n";
+        return ExitFailed;
+    }
+    if (convertHexToBin(*text, request.output)) {
+        return ExitSuccess;
+    }
+    const HexImage image = decodeHex(*text);
+    if (image.ok()) {
+        err << request.output.string() << ": cannot be written\n";
+    } else {
+        err << request.input.string() << ": not an Intel HEX image this tool takes: record "
+            << image.faultRecord << ": " << describeHexFault(image.fault) << '\n';
+    }
+    return ExitFailed;
+}
+
+int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
+    // Declared before the job, which points into it.
+    ImageStore store;
+    TransferJob job;
+    job.image = builtInImage();
+    job.imageLength = BuiltInImageLength;
+    if (!request.imageFile.empty()) {
+        StatusLine statusLine(context.err);
+        ConsoleWindow window(context.out, context.err, statusLine);
+        const ImageSource source =
+            loadImageSource(window, request.imageFile, context.startup, job, store);
+        if (!source.ok()) {
+            if (const std::string line =
+                    imageSourceFailureLine(source, request.imageFile, context.startup);
+                !line.empty()) {
+                context.err << line << '\n';
+            }
+            return ExitFailed;
+        }
+    }
+    if (!saveImageAsBin(job, request.output, request.withHeader)) {
+        context.err << request.output.string() << ": cannot be written\n";
+        return ExitFailed;
+    }
+    return ExitSuccess;
 }
 
 }  // namespace
 
 int runCli(int argc, const char* const* argv, CliContext& context) {
     CLI::App app(std::string(version::ProductName) +
-                     ": puts the built-in firmware on a ZQ417 board over RS-232.",
+                     ": puts firmware on a ZQ417 board over RS-232 and converts its image files.",
                  "zq417-flash");
     app.set_version_flag("--version", versionLine());
     app.require_subcommand(1);
@@ -90,6 +160,26 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
 
+    HexToBinRequest hexToBin;
+    CLI::App* hexToBinCommand = app.add_subcommand(
+        "hex2bin", "Convert an Intel HEX file into a binary image (byte n at address n)");
+    hexToBinCommand->add_option("INPUT", hexToBin.input, "The Intel HEX file")
+        ->required()
+        ->type_name("INPUT.hex");
+    hexToBinCommand->add_option("OUTPUT", hexToBin.output, "The binary image to write")
+        ->required()
+        ->type_name("OUTPUT.bin");
+
+    SaveBinRequest saveBin;
+    CLI::App* saveBinCommand = app.add_subcommand(
+        "save-bin", "Write the built-in image, or the one given with --image, as a binary file");
+    saveBinCommand->add_option("OUTPUT", saveBin.output, "The binary image to write")
+        ->required()
+        ->type_name("OUTPUT.bin");
+    saveBinCommand->add_flag("--with-header", saveBin.withHeader,
+                             "Put the boot header in front unless the image starts with it");
+    addImageOption(*saveBinCommand, saveBin.imageFile);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -99,12 +189,19 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
 
     if (portsCommand->parsed()) {
-        printPortListing(listPorts(context.devRoot, context.sysRoot), context.out);
+        printPorts(context);
         return ExitSuccess;
+    }
+    if (hexToBinCommand->parsed()) {
+        return runHexToBin(hexToBin, context.err);
+    }
+    if (saveBinCommand->parsed()) {
+        return runSaveBin(saveBin, context);
     }
     const TransferRequest& request = downloadCommand->parsed() ? download : update;
     const Console console{context.out, context.err, context.errIsTerminal};
-    return runTransfer(request, context.platform, console) ? ExitSuccess : ExitFailed;
+    return runTransfer(request, context.platform, console, context.startup) ? ExitSuccess
+                                                                            : ExitFailed;
 }
 
 }  // namespace zq::cli

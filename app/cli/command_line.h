@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "image/startup_directory.h"
 #include "serial/platform.h"
 
 namespace zq::cli {
@@ -21,6 +22,7 @@ struct CliContext {
     Platform& platform;
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
+    StartupDirectory startup{};  // where a HEX image is converted before it is loaded
 };
 
 int runCli(int argc, const char* const* argv, CliContext& context);

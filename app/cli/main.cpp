@@ -1,17 +1,20 @@
-#include <unistd.h>
-
 #include <iostream>
+#include <memory>
 
 #include "app/cli/command_line.h"
-#include "serial/posix/posix_platform.h"
+#include "app/cli/system_support.h"
+#include "image/startup_directory.h"
 
 int main(int argc, char** argv) {
-    zq::PosixPlatform platform;
+    // First of all, as the window does: the directory must be the one the user started us in.
+    const zq::StartupDirectory startup = zq::recordStartupDirectory();
+    const std::unique_ptr<zq::Platform> platform = zq::cli::makeSystemPlatform();
     zq::cli::CliContext context{
         .out = std::cout,
         .err = std::cerr,
-        .errIsTerminal = ::isatty(STDERR_FILENO) == 1,
-        .platform = platform,
+        .errIsTerminal = zq::cli::standardErrorIsTerminal(),
+        .platform = *platform,
+        .startup = startup,
     };
     return zq::cli::runCli(argc, argv, context);
 }

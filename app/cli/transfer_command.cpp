@@ -1,21 +1,51 @@
 #include "app/cli/transfer_command.h"
 
 #include <optional>
+#include <string>
 
 #include "app/cli/console_window.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/status_line.h"
+#include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
 #include "serial/port_state.h"
-#include "serial/posix/posix_platform.h"
 #include "transfer/operation.h"
 
 namespace zq::cli {
 
-bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console) {
+std::string imageSourceFailureLine(const ImageSource& source,
+                                   const std::filesystem::path& imageFile,
+                                   const StartupDirectory& startup) {
+    const std::string file = imageFile.string();
+    switch (source.failure) {
+        case ImageSourceFailure::None:
+        case ImageSourceFailure::LoadFailed:
+            return {};
+        case ImageSourceFailure::CannotReadHex:
+            return file + ": cannot be read";
+        case ImageSourceFailure::InvalidHex:
+            return file + ": not an Intel HEX image this tool takes: record " +
+                   std::to_string(source.hexFaultRecord) + ": " +
+                   std::string(describeHexFault(source.hexFault));
+        case ImageSourceFailure::NoTempName:
+            if (startup.path.empty()) {
+                return file +
+                       ": the start-up directory is unknown, so there is no place to "
+                       "convert it";
+            }
+            return file + ": no free temporary name in " + startup.path +
+                   " (ZQ417Fw_Temp0 to ZQ417Fw_Temp9 all exist)";
+        case ImageSourceFailure::TempNotWritten:
+            return source.tempName + ": the converted image cannot be written";
+    }
+    return {};
+}
+
+bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console,
+                 const StartupDirectory& startup) {
     StatusLine statusLine(console.err);
-    const std::string device = posixDevicePath(request.portName);
+    const std::string device = devicePathFor(request.portName);
 
     std::optional<TracingPlatform> tracing;
     if (request.trace) {
@@ -28,15 +58,28 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
     PortState port(tracing ? static_cast<Platform&>(*tracing) : platform);
 
     ConsoleWindow window(console.out, console.err, statusLine);
-    window.explainOpenFailureWith([&] { return explainOpenFailure(port.lastOpenFailure, device); });
+    window.explainOpenFailureWith(
+        [&] { return explainOpenFailureHere(port.lastOpenFailure, device); });
 
     std::optional<ProgressBar> bar;
     if (console.errIsTerminal) {
         bar.emplace(statusLine);
     }
 
+    // Declared before the job, which points into it.
+    ImageStore store;
     TransferJob job;
     fillJob(job, request.mode, request.portName);
+    if (!request.imageFile.empty()) {
+        const ImageSource source = loadImageSource(window, request.imageFile, startup, job, store);
+        if (!source.ok()) {
+            if (const std::string line = imageSourceFailureLine(source, request.imageFile, startup);
+                !line.empty()) {
+                console.err << line << '\n';
+            }
+            return false;
+        }
+    }
     const bool succeeded = runOperation(window, job, bar ? &*bar : nullptr, port);
     // The window keeps a port some failures leave open for its next operation; this run has no
     // next operation, so the port is handed back rather than left at the phase's settings.

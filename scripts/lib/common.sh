@@ -1,11 +1,15 @@
 # Shared by scripts/run and scripts/test: installs the Debian packages the build needs when they
 # are missing, then configures and builds a preset.
 
-ZQ_PACKAGES=(g++ cmake make pkg-config libgtest-dev libgmock-dev libcli11-dev)
+ZQ_PACKAGES=(g++ cmake make pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-liberation libcli11-dev binutils)
 
+# Installs those of the given packages that are missing (all of ZQ_PACKAGES when none are given).
 zq_install_missing() {
+    local wanted=("$@")
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${ZQ_PACKAGES[@]}")
     local missing=()
-    for pkg in "${ZQ_PACKAGES[@]}"; do
+    local pkg
+    for pkg in "${wanted[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$pkg")
         fi

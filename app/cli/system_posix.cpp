@@ -1,0 +1,45 @@
+#include <unistd.h>
+
+#include "app/cli/open_failure_text.h"
+#include "app/cli/port_listing.h"
+#include "app/cli/system_support.h"
+#include "serial/posix/posix_platform.h"
+
+namespace zq::cli {
+
+std::unique_ptr<Platform> makeSystemPlatform() {
+    return std::make_unique<PosixPlatform>();
+}
+
+bool standardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+std::string devicePathFor(std::string_view portName) {
+    return posixDevicePath(portName);
+}
+
+bool isDevicePath(std::string_view name) {
+    return name.find('/') != std::string_view::npos;
+}
+
+std::string portOptionHelp() {
+    return "COM1..COM4 (COMn is /dev/ttyS<n-1>) or a device path";
+}
+
+std::string portNameAdvice(std::string_view name) {
+    if (name.starts_with("tty")) {
+        return "not a port name; did you mean /dev/" + std::string(name) + "?";
+    }
+    return "not a port name; use COM1..COM4 or a device path such as /dev/ttyUSB0";
+}
+
+std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
+    return explainOpenFailure(why, devicePath);
+}
+
+void printPorts(const CliContext& context) {
+    printPortListing(listPorts(context.devRoot, context.sysRoot), context.out);
+}
+
+}  // namespace zq::cli

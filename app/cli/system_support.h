@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/cli/command_line.h"
+#include "serial/platform.h"
+
+// What the command line does differently on each operating system. One source file per system,
+// picked by CMake: system_posix.cpp or system_win32.cpp.
+namespace zq::cli {
+
+// The serial backend of this system.
+std::unique_ptr<Platform> makeSystemPlatform();
+
+// The progress bar is drawn only on a terminal: in a log it would be a long run of carriage
+// returns.
+bool standardErrorIsTerminal();
+
+// The device a port name opens, as traces and explanations name it.
+std::string devicePathFor(std::string_view portName);
+
+// Whether a --port value names a device of this system directly rather than as COM1..COM4.
+bool isDevicePath(std::string_view name);
+
+// The help of --port, and the advice for a value that is neither a COM name nor a device.
+std::string portOptionHelp();
+std::string portNameAdvice(std::string_view name);
+
+// The line printed after the fixed "Can not open selected COM port!" box.
+std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
+
+// The `ports` command.
+void printPorts(const CliContext& context);
+
+}  // namespace zq::cli

@@ -1,0 +1,139 @@
+#include "app/qt/updater_dialog.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/qt/dialog_units.h"
+#include "app/qt/message_boxes.h"
+#include "transfer/operation.h"
+
+namespace zq::qt {
+
+namespace {
+
+constexpr int MaxPortNameLength = 4;
+
+// Paints each new position at once: the operation holds the thread, so no event loop would.
+class BarProgress : public ProgressTarget {
+  public:
+    explicit BarProgress(QProgressBar* bar) : bar_(bar) {}
+    void setRange(std::uint32_t maximum) override {
+        bar_->setRange(0, static_cast<int>(maximum));
+        bar_->repaint();
+    }
+    void setPosition(std::uint32_t position) override {
+        bar_->setValue(static_cast<int>(position));
+        bar_->repaint();
+    }
+
+  private:
+    QProgressBar* bar_;
+};
+
+QPushButton* makeButton(QWidget* parent, const char* text, const DialogUnits& du, QRect r) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setGeometry(du.rect(r.x(), r.y(), r.width(), r.height()));
+    // Qt would make the first auto-default button the dialog's default, and Enter on any
+    // control would then start a transfer; the window has no default button.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setFocusPolicy(Qt::StrongFocus);
+    return button;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRect r) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setGeometry(du.rect(r.x(), r.y(), r.width(), r.height()));
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setFocusPolicy(Qt::NoFocus);
+    return label;
+}
+
+}  // namespace
+
+UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      platform_(platform),
+      port_(platform) {
+    setWindowTitle(QStringLiteral("Firmware Updater"));
+    const QFont font = dialogFont();
+    setFont(font);
+    const DialogUnits du(font);
+    setFixedSize(du.x(224), du.y(67));
+    move(du.x(100), du.y(100));
+
+    progressBar = new QProgressBar(this);
+    progressBar->setGeometry(du.rect(13, 19, 198, 12));
+    progressBar->setTextVisible(false);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setFocusPolicy(Qt::NoFocus);
+
+    downloadButton = makeButton(this, "Download", du, {85, 41, 38, 14});
+    exitButton = makeButton(this, "Exit", du, {174, 41, 37, 14});
+    progressLabel = makeLabel(this, "Download / Update Progress...", du, {13, 9, 100, 8});
+    updateButton = makeButton(this, "Update", du, {129, 41, 38, 14});
+
+    portCombo = new QComboBox(this);
+    const QRect comboRect = du.rect(13, 44, 38, 53);
+    // The template's height is that of the dropped list; the closed box keeps its own height.
+    portCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(),
+                           portCombo->sizeHint().height());
+    portCombo->setMaxVisibleItems(4);
+    portCombo->setFocusPolicy(Qt::StrongFocus);
+
+    portLabel = makeLabel(this, "Port Select:", du, {13, 35, 52, 8});
+    versionLabel = makeLabel(this, "Firmware Ver 1.06_nto", du, {144, 57, 76, 8});
+
+    setTabOrder(downloadButton, exitButton);
+    setTabOrder(exitButton, updateButton);
+    setTabOrder(updateButton, portCombo);
+
+    // The list offers the four ports whatever exists on this machine.
+    for (const char* name : {"COM1", "COM2", "COM3", "COM4"}) {
+        portCombo->addItem(QString::fromLatin1(name));
+    }
+    portCombo->model()->sort(0);
+    portCombo->setCurrentIndex(0);
+    updateButton->setEnabled(true);
+    downloadButton->setEnabled(true);
+    job_.mode = ModeDownload;
+
+    connect(exitButton, &QPushButton::clicked, this, [this] { done(1); });
+    connect(downloadButton, &QPushButton::clicked, this, [this] { runFromButton(ModeDownload); });
+    connect(updateButton, &QPushButton::clicked, this, [this] { runFromButton(ModeUpdate); });
+}
+
+UpdaterDialog::~UpdaterDialog() = default;
+
+void UpdaterDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier) {
+        // Enter presses the push button that has the focus, and nothing otherwise.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        }
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void UpdaterDialog::closeEvent(QCloseEvent* event) {
+    event->accept();
+    done(1);
+}
+
+void UpdaterDialog::runFromButton(TransferMode mode) {
+    const std::string portName = portCombo->currentText().left(MaxPortNameLength).toStdString();
+    fillJob(job_, mode, portName);
+    DialogMessages messages(this);
+    BarProgress progress(progressBar);
+    runOperation(messages, job_, &progress, port_);
+    setCursor(Qt::ArrowCursor);
+}
+
+}  // namespace zq::qt

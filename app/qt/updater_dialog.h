@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDialog>
+
+#include "serial/platform.h"
+#include "serial/port_state.h"
+#include "transfer/transfer_job.h"
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace zq::qt {
+
+// The "Firmware Updater" window: port choice, Download, Update, Exit and the progress bar. The
+// operations run on the window's own thread and hold it until they end.
+class UpdaterDialog : public QDialog {
+  public:
+    explicit UpdaterDialog(Platform& platform, QWidget* parent = nullptr);
+    ~UpdaterDialog() override;
+
+    // The controls, in the order they are created.
+    QProgressBar* progressBar;
+    QPushButton* downloadButton;
+    QPushButton* exitButton;
+    QLabel* progressLabel;
+    QPushButton* updateButton;
+    QComboBox* portCombo;
+    QLabel* portLabel;
+    QLabel* versionLabel;
+
+    // Dialog-template ids of the controls.
+    static constexpr int ProgressBarId = 1002;
+    static constexpr int DownloadButtonId = 1032;
+    static constexpr int ExitButtonId = 4;
+    static constexpr int ProgressLabelId = 1031;
+    static constexpr int UpdateButtonId = 1033;
+    static constexpr int PortComboId = 1067;
+    static constexpr int VersionLabelId = 1068;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  public:
+    // Escape is ignored: the window ends only through Exit or a close request.
+    void reject() override {}
+
+  private:
+    void runFromButton(TransferMode mode);
+
+    Platform& platform_;
+    PortState port_;
+    TransferJob job_;
+};
+
+}  // namespace zq::qt

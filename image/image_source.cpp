@@ -1,0 +1,60 @@
+#include "image/image_source.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <system_error>
+
+#include "image/file_text.h"
+#include "image/hex_convert.h"
+#include "image/load_image_file.h"
+#include "image/temp_name.h"
+
+namespace zq {
+
+bool isHexFileName(const std::filesystem::path& fileName) {
+    std::string extension = fileName.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    return extension == ".hex";
+}
+
+ImageSource loadImageSource(OwnerWindow& window, const std::filesystem::path& fileName,
+                            const StartupDirectory& startup, TransferJob& job, ImageStore& store) {
+    ImageSource source;
+    if (!isHexFileName(fileName)) {
+        if (!loadImageFile(window, fileName, job, store)) {
+            source.failure = ImageSourceFailure::LoadFailed;
+        }
+        return source;
+    }
+
+    const std::optional<std::string> text = readFileText(fileName);
+    if (!text) {
+        source.failure = ImageSourceFailure::CannotReadHex;
+        return source;
+    }
+    if (!findFreeTempName(startup, source.tempName)) {
+        source.failure = ImageSourceFailure::NoTempName;
+        return source;
+    }
+    if (!convertHexToBin(*text, source.tempName)) {
+        // The conversion only says whether it worked; the text says why it did not.
+        const HexImage image = decodeHex(*text);
+        source.failure =
+            image.ok() ? ImageSourceFailure::TempNotWritten : ImageSourceFailure::InvalidHex;
+        source.hexFault = image.fault;
+        source.hexFaultRecord = image.faultRecord;
+        return source;
+    }
+    const bool loaded = loadImageFile(window, source.tempName, job, store);
+    std::error_code ignored;
+    std::filesystem::remove(source.tempName, ignored);
+    if (!loaded) {
+        source.failure = ImageSourceFailure::LoadFailed;
+    }
+    return source;
+}
+
+}  // namespace zq

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "image/hex_image.h"
+#include "image/image_store.h"
+#include "image/startup_directory.h"
+#include "serial/owner_window.h"
+#include "transfer/transfer_job.h"
+
+namespace zq {
+
+enum class ImageSourceFailure {
+    None,
+    LoadFailed,      // loadImageFile failed and has shown its box
+    CannotReadHex,   // the HEX file itself could not be read
+    InvalidHex,      // see hexFault
+    NoTempName,      // no free temporary name in the start-up directory
+    TempNotWritten,  // the converted image could not be written to tempName
+};
+
+struct ImageSource {
+    ImageSourceFailure failure = ImageSourceFailure::None;
+    HexFault hexFault = HexFault::None;
+    std::size_t hexFaultRecord = 0;
+    std::string tempName;
+
+    bool ok() const { return failure == ImageSourceFailure::None; }
+};
+
+// Whether a file is taken as Intel HEX text: its name ends in ".hex", in any case.
+bool isHexFileName(const std::filesystem::path& fileName);
+
+// Points the job at an image read from a file. A binary file is read by loadImageFile; a HEX file
+// is first converted into a free temporary name in the start-up directory and loaded from there,
+// and that temporary file is gone again on every path.
+ImageSource loadImageSource(OwnerWindow& window, const std::filesystem::path& fileName,
+                            const StartupDirectory& startup, TransferJob& job, ImageStore& store);
+
+}  // namespace zq

@@ -1,0 +1,70 @@
+# The fuzzing stage of scripts/test: builds the libFuzzer targets with clang in build/fuzz and runs
+# each for about a minute with a fixed seed on a copy of its seed corpus. Any crash, leak,
+# sanitizer report or broken invariant fails the stage. Nothing is written into the source tree:
+# the corpus copy, new inputs, crash artifacts and the converter's output file all go to a
+# temporary directory that is removed afterwards.
+#
+# Usage: source scripts/lib/fuzz_stage.sh; zq_fuzz_stage [seconds-per-target]
+
+ZQ_FUZZ_PACKAGES=(clang libclang-rt-14-dev cmake make)
+ZQ_FUZZ_TARGETS=(hex_convert_fuzzer hex_record_fuzzer)
+
+# Runs one target; prints its figures and returns non-zero on any finding.
+_zq_fuzz_run() {
+    local binary=$1 corpus=$2 seconds=$3
+    local work
+    work=$(mktemp -d "${TMPDIR:-/tmp}/zq417-fuzz.XXXXXX") || return 1
+    mkdir -p "$work/corpus" "$work/tmp"
+    cp -R "$corpus/." "$work/corpus/"
+    local status=0
+    # In the work directory, so that artifacts land there; TMPDIR takes the converter's output.
+    (
+        cd "$work" &&
+            TMPDIR="$work/tmp" \
+            ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" \
+            UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+            "$binary" -seed=1 -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" >"$work/log" 2>&1
+    ) || status=$?
+    local name
+    name=$(basename "$binary")
+    local runs
+    runs=$(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$work/log" | grep -Eo '[0-9]+$')
+    local seconds_taken
+    seconds_taken=$(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$work/log" | grep -Eo 'in [0-9]+' |
+        grep -Eo '[0-9]+')
+    local corpus_size
+    corpus_size=$(find "$work/corpus" -type f | wc -l)
+    local artifacts
+    artifacts=$(find "$work" -maxdepth 1 -type f \( -name 'crash-*' -o -name 'leak-*' \
+        -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
+    echo "$name: ${runs:-?} executions in ${seconds_taken:-?} s, corpus ${corpus_size} inputs," \
+        "findings ${artifacts}, exit status ${status}"
+    if [ "$status" -ne 0 ] || [ "$artifacts" -ne 0 ] || [ -n "$(ls -A "$work/tmp")" ]; then
+        echo "== $name failed; the end of its log:" >&2
+        tail -n 60 "$work/log" >&2
+        if [ -n "$(ls -A "$work/tmp")" ]; then
+            echo "== $name left files behind: $(ls -A "$work/tmp")" >&2
+        fi
+        status=1
+    fi
+    rm -rf "$work"
+    return "$status"
+}
+
+zq_fuzz_stage() {
+    local seconds=${1:-60}
+    local root
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    zq_install_missing "${ZQ_FUZZ_PACKAGES[@]}" || return 1
+    local build="$root/build/fuzz"
+    # The fuzz directory as a project of its own: the front ends' packages are not needed.
+    cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || return 1
+    cmake --build "$build" -j "$(nproc)" --target "${ZQ_FUZZ_TARGETS[@]}" || return 1
+    local target failed=0
+    for target in "${ZQ_FUZZ_TARGETS[@]}"; do
+        _zq_fuzz_run "$build/$target" "$root/fuzz/corpus/$target" "$seconds" || failed=1
+    done
+    return "$failed"
+}

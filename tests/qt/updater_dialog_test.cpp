@@ -1,0 +1,202 @@
+// The window, driven through its real buttons and keys on the offscreen platform, against the
+// simulated line (virtual time, no real waiting).
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QtTest>
+
+#include "app/qt/dialog_units.h"
+#include "app/qt/updater_dialog.h"
+#include "sim/simulated_line.h"
+#include "text/messages.h"
+
+namespace {
+
+using zq::qt::UpdaterDialog;
+
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    bool ownedByDialog;
+};
+
+// Answers every message box the operation opens, as a user pressing OK, and remembers it.
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(QWidget* dialog) : dialog_(dialog) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
+        timer_.start(0);
+    }
+    QList<SeenBox> boxes;
+
+  private:
+    void answer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        boxes.append(
+            {box->windowTitle(), box->text(), box->icon(), box->parentWidget() == dialog_});
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    }
+    QWidget* dialog_;
+    QTimer timer_;
+};
+
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+
+class UpdaterDialogTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void cleanup() {
+        // Every test leaves no window behind.
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            QVERIFY2(!w->isVisible(), qPrintable(w->windowTitle()));
+        }
+    }
+
+    void downloadWithBoardInDownloadModeSucceedsWithOneBox() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].title, QStringLiteral("OK"));
+        QCOMPARE(answerer.boxes[0].text, text(zq::messages::Success.download));
+        QCOMPARE(answerer.boxes[0].icon, QMessageBox::NoIcon);
+        QVERIFY(answerer.boxes[0].ownedByDialog);
+        QCOMPARE(dialog.progressBar->maximum(), 5728);
+        QCOMPARE(dialog.progressBar->value(), 5728);
+        QVERIFY(!line.isOpen());
+        QCOMPARE(dialog.cursor().shape(), Qt::ArrowCursor);
+        dialog.close();
+    }
+
+    void downloadWithBoardInUpdateModeShowsOnlyTheModeError() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Update});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].title, QStringLiteral("Error"));
+        QCOMPARE(answerer.boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(answerer.boxes[0].text.startsWith(
+            QStringLiteral("Error occurs before download operation!")));
+        // Only the handshake went out: the update phase was not attempted.
+        QCOMPARE(line.wireFromHost().size(), std::size_t{12});
+        dialog.close();
+    }
+
+    void updateWithAbsentPortSaysSo() {
+        zq::sim::SimulatedLine line;
+        line.deviceName = "COM2";
+        UpdaterDialog dialog(line);
+        dialog.show();
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotOpenPort));
+        dialog.close();
+    }
+
+    void portListOffersFourPortsFirstSelected() {
+        zq::sim::SimulatedLine line;
+        UpdaterDialog dialog(line);
+        QCOMPARE(dialog.portCombo->count(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(dialog.portCombo->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+        }
+        QCOMPARE(dialog.portCombo->currentIndex(), 0);
+        QVERIFY(!dialog.portCombo->isEditable());
+    }
+
+    void escapeAndEnterStartNothing() {
+        zq::sim::SimulatedLine line;
+        UpdaterDialog dialog(line);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        dialog.portCombo->setFocus();
+        QTest::keyClick(dialog.portCombo, Qt::Key_Return);
+        QTest::keyClick(dialog.portCombo, Qt::Key_Enter);
+        QVERIFY(line.events.empty());
+        QVERIFY(dialog.isVisible());
+        for (QPushButton* b : {dialog.downloadButton, dialog.exitButton, dialog.updateButton}) {
+            QVERIFY(!b->isDefault());
+        }
+        dialog.close();
+        QCOMPARE(dialog.result(), 1);
+    }
+
+    void tabMovesThroughTheFourControlsInTemplateOrder() {
+        zq::sim::SimulatedLine line;
+        UpdaterDialog dialog(line);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QApplication::setActiveWindow(&dialog);
+        dialog.downloadButton->setFocus();
+        const QList<QWidget*> order = {dialog.exitButton, dialog.updateButton, dialog.portCombo,
+                                       dialog.downloadButton};
+        for (QWidget* expected : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected);
+        }
+        QTest::mouseClick(dialog.exitButton, Qt::LeftButton);
+        QCOMPARE(dialog.result(), 1);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void controlsHaveTheTemplateTextsAndGeometry() {
+        zq::sim::SimulatedLine line;
+        UpdaterDialog dialog(line);
+        const zq::qt::DialogUnits du(dialog.font());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Firmware Updater"));
+        QCOMPARE(dialog.size(), QSize(du.x(224), du.y(67)));
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(!(dialog.windowFlags() & Qt::WindowSystemMenuHint));
+        QCOMPARE(dialog.progressBar->geometry(), du.rect(13, 19, 198, 12));
+        QCOMPARE(dialog.downloadButton->geometry(), du.rect(85, 41, 38, 14));
+        QCOMPARE(dialog.exitButton->geometry(), du.rect(174, 41, 37, 14));
+        QCOMPARE(dialog.progressLabel->geometry(), du.rect(13, 9, 100, 8));
+        QCOMPARE(dialog.updateButton->geometry(), du.rect(129, 41, 38, 14));
+        QCOMPARE(dialog.portCombo->geometry().topLeft(), du.rect(13, 44, 38, 53).topLeft());
+        QCOMPARE(dialog.portCombo->width(), du.x(38));
+        QCOMPARE(dialog.portLabel->geometry(), du.rect(13, 35, 52, 8));
+        QCOMPARE(dialog.versionLabel->geometry(), du.rect(144, 57, 76, 8));
+        QCOMPARE(dialog.downloadButton->text(), QStringLiteral("Download"));
+        QCOMPARE(dialog.exitButton->text(), QStringLiteral("Exit"));
+        QCOMPARE(dialog.updateButton->text(), QStringLiteral("Update"));
+        QCOMPARE(dialog.progressLabel->text(), QStringLiteral("Download / Update Progress..."));
+        QCOMPARE(dialog.portLabel->text(), QStringLiteral("Port Select:"));
+        QCOMPARE(dialog.versionLabel->text(), QStringLiteral("Firmware Ver 1.06_nto"));
+        // Created in template order.
+        const QObjectList children = dialog.children();
+        QList<QWidget*> widgets;
+        for (QObject* child : children) {
+            if (auto* w = qobject_cast<QWidget*>(child)) {
+                widgets.append(w);
+            }
+        }
+        const QList<QWidget*> expected = {
+            dialog.progressBar,  dialog.downloadButton, dialog.exitButton, dialog.progressLabel,
+            dialog.updateButton, dialog.portCombo,      dialog.portLabel,  dialog.versionLabel};
+        QCOMPARE(widgets, expected);
+    }
+};
+
+}  // namespace
+
+QTEST_MAIN(UpdaterDialogTest)
+#include "updater_dialog_test.moc"

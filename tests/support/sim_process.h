@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/child_process.h"
+
+#ifndef ZQ417_SIM_PATH
+#error "ZQ417_SIM_PATH must name the zq417-sim executable"
+#endif
+
+namespace zq::test {
+
+// zq417-sim as a child process; its standard error stays the test's.
+class SimProcess : public ChildProcess {
+  public:
+    explicit SimProcess(std::vector<std::string> args)
+        : ChildProcess(ZQ417_SIM_PATH, std::move(args), false) {}
+
+    // The device its first line names; empty when no such line came in time.
+    std::string devicePath(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        const std::optional<std::string> line = readLine(limit);
+        const std::size_t on = line ? line->rfind(" on /") : std::string::npos;
+        return on == std::string::npos ? std::string() : line->substr(on + 4);
+    }
+};
+
+}  // namespace zq::test
