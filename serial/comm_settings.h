@@ -42,8 +42,8 @@ struct DcbFields {
 };
 
 // A line-settings record as a backend read it. `native` is the backend's own record, byte for
-// byte, so that settings put back unchanged are exactly the ones found; a backend applies only
-// the fields that differ from what `native` says.
+// byte: when the fields still say what `native` says, the backend writes `native` back unchanged,
+// so the settings found are put back exactly; otherwise it applies the fields on top of it.
 struct LineSettings {
     DcbFields fields;
     std::vector<std::uint8_t> native;

@@ -28,7 +28,8 @@ class SerialDevice {
     // `got` / `written` count only bytes that really arrived or left.
     virtual bool read(std::span<std::uint8_t> into, std::size_t& got) = 0;
     virtual bool write(std::span<const std::uint8_t> bytes, std::size_t& written) = 0;
-    // On failure the device stays open and usable, as a Win32 handle does.
+    // On failure the program keeps the device as its handle, as with a Win32 handle that could
+    // not be closed; on Linux the descriptor may be gone already, and later calls then fail.
     virtual bool close() = 0;
 };
 
@@ -38,7 +39,8 @@ struct OpenFailure {
     enum class Kind { None, NoSuchDevice, PermissionDenied, Busy, NotATerminal, Other };
     Kind kind = Kind::None;
     int code = 0;
-    std::string detail;
+    std::string detail{};
+    std::string group{};  // for a denied open: the group that owns the device, when known
 };
 
 // Everything the transfer logic needs from the operating system.

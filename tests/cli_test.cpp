@@ -124,19 +124,20 @@ TEST(ConsoleWindow, BoxAfterAProgressBarStartsOnALineOfItsOwn) {
 TEST(OpenFailureText, PermissionDeniedNamesTheGroupTheBackendFound) {
     const OpenFailure dialout{
         OpenFailure::Kind::PermissionDenied, 13,
-        "/dev/ttyS0: Permission denied (the device belongs to group dialout)"};
+        "/dev/ttyS0: Permission denied (the device belongs to group dialout)", "dialout"};
     const std::string line = cli::explainOpenFailure(dialout, "/dev/ttyS0");
     EXPECT_EQ(line.rfind("/dev/ttyS0: permission denied", 0), 0u) << line;
     EXPECT_NE(line.find("add yourself to the group 'dialout'"), std::string::npos) << line;
 
     const OpenFailure uucp{OpenFailure::Kind::PermissionDenied, 13,
-                           "/dev/ttyUSB0: Permission denied (the device belongs to group uucp)"};
+                           "/dev/ttyUSB0: Permission denied (the device belongs to group uucp)",
+                           "uucp"};
     const std::string other = cli::explainOpenFailure(uucp, "/dev/ttyUSB0");
     EXPECT_NE(other.find("group 'uucp'"), std::string::npos) << other;
     EXPECT_EQ(other.find("dialout"), std::string::npos) << other;
 
     // Without a group from the system the advice stays general, never an empty group name.
-    const OpenFailure bare{OpenFailure::Kind::PermissionDenied, 13, ""};
+    const OpenFailure bare{OpenFailure::Kind::PermissionDenied, 13, "", ""};
     const std::string general = cli::explainOpenFailure(bare, "/dev/ttyS1");
     EXPECT_EQ(general.find("''"), std::string::npos) << general;
     EXPECT_NE(general.find("permission denied"), std::string::npos) << general;

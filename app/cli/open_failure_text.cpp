@@ -4,23 +4,6 @@
 
 namespace zq::cli {
 
-namespace {
-
-// The backend names the group that owns the device inside its detail text; users fix a denied
-// open by joining that group, so it is worth digging out.
-std::string groupNamedIn(std::string_view detail) {
-    constexpr std::string_view Marker = "belongs to group ";
-    const std::size_t at = detail.find(Marker);
-    if (at == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t from = at + Marker.size();
-    const std::size_t to = detail.find_first_of(") \n", from);
-    return std::string(detail.substr(from, to == std::string_view::npos ? to : to - from));
-}
-
-}  // namespace
-
 std::string_view describeOpenFailure(OpenFailure::Kind kind) {
     switch (kind) {
         case OpenFailure::Kind::None:
@@ -45,7 +28,8 @@ std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePa
         case OpenFailure::Kind::None:
             return {};
         case OpenFailure::Kind::PermissionDenied: {
-            const std::string group = groupNamedIn(why.detail);
+            // Users fix a denied open by joining the group that owns the device.
+            const std::string& group = why.group;
             if (group.empty()) {
                 return device +
                        ": permission denied; ask for access to the device (on most systems, "
