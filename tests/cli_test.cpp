@@ -21,6 +21,7 @@
 #include "app/version.h"
 #include "protocol/packet_ops.h"
 #include "serial/posix/posix_platform.h"
+#include "support/cli_run.h"
 #include "support/sim_fixture.h"
 #include "text/messages.h"
 
@@ -122,9 +123,9 @@ TEST(ConsoleWindow, BoxAfterAProgressBarStartsOnALineOfItsOwn) {
 // The reason after a failed open
 
 TEST(OpenFailureText, PermissionDeniedNamesTheGroupTheBackendFound) {
-    const OpenFailure dialout{
-        OpenFailure::Kind::PermissionDenied, 13,
-        "/dev/ttyS0: Permission denied (the device belongs to group dialout)", "dialout"};
+    const OpenFailure dialout{OpenFailure::Kind::PermissionDenied, 13,
+                              "/dev/ttyS0: Permission denied (the device belongs to group dialout)",
+                              "dialout"};
     const std::string line = cli::explainOpenFailure(dialout, "/dev/ttyS0");
     EXPECT_EQ(line.rfind("/dev/ttyS0: permission denied", 0), 0u) << line;
     EXPECT_NE(line.find("add yourself to the group 'dialout'"), std::string::npos) << line;
@@ -302,27 +303,9 @@ TEST(ProgressBar, OutOfRangePositionsDrawAFullOrEmptyBar) {
 // ---------------------------------------------------------------------------------------------
 // The command line
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 CliRun runWith(std::vector<std::string> args, Platform& platform, bool terminal = false,
                const fs::path& devRoot = "/dev", const fs::path& sysRoot = "/sys") {
-    args.insert(args.begin(), "zq417-flash");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    cli::CliContext context{out, err, terminal, platform, devRoot, sysRoot};
-    CliRun run;
-    run.status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    return runCliWith(std::move(args), platform, {terminal, devRoot, sysRoot, {}});
 }
 
 TEST(CommandLine, UsageErrorsExitWithTwoAndTouchNoPort) {

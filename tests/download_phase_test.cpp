@@ -10,17 +10,6 @@ namespace {
 
 const sim::BoardConfig DownloadBoard{.mode = sim::BoardMode::Download};
 
-std::function<std::optional<long>(std::span<const std::uint8_t>)> failWritesStartingWith(
-    std::vector<std::uint8_t> prefix, long result = -1) {
-    return [prefix, result](std::span<const std::uint8_t> bytes) -> std::optional<long> {
-        if (bytes.size() >= prefix.size() &&
-            std::equal(prefix.begin(), prefix.end(), bytes.begin())) {
-            return result;
-        }
-        return std::nullopt;
-    };
-}
-
 TEST(DownloadPhase, BoardInUpdateModeGetsOnlyTheHandshake) {
     SimOperation op({}, ModeDownload);
     EXPECT_FALSE(op.run());

@@ -11,6 +11,7 @@
 #include "image/boot_header.h"
 #include "image/built_in_image.h"
 #include "sim/simulated_line.h"
+#include "support/cli_run.h"
 #include "support/image_files.h"
 #include "text/messages.h"
 
@@ -19,29 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 CliRun run(std::vector<std::string> args, Platform& platform, const TempDir& startup) {
-    args.insert(args.begin(), "zq417-flash");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(a.c_str());
-    }
-    std::ostringstream out;
-    std::ostringstream err;
-    cli::CliContext context{.out = out,
-                            .err = err,
-                            .platform = platform,
-                            .startup = StartupDirectory{startup.path.string()}};
-    CliRun result;
-    result.status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    return runCliWith(std::move(args), platform,
+                      {.startup = StartupDirectory{startup.path.string()}});
 }
 
 std::size_t lineCount(const std::string& text) {

@@ -14,18 +14,6 @@ bool handedBack(const SimOperation& op) {
            op.line.timerRequests() == 0;
 }
 
-// Fails (or shortens) the write calls whose bytes begin with `prefix`.
-std::function<std::optional<long>(std::span<const std::uint8_t>)> failWrites(
-    std::vector<std::uint8_t> prefix, long result = -1) {
-    return [prefix, result](std::span<const std::uint8_t> bytes) -> std::optional<long> {
-        if (bytes.size() >= prefix.size() &&
-            std::equal(prefix.begin(), prefix.end(), bytes.begin())) {
-            return result;
-        }
-        return std::nullopt;
-    };
-}
-
 std::size_t countPacketsWithId(const std::vector<std::uint8_t>& wire, std::uint8_t id) {
     std::size_t n = 0;
     for (std::size_t i = 0; i + 1 < wire.size(); ++i) {
@@ -62,7 +50,7 @@ TEST(UpdatePhase, PacketsThatCannotBeWritten) {
     for (const Case& c : {Case{{0xAA, 0x06}, messages::CannotUseComPort},
                           Case{{0xAA, 0x0A}, messages::CannotUsePort}}) {
         SimOperation op({}, ModeUpdate);
-        op.line.faults.writeFault = failWrites(c.prefix);
+        op.line.faults.writeFault = failWritesStartingWith(c.prefix);
         EXPECT_FALSE(op.run());
         EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(c.box)}));
         EXPECT_TRUE(op.line.board.programmedPayload().empty());
@@ -91,7 +79,8 @@ TEST(UpdatePhase, ShortPayloadWriteIsASendFailure) {
     };
     // The header itself cannot be written.
     SimOperation header({}, ModeUpdate);
-    header.line.faults.writeFault = failWrites({BootHeader.begin(), BootHeader.end()}, 31);
+    header.line.faults.writeFault =
+        failWritesStartingWith({BootHeader.begin(), BootHeader.end()}, 31);
     for (SimOperation* op : {&image, &header}) {
         EXPECT_FALSE(op->run());
         EXPECT_EQ(op->window.boxes,
@@ -130,7 +119,7 @@ TEST(UpdatePhase, StatusDecidesTheOutcomeAfterThePortIsClosed) {
 
 TEST(UpdatePhase, QueryThatCannotBeWrittenFailsAboutSixSecondsAfterTheAck) {
     SimOperation op({}, ModeUpdate);
-    op.line.faults.writeFault = failWrites({0xAA, 0x0B});
+    op.line.faults.writeFault = failWritesStartingWith({0xAA, 0x0B});
     EXPECT_FALSE(op.run());
     EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(messages::EepromProgramFail)}));
     const auto reads = op.line.eventsOf(Kind::Read);

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "image/boot_header.h"
@@ -32,6 +36,18 @@ struct SimOperation : SimPort {
     TransferJob job;
     RecordingProgress progress;
 };
+
+// Fails (or cuts short to `result` bytes) the write calls whose bytes begin with `prefix`.
+inline std::function<std::optional<long>(std::span<const std::uint8_t>)> failWritesStartingWith(
+    std::vector<std::uint8_t> prefix, long result = -1) {
+    return [prefix, result](std::span<const std::uint8_t> bytes) -> std::optional<long> {
+        if (bytes.size() >= prefix.size() &&
+            std::equal(prefix.begin(), prefix.end(), bytes.begin())) {
+            return result;
+        }
+        return std::nullopt;
+    };
+}
 
 // The built-in image as the loader receives it: padded to an even length.
 inline std::vector<std::uint8_t> paddedImage() {

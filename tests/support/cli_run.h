@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/command_line.h"
+
+namespace zq::test {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// What zq417-flash's main logic would run on the command line with these arguments.
+struct CliSetup {
+    bool terminal = false;
+    std::filesystem::path devRoot = "/dev";
+    std::filesystem::path sysRoot = "/sys";
+    StartupDirectory startup{};
+};
+
+inline CliRun runCliWith(std::vector<std::string> args, Platform& platform,
+                         const CliSetup& setup = {}) {
+    args.insert(args.begin(), "zq417-flash");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::CliContext context{out,           err,           setup.terminal, platform,
+                            setup.devRoot, setup.sysRoot, setup.startup};
+    CliRun run;
+    run.status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+}  // namespace zq::test
