@@ -31,6 +31,9 @@ PORT_LINK=$WORK/com1
 # No COM number is sure to be free under Wine, which gives the machine's /dev/ttyS* the numbers
 # the key leaves, and keeps a numbered port even when its device is gone; a name of its own is.
 ABSENT_PORT='\\.\ZQ417-ABSENT'
+# Makes Wine's purges treat the pseudo-terminal as a line (tools/wine/pty_line.cpp);
+# ZQ_WINE_RAW_PTY=1 leaves Wine as it is, to watch Download lose the image's tail under load.
+PTY_LINE=$WORK/libzqptyline.so
 # Every process started in the background, one pid a line, so that whoever runs this script can
 # end what a killed run left behind.
 PID_FILE=$WORK/pids
@@ -88,9 +91,10 @@ wait_pid() {
 }
 
 wine_run() {
-    local seconds=$1
+    local seconds=$1 preload=$PTY_LINE
     shift
-    timeout -k 5 "$seconds" wine "$@"
+    [ "${ZQ_WINE_RAW_PTY:-0}" = 1 ] && preload=""
+    LD_PRELOAD=$preload timeout -k 5 "$seconds" wine "$@"
 }
 
 # Wine's socket for this prefix: a directory named after the prefix's device and inode, under
@@ -498,7 +502,7 @@ window_download() {
 
 main() {
     local tool
-    for tool in wine wineserver Xvfb xdotool import x86_64-w64-mingw32-objdump; do
+    for tool in wine wineserver Xvfb xdotool import x86_64-w64-mingw32-objdump c++; do
         command -v "$tool" >/dev/null || {
             echo "wine tests: $tool is missing"
             return 1
@@ -513,6 +517,11 @@ main() {
     done
     mkdir -p "$WORK" "$ARTIFACTS"
     rm -f "$WORK"/*.log "$WORK"/*.out "$WORK"/*.err "$ARTIFACTS"/*.png "$PID_FILE"
+
+    c++ -std=c++20 -O2 -shared -fPIC -o "$PTY_LINE" "$ROOT/tools/wine/pty_line.cpp" -ldl || {
+        echo "wine tests: tools/wine/pty_line.cpp does not build"
+        return 1
+    }
 
     local start=$SECONDS
     make_prefix || return 1

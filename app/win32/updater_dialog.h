@@ -1,0 +1,60 @@
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+#include "image/startup_directory.h"
+#include "serial/owner_window.h"
+#include "serial/platform.h"
+#include "serial/port_state.h"
+#include "transfer/transfer_job.h"
+
+namespace zq::win32 {
+
+// Everything one run of the window holds: the one port and the one job, kept across the
+// operations so that a port a failure left open is reused by the next one.
+struct UpdaterSession {
+    UpdaterSession(Platform& platform, StartupDirectory startup)
+        : port(platform), startup(std::move(startup)) {}
+
+    PortState port;
+    TransferJob job;
+    // Read only by the image file operations, which no control of the window invokes.
+    StartupDirectory startup;
+};
+
+// The dialog as the owner of the operation's message boxes.
+class DialogBoxes final : public OwnerWindow {
+  public:
+    explicit DialogBoxes(HWND dialog) : dialog_(dialog) {}
+    void showMessage(BoxStyle style, std::string_view text) override;
+    void showUnownedMessage(BoxStyle style, std::string_view text) override;
+
+  private:
+    HWND dialog_;
+};
+
+class ProgressBarControl final : public ProgressTarget {
+  public:
+    explicit ProgressBarControl(HWND bar) : bar_(bar) {}
+    void setRange(std::uint32_t maximum) override;
+    void setPosition(std::uint32_t position) override;
+
+  private:
+    HWND bar_;
+};
+
+// Shows the dialog of template 1 modally, owned by `owner`, until Exit or a close request ends
+// it; returns the dialog's result.
+INT_PTR runUpdaterDialog(HINSTANCE instance, HWND owner, UpdaterSession& session);
+
+}  // namespace zq::win32

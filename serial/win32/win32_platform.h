@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "serial/platform.h"
+
+namespace zq {
+
+// The name CreateFileA is given for a port name: "COM1" becomes "\\.\COM1", which also reaches
+// ports above COM9; a name already in the device namespace is kept as it is.
+std::string win32DevicePath(std::string_view name);
+
+class Win32Platform final : public Platform {
+  public:
+    std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override;
+    void sleep(std::chrono::milliseconds duration) override;
+    void beginTimerResolution() override;
+    void endTimerResolution() override;
+    std::chrono::nanoseconds now() override;
+};
+
+}  // namespace zq
