@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/qt/updater_dialog.h"
+#include "app/version.h"
 #include "image/startup_directory.h"
 #include "serial/posix/posix_platform.h"
 
@@ -10,6 +11,10 @@ int main(int, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
+    QApplication::setApplicationName(QString::fromUtf8(
+        zq::version::ProductName.data(), static_cast<int>(zq::version::ProductName.size())));
+    QApplication::setApplicationVersion(QString::fromUtf8(
+        zq::version::Number.data(), static_cast<int>(zq::version::Number.size())));
     const zq::StartupDirectory startup = zq::recordStartupDirectory();
     (void)startup;  // read only by the image file operations
     zq::PosixPlatform platform;
