@@ -2,8 +2,10 @@
 // refuses never leaves an output file behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -15,12 +17,17 @@
 namespace zq::test {
 namespace {
 
-std::vector<std::uint8_t> counting(std::size_t count, std::uint8_t first = 1) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(first + i);
-    }
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes counting(std::size_t count, std::uint8_t first = 1) {
+    Bytes bytes(count);
+    std::iota(bytes.begin(), bytes.end(), first);
     return bytes;
+}
+
+Bytes with(Bytes image, std::size_t at, const Bytes& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+    return image;
 }
 
 struct Conversion {
@@ -28,135 +35,72 @@ struct Conversion {
     std::filesystem::path out = dir / "out.bin";
 
     bool convert(std::string_view text) { return convertHexToBin(text, out); }
-    std::vector<std::uint8_t> output() const { return readBytes(out); }
     bool outputExists() const { return std::filesystem::exists(out); }
 };
 
-// ---------------------------------------------------------------------------------------------
-// Texts that convert
-
-TEST(HexConversion, DataRecordThenEndRecordGivesTheDataBytes) {
-    Conversion c;
-    ASSERT_TRUE(c.convert(":0400000001020304F2\r\n:00000001FF\r\n"));
-    EXPECT_EQ(c.output(), (std::vector<std::uint8_t>{1, 2, 3, 4}));
-}
-
-TEST(HexConversion, EndRecordAloneGivesAnEmptyFile) {
-    Conversion c;
-    ASSERT_TRUE(c.convert(EndRecord));
-    EXPECT_TRUE(c.outputExists());
-    EXPECT_TRUE(c.output().empty());
-}
-
-TEST(HexConversion, GapBetweenRecordsReadsBackAsZero) {
-    Conversion c;
-    ASSERT_TRUE(
-        c.convert(hexRecord(0x0000, counting(16)) + hexRecord(0x0100, {9, 8, 7}) + EndRecord));
-    std::vector<std::uint8_t> expected = counting(16);
-    expected.resize(0x100, 0);
-    expected.insert(expected.end(), {9, 8, 7});
-    EXPECT_EQ(c.output(), expected);
-}
-
-TEST(HexConversion, RecordsInAnyAddressOrderLandAtTheirOwnAddresses) {
-    Conversion c;
-    // Highest first, one continuing exactly where the previous one ended, and one going back
-    // to overwrite part of an earlier record: the later record wins.
-    ASSERT_TRUE(c.convert(hexRecord(0x0020, {0xC0, 0xC1}) + hexRecord(0x0004, {0xB0, 0xB1}) +
-                          hexRecord(0x0006, {0xB2}) + hexRecord(0x0000, counting(5, 0xA0)) +
-                          EndRecord));
-    std::vector<std::uint8_t> expected(0x22, 0);
-    for (const auto& [at, value] : std::vector<std::pair<int, int>>{{0, 0xA0},
-                                                                    {1, 0xA1},
-                                                                    {2, 0xA2},
-                                                                    {3, 0xA3},
-                                                                    {4, 0xA4},
-                                                                    {5, 0xB1},
-                                                                    {6, 0xB2},
-                                                                    {0x20, 0xC0},
-                                                                    {0x21, 0xC1}}) {
-        expected[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
+// Highest first, one continuing exactly where the previous one ended, and one going back to
+// overwrite part of an earlier record: the later record wins. Nothing after the end record is read,
+// and a record reaching past 64 KiB is not wrapped to the start.
+TEST(HexConversion, AcceptedTextGivesEachRecordsBytesAtItsAddress) {
+    const std::string anyOrder = hexRecord(0x0020, {0xC0, 0xC1}) + hexRecord(0x0004, {0xB0, 0xB1}) +
+                                 hexRecord(0x0006, {0xB2}) + hexRecord(0x0000, counting(5, 0xA0));
+    const std::vector<std::pair<std::string, Bytes>> accepted{
+        {":0400000001020304F2\r\n:00000001FF\r\n", {1, 2, 3, 4}},
+        {EndRecord, {}},
+        {hexRecord(0x0000, counting(16)) + hexRecord(0x0100, {9, 8, 7}) + EndRecord,
+         with(with(Bytes(0x103), 0, counting(16)), 0x100, {9, 8, 7})},
+        {anyOrder + EndRecord,
+         with(with(Bytes(0x22), 0, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xB1, 0xB2}), 0x20,
+              {0xC0, 0xC1})},
+        {":04000000abCDef1085\r\n:00000001ff\r\nnot hex at all\r\n:02", {0xAB, 0xCD, 0xEF, 0x10}},
+        {hexRecord(0xFFFE, {1, 2, 3, 4}) + EndRecord, with(Bytes(0x10002), 0xFFFE, {1, 2, 3, 4})}};
+    for (const auto& [text, bytes] : accepted) {
+        Conversion conversion;
+        ASSERT_TRUE(conversion.convert(text)) << text;
+        EXPECT_TRUE(conversion.outputExists()) << text;
+        EXPECT_EQ(readBytes(conversion.out), bytes) << text;
     }
-    EXPECT_EQ(c.output(), expected);
 }
 
-TEST(HexConversion, DigitsOfEitherCaseAndNothingAfterTheEndRecordIsRead) {
-    Conversion c;
-    ASSERT_TRUE(c.convert(":04000000abCDef1085\r\n:00000001ff\r\nnot hex at all\r\n:02"));
-    EXPECT_EQ(c.output(), (std::vector<std::uint8_t>{0xAB, 0xCD, 0xEF, 0x10}));
-}
-
-TEST(HexConversion, RecordReachingPastSixtyFourKilobytesIsNotWrappedToTheStart) {
-    Conversion c;
-    ASSERT_TRUE(c.convert(hexRecord(0xFFFE, {1, 2, 3, 4}) + EndRecord));
-    const std::vector<std::uint8_t> out = c.output();
-    ASSERT_EQ(out.size(), 0x10002u);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(std::vector<std::uint8_t>(out.end() - 4, out.end()),
-              (std::vector<std::uint8_t>{1, 2, 3, 4}));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Texts that fail, and leave no file
-
-struct Refused {
-    const char* what;
-    std::string text;
-    HexFault fault;
-};
-
-std::vector<Refused> refusedTexts() {
+TEST(HexConversion, RefusedTextFailsNamingTheRecordAndRemovesTheOutputItTruncated) {
+    using enum HexFault;
     const std::string good = hexRecord(0x0000, {1, 2, 3, 4});
-    std::string lfOnly = good;
-    lfOnly.erase(lfOnly.size() - 2, 1);
-    return {
-        {"checksum one too high", hexRecord(0, {1, 2, 3, 4}, 0, +1) + EndRecord,
-         HexFault::BadChecksum},
-        {"checksum one too low", good + hexRecord(8, {5}, 0, -1) + EndRecord,
-         HexFault::BadChecksum},
-        {"extended address record", hexRecord(0, {0x10, 0x00}, 0x02) + good + EndRecord,
-         HexFault::UnsupportedType},
-        {"extended linear address", good + hexRecord(0, {0x00, 0x01}, 0x04) + EndRecord,
-         HexFault::UnsupportedType},
-        {"end type with data", hexRecord(0, {0x00}, 0x01) + EndRecord, HexFault::UnsupportedType},
-        {"count 00 that is not the end record", good + ":00000101FE\r\n" + EndRecord,
-         HexFault::BadEndRecord},
-        {"count 00 record of type 00", ":0000000000\r\n" + EndRecord, HexFault::BadEndRecord},
-        {"line ending in LF alone", lfOnly + EndRecord, HexFault::NoLineEnd},
-        {"end record ending in LF alone", good + ":00000001FF\n", HexFault::CutShort},
-        {"end record with LF CR", good + ":00000001FF\n\r", HexFault::BadEndRecord},
-        {"blank between FF and CR LF", good + ":00000001FF \r\n", HexFault::BadEndRecord},
-        {"CR between FF and CR LF", good + ":00000001FF\r\r\n", HexFault::BadEndRecord},
-        {"no end record", good, HexFault::NoEndRecord},
-        {"empty text", "", HexFault::NoEndRecord},
-        {"blank line between records", good + "\r\n" + EndRecord, HexFault::NoColon},
-        {"text before the first record", "x" + good + EndRecord, HexFault::NoColon},
-        {"letter that is not hex", ":04000000010203G4EF\r\n" + EndRecord, HexFault::NotHexDigit},
-        // Read loosely, " 0", "-0" and "0G" are all 00 and the checksums below would add up.
-        {"blank inside a byte", ":0200000001 0FD\r\n" + EndRecord, HexFault::NotHexDigit},
-        {"sign inside a byte", ":0200000001-0FD\r\n" + EndRecord, HexFault::NotHexDigit},
-        {"half a byte", ":02000000010GFD\r\n" + EndRecord, HexFault::NotHexDigit},
-        {"hex prefix", ":020000000x01FD\r\n" + EndRecord, HexFault::NotHexDigit},
+    const std::string lfOnly = good.substr(0, good.size() - 2) + "\n";
+    struct Case {
+        std::string text;
+        HexFault fault;
+        std::size_t record;
     };
-}
-
-TEST(HexConversion, RefusedTextFailsAndRemovesTheOutputItTruncated) {
-    for (const Refused& r : refusedTexts()) {
-        Conversion c;
-        writeText(c.out, "an older file of that name");
-        EXPECT_FALSE(c.convert(r.text)) << r.what;
-        EXPECT_FALSE(c.outputExists()) << r.what;
-        const HexImage image = decodeHex(r.text);
-        EXPECT_EQ(image.fault, r.fault) << r.what;
+    for (const Case& c : {
+             Case{hexRecord(0, {1, 2, 3, 4}, 0, +1) + EndRecord, BadChecksum, 1},  // one too high
+             Case{good + hexRecord(8, {5}, 0, -1) + EndRecord, BadChecksum, 2},    // one too low
+             Case{hexRecord(0, {0x10, 0x00}, 0x02) + good + EndRecord, UnsupportedType, 1},
+             Case{hexRecord(0, {0x00}, 0x01) + EndRecord, UnsupportedType, 1},
+             Case{good + ":00000101FE\r\n" + EndRecord, BadEndRecord, 2},  // count 00, not the end
+             Case{":0000000000\r\n" + EndRecord, BadEndRecord, 1},
+             Case{lfOnly + EndRecord, NoLineEnd, 1},
+             Case{good + ":00000001FF\n", CutShort, 2},
+             Case{good + ":00000001FF\n\r", BadEndRecord, 2},
+             Case{good + ":00000001FF \r\n", BadEndRecord, 2},
+             Case{good + ":00000001FF\r\r\n", BadEndRecord, 2},
+             Case{good, NoEndRecord, 2},
+             Case{"", NoEndRecord, 1},
+             Case{good + "\r\n" + EndRecord, NoColon, 2},
+             Case{"x" + good + EndRecord, NoColon, 1},
+             Case{":04000000010203G4EF\r\n" + EndRecord, NotHexDigit, 1},
+             // Read loosely, " 0" and "0G" are both 00 and the checksums would add up.
+             Case{":0200000001 0FD\r\n" + EndRecord, NotHexDigit, 1},
+             Case{":02000000010GFD\r\n" + EndRecord, NotHexDigit, 1},
+         }) {
+        Conversion conversion;
+        writeText(conversion.out, "an older file of that name");
+        EXPECT_FALSE(conversion.convert(c.text)) << c.text;
+        EXPECT_FALSE(conversion.outputExists()) << c.text;
+        const HexImage image = decodeHex(c.text);
+        EXPECT_EQ(image.fault, c.fault) << c.text;
+        EXPECT_EQ(image.faultRecord, c.record) << c.text;
+        EXPECT_TRUE(image.bytes.empty()) << c.text;
     }
-}
-
-TEST(HexConversion, FaultNamesTheRecordItIsIn) {
-    const HexImage image =
-        decodeHex(hexRecord(0, {1}) + hexRecord(1, {2}) + hexRecord(2, {3}, 0, 1) + EndRecord);
-    EXPECT_EQ(image.fault, HexFault::BadChecksum);
-    EXPECT_EQ(image.faultRecord, 3u);
-    EXPECT_TRUE(image.bytes.empty());
 }
 
 // Each cut is copied into a buffer of exactly its size, so a read past the end of the text is an
@@ -199,22 +143,15 @@ TEST(HexConversion, OutputThatCannotBeCreatedFails) {
 // ---------------------------------------------------------------------------------------------
 // The record checks
 
-TEST(HexRecord, CheckSumsEveryDataByteOfTheLongestRecord) {
-    std::vector<std::uint8_t> data(255);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<std::uint8_t>(0xFF - i);
-    }
-    const std::string record = hexRecord(0x1234, data);
-    ASSERT_EQ(record.size(), 2 * 255 + 13u);
-    EXPECT_FALSE(checkHexRecord(record));
+TEST(HexRecord, CheckLooksAtLayoutAndEverySummedByteButNotAtTheType) {
+    const std::string longest = hexRecord(0x1234, counting(255));
+    ASSERT_EQ(longest.size(), 2 * 255 + 13u);
+    EXPECT_FALSE(checkHexRecord(longest));
+    EXPECT_TRUE(checkHexRecord(hexRecord(0x1234, counting(255), 0, 1)));
     // A change to the last data byte alone must be noticed.
-    std::string changed = record;
+    std::string changed = longest;
     changed[2 * 254 + 9 + 1] = changed[2 * 254 + 9 + 1] == '0' ? '1' : '0';
     EXPECT_TRUE(checkHexRecord(changed));
-    EXPECT_TRUE(checkHexRecord(hexRecord(0x1234, data, 0, 1)));
-}
-
-TEST(HexRecord, CheckLooksAtLayoutAndSumButNotAtTheType) {
     EXPECT_FALSE(checkHexRecord(EndRecord));
     EXPECT_FALSE(checkHexRecord(hexRecord(0, {0x10, 0x00}, 0x02)));
     EXPECT_TRUE(checkHexRecord("0400000001020304F2\r\n"));     // no colon

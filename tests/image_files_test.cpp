@@ -4,13 +4,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "image/boot_header.h"
 #include "image/built_in_image.h"
 #include "image/image_source.h"
 #include "image/load_image_file.h"
@@ -26,14 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> builtInBytes() {
-    return {builtInImage(), builtInImage() + BuiltInImageLength};
-}
-
-std::vector<std::uint8_t> withHeader(std::vector<std::uint8_t> image) {
-    image.insert(image.begin(), BootHeader.begin(), BootHeader.end());
-    return image;
-}
+using Bytes = std::vector<std::uint8_t>;
 
 TransferJob builtInJob() {
     TransferJob job;
@@ -45,26 +36,16 @@ TransferJob builtInJob() {
 // ---------------------------------------------------------------------------------------------
 // Saving
 
-TEST(SaveImage, WritesTheImageWithTheHeaderInFrontOnlyWhenAskedAndMissing) {
+TEST(SaveImage, SaveThatFailsLeavesNoFile) {
     TempDir dir;
-    const TransferJob job = builtInJob();
-    ASSERT_TRUE(saveImageAsBin(job, dir / "plain.bin", false));
-    EXPECT_EQ(readBytes(dir / "plain.bin"), builtInBytes());
-    ASSERT_TRUE(saveImageAsBin(job, dir / "header.bin", true));
-    EXPECT_EQ(readBytes(dir / "header.bin"), withHeader(builtInBytes()));
+    writeText(dir / "out.bin", "older content");
+    TransferJob withoutBytes;
+    withoutBytes.imageLength = 100;  // as a failed load leaves it
+    EXPECT_FALSE(saveImageAsBin(withoutBytes, dir / "out.bin", true));
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
+    EXPECT_FALSE(saveImageAsBin(builtInJob(), dir / "no" / "out.bin", false));
 
-    // An image that starts with the header keeps exactly one.
-    std::vector<std::uint8_t> headed = withHeader({1, 2, 3});
-    TransferJob headedJob;
-    headedJob.image = headed.data();
-    headedJob.imageLength = static_cast<std::uint32_t>(headed.size());
-    ASSERT_TRUE(saveImageAsBin(headedJob, dir / "headed.bin", true));
-    EXPECT_EQ(readBytes(dir / "headed.bin"), headed);
-}
-
-// The file-size limit makes the system refuse the write partway, as a full disk would.
-TEST(SaveImage, WriteThatDoesNotCompleteLeavesNoFile) {
-    TempDir dir;
+    // The file-size limit makes the system refuse the write partway, as a full disk would.
     writeText(dir / "out.bin", "older content");
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -72,20 +53,11 @@ TEST(SaveImage, WriteThatDoesNotCompleteLeavesNoFile) {
     rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved_ok = saveImageAsBin(builtInJob(), dir / "out.bin", true);
+    const bool savedOk = saveImageAsBin(builtInJob(), dir / "out.bin", true);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, previousHandler);
-    EXPECT_FALSE(saved_ok);
+    EXPECT_FALSE(savedOk);
     EXPECT_FALSE(fs::exists(dir / "out.bin"));
-}
-
-TEST(SaveImage, JobWithoutItsBytesSavesNothing) {
-    TempDir dir;
-    TransferJob job;
-    job.imageLength = 100;  // as a failed load leaves it
-    EXPECT_FALSE(saveImageAsBin(job, dir / "out.bin", true));
-    EXPECT_FALSE(fs::exists(dir / "out.bin"));
-    EXPECT_FALSE(saveImageAsBin(builtInJob(), dir / "no" / "out.bin", false));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -98,33 +70,30 @@ struct Loading {
     TransferJob job = builtInJob();
 
     bool load(const fs::path& file) { return loadImageFile(window, file, job, store); }
-    std::vector<std::uint8_t> jobBytes() const { return {job.image, job.image + job.imageLength}; }
+    bool loadBytes(const Bytes& bytes) {
+        writeBytes(dir / "image.bin", bytes);
+        return load(dir / "image.bin");
+    }
+    Bytes jobBytes() const { return {job.image, job.image + job.imageLength}; }
 };
 
 TEST(LoadImage, FileBecomesTheJobsImageInABufferTheStoreOwns) {
     Loading l;
-    const std::vector<std::uint8_t> first{5, 4, 3, 2, 1};
-    writeBytes(l.dir / "a.bin", first);
-    ASSERT_TRUE(l.load(l.dir / "a.bin"));
-    EXPECT_EQ(l.jobBytes(), first);
+    ASSERT_TRUE(l.loadBytes({5, 4, 3, 2, 1}));
+    EXPECT_EQ(l.jobBytes(), (Bytes{5, 4, 3, 2, 1}));
     EXPECT_EQ(l.job.image, l.store.buffer.get());
     // The spare byte takes the even-length pad inside the buffer (the sanitizer build sees it).
     l.job.capacity = ImageCapacity;
-    const ImagePlan plan = planImage(l.job, PhaseDownload);
-    EXPECT_EQ(plan.length, 6u);
+    EXPECT_EQ(planImage(l.job, PhaseDownload).length, 6u);
     EXPECT_EQ(l.job.image[5], 0);
 
     // A second load replaces the first; the sanitizer build reports the first if it leaks.
-    const std::vector<std::uint8_t> second{9, 9};
-    writeBytes(l.dir / "b.bin", second);
-    ASSERT_TRUE(l.load(l.dir / "b.bin"));
-    EXPECT_EQ(l.jobBytes(), second);
+    ASSERT_TRUE(l.loadBytes({9, 9}));
+    EXPECT_EQ(l.jobBytes(), (Bytes{9, 9}));
     EXPECT_EQ(l.job.image, l.store.buffer.get());
-    EXPECT_TRUE(l.window.boxes.empty());
-
-    writeBytes(l.dir / "empty.bin", {});
-    ASSERT_TRUE(l.load(l.dir / "empty.bin"));
+    ASSERT_TRUE(l.loadBytes({}));
     EXPECT_EQ(l.job.imageLength, 0u);
+    EXPECT_TRUE(l.window.boxes.empty());
 }
 
 TEST(LoadImage, FileThatCannotBeOpenedChangesNothing) {
@@ -143,16 +112,14 @@ TEST(LoadImage, FileTooLargeToHoldFailsWithMemoryNotEnough) {
     const std::uint64_t MaxLength = std::numeric_limits<std::uint32_t>::max();
     for (const std::uint64_t size : {MaxLength, MaxLength + 1, MaxLength + 6}) {
         Loading l;
-        ImageStore& store = l.store;
-        writeBytes(l.dir / "first.bin", {1, 2, 3});
-        ASSERT_TRUE(l.load(l.dir / "first.bin"));
-        { std::ofstream(l.dir / "huge.bin").put('x'); }
+        ASSERT_TRUE(l.loadBytes({1, 2, 3}));
+        writeBytes(l.dir / "huge.bin", {});
         fs::resize_file(l.dir / "huge.bin", size);
         EXPECT_FALSE(l.load(l.dir / "huge.bin")) << size;
         EXPECT_EQ(l.window.boxes, (std::vector<ShownBox>{errorBox(messages::MemoryNotEnough)}))
             << size;
         EXPECT_EQ(l.job.image, nullptr) << size;
-        EXPECT_EQ(store.buffer, nullptr) << size;
+        EXPECT_EQ(l.store.buffer, nullptr) << size;
         EXPECT_EQ(l.job.imageLength, MaxLength) << size;
         // What a phase then makes of the job: nothing is sent.
         EXPECT_EQ(planImage(l.job, PhaseUpdate).failure, messages::MemoryNotEnough);
@@ -162,36 +129,32 @@ TEST(LoadImage, FileTooLargeToHoldFailsWithMemoryNotEnough) {
 // ---------------------------------------------------------------------------------------------
 // Temporary names
 
-std::string tempName(const TempDir& dir, int digit) {
-    return (dir / ("ZQ417Fw_Temp" + std::to_string(digit))).string();
-}
-
-TEST(TempName, FirstNameThatNamesNothingIsChosen) {
+TEST(TempName, FirstOfTheTenNamesThatNamesNothingIsChosen) {
     TempDir dir;
     const StartupDirectory startup{dir.path.string()};
+    const auto tempName = [&](int digit) {
+        return dir.path.string() + "/ZQ417Fw_Temp" + std::to_string(digit);
+    };
     std::string name;
     ASSERT_TRUE(findFreeTempName(startup, name));
-    EXPECT_EQ(name, dir.path.string() + "/ZQ417Fw_Temp0");
+    EXPECT_EQ(name, tempName(0));
 
-    writeText(tempName(dir, 0), "");
-    writeText(tempName(dir, 2), "");
+    writeText(tempName(0), "");
+    writeText(tempName(2), "");
     ASSERT_TRUE(findFreeTempName(startup, name));
-    EXPECT_EQ(name, tempName(dir, 1));
+    EXPECT_EQ(name, tempName(1));
 
     // A directory or a link to nowhere of that name is taken as well.
-    fs::create_directory(tempName(dir, 1));
-    fs::create_symlink(dir / "nowhere", tempName(dir, 3));
+    fs::create_directory(tempName(1));
+    fs::create_symlink(dir / "nowhere", tempName(3));
     ASSERT_TRUE(findFreeTempName(startup, name));
-    EXPECT_EQ(name, tempName(dir, 4));
-}
+    EXPECT_EQ(name, tempName(4));
 
-TEST(TempName, AllTenTakenOrNoStartUpDirectoryGivesNoName) {
-    TempDir dir;
-    for (int digit = 0; digit <= 9; ++digit) {
-        writeText(tempName(dir, digit), "");
+    for (int digit = 4; digit <= 9; ++digit) {
+        writeText(tempName(digit), "");
     }
-    std::string name = "unchanged";
-    EXPECT_FALSE(findFreeTempName(StartupDirectory{dir.path.string()}, name));
+    name = "unchanged";
+    EXPECT_FALSE(findFreeTempName(startup, name));
     EXPECT_FALSE(findFreeTempName(StartupDirectory{}, name));
     EXPECT_EQ(name, "unchanged");
 }
@@ -199,39 +162,23 @@ TEST(TempName, AllTenTakenOrNoStartUpDirectoryGivesNoName) {
 // ---------------------------------------------------------------------------------------------
 // An image from a HEX file, through a temporary file
 
-TEST(ImageSource, HexFileIsLoadedAndItsTemporaryFileIsGone) {
-    Loading l;
-    TempDir startupDir;
-    writeText(startupDir / "ZQ417Fw_Temp0", "someone else's");
-    writeText(l.dir / "image.HEX", hexRecord(0x0002, {7, 8, 9}) + EndRecord);
-    const ImageSource source = loadImageSource(
-        l.window, l.dir / "image.HEX", StartupDirectory{startupDir.path.string()}, l.job, l.store);
-    ASSERT_TRUE(source.ok());
-    EXPECT_EQ(source.tempName, (startupDir / "ZQ417Fw_Temp1").string());
-    EXPECT_EQ(l.jobBytes(), (std::vector<std::uint8_t>{0, 0, 7, 8, 9}));
-    EXPECT_EQ(startupDir.names(), std::vector<std::string>{"ZQ417Fw_Temp0"});
-    EXPECT_EQ(readBytes(startupDir / "ZQ417Fw_Temp0").size(), 14u);
-}
-
 TEST(ImageSource, RefusedHexSaysWhereAndLeavesTheJobAndDirectoryAlone) {
     Loading l;
     TempDir startupDir;
+    const StartupDirectory startup{startupDir.path.string()};
+    const auto from = [&](const char* name, const StartupDirectory& where) {
+        return loadImageSource(l.window, l.dir / name, where, l.job, l.store);
+    };
     writeText(l.dir / "bad.hex", hexRecord(0, {1}) + hexRecord(1, {2}, 0x04) + EndRecord);
-    const ImageSource source = loadImageSource(
-        l.window, l.dir / "bad.hex", StartupDirectory{startupDir.path.string()}, l.job, l.store);
+    const ImageSource source = from("bad.hex", startup);
     EXPECT_EQ(source.failure, ImageSourceFailure::InvalidHex);
     EXPECT_EQ(source.hexFault, HexFault::UnsupportedType);
     EXPECT_EQ(source.hexFaultRecord, 2u);
     EXPECT_TRUE(startupDir.names().empty());
     EXPECT_EQ(l.job.image, builtInImage());
     EXPECT_TRUE(l.window.boxes.empty());
-
-    const ImageSource noPlace =
-        loadImageSource(l.window, l.dir / "bad.hex", StartupDirectory{}, l.job, l.store);
-    EXPECT_EQ(noPlace.failure, ImageSourceFailure::NoTempName);
-    const ImageSource missing = loadImageSource(
-        l.window, l.dir / "gone.hex", StartupDirectory{startupDir.path.string()}, l.job, l.store);
-    EXPECT_EQ(missing.failure, ImageSourceFailure::CannotReadHex);
+    EXPECT_EQ(from("bad.hex", StartupDirectory{}).failure, ImageSourceFailure::NoTempName);
+    EXPECT_EQ(from("gone.hex", startup).failure, ImageSourceFailure::CannotReadHex);
 }
 
 }  // namespace

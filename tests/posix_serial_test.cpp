@@ -12,13 +12,16 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "serial/port_state.h"
@@ -28,47 +31,64 @@ namespace {
 using namespace std::chrono_literals;
 using Milliseconds = std::chrono::duration<double, std::milli>;
 
-class PseudoTerminal {
-  public:
-    PseudoTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-            return;
-        }
+using Bytes = std::vector<std::uint8_t>;
+using zq::OpenFailure;
+
+Bytes pattern(std::size_t length, std::uint8_t first) {
+    Bytes bytes(length);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+// The backend holds the slave side of a pseudo-terminal open; the test works the master.
+class PosixSerialTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
         std::array<char, 128> name{};
-        if (::ptsname_r(master_, name.data(), name.size()) == 0) {
-            slavePath_ = name.data();
-        }
+        ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+                    ::ptsname_r(master, name.data(), name.size()) == 0);
+        slavePath = name.data();
+        found = slaveLine();
+        OpenFailure why;
+        device = platform.openSerial(slavePath, why);
+        ASSERT_NE(device, nullptr) << why.detail;
     }
-    ~PseudoTerminal() { hangUp(); }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    void TearDown() override {
+        device.reset();
+        hangUp();
+    }
 
-    bool ok() const { return master_ >= 0 && !slavePath_.empty(); }
-    const std::string& slavePath() const { return slavePath_; }
+    // The port as a transfer phase has it: fixed timeouts, 14400 8N1, raw.
+    void toPhase() {
+        zq::LineSettings saved;
+        ASSERT_TRUE(device->getState(saved));
+        ASSERT_TRUE(device->setTimeouts(zq::FixedTimeouts));
+        ASSERT_TRUE(device->setState(zq::lineSettingsFor(saved, 14400)));
+    }
 
-    void send(const std::vector<std::uint8_t>& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n <= 0 && errno != EINTR) {
-                ADD_FAILURE() << "master write failed";
-                return;
-            }
-            done += n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
+    // What a read into a buffer of `size` bytes got, and how many milliseconds it took.
+    std::pair<Bytes, double> timedRead(std::size_t size) {
+        Bytes buffer(size);
+        std::size_t got = size + 1;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(device->read(buffer, got));
+        const Milliseconds took = std::chrono::steady_clock::now() - start;
+        buffer.resize(std::min(got, size));
+        return {buffer, took.count()};
+    }
+
+    // The tests send a few bytes at a time, which the pseudo-terminal always takes whole.
+    void send(const Bytes& bytes) {
+        EXPECT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
     // Everything the device side wrote, up to a quiet spell.
-    std::vector<std::uint8_t> receive() {
-        std::vector<std::uint8_t> bytes;
+    Bytes receive() {
+        Bytes bytes;
         std::array<std::uint8_t, 4096> chunk{};
-        pollfd watch{master_, POLLIN, 0};
-        while (::poll(&watch, 1, 100) > 0 && (watch.revents & POLLIN) != 0) {
-            const ssize_t n = ::read(master_, chunk.data(), chunk.size());
-            if (n <= 0) {
-                break;
-            }
+        pollfd watch{master, POLLIN, 0};
+        ssize_t n = 0;
+        while (::poll(&watch, 1, 100) > 0 && (n = ::read(master, chunk.data(), chunk.size())) > 0) {
             bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
         }
         return bytes;
@@ -77,175 +97,102 @@ class PseudoTerminal {
     // The master's termios requests act on the slave, even while the slave is held exclusively.
     termios2 slaveLine() const {
         termios2 line{};
-        EXPECT_EQ(::ioctl(master_, TCGETS2, &line), 0);
+        EXPECT_EQ(::ioctl(master, TCGETS2, &line), 0);
         return line;
     }
-    void setSlaveLine(const termios2& line) { EXPECT_EQ(::ioctl(master_, TCSETS2, &line), 0); }
 
     void hangUp() {
-        if (master_ >= 0) {
-            ::close(master_);
-            master_ = -1;
+        if (master >= 0) {
+            ::close(master);
         }
+        master = -1;
     }
 
-  private:
-    int master_ = -1;
-    std::string slavePath_;
-};
-
-class PosixSerialTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(pty.ok()); }
-
-    std::unique_ptr<zq::SerialDevice> open() {
-        zq::OpenFailure why;
-        auto device = platform.openSerial(pty.slavePath(), why);
-        if (!device) {
-            ADD_FAILURE() << "open failed: " << why.detail;
-        }
-        return device;
-    }
-
-    // The port as a transfer phase has it: fixed timeouts, 14400 8N1, raw.
-    std::unique_ptr<zq::SerialDevice> openForPhase() {
-        auto device = open();
-        if (device) {
-            zq::LineSettings saved;
-            EXPECT_TRUE(device->getState(saved));
-            EXPECT_TRUE(device->setTimeouts(zq::FixedTimeouts));
-            EXPECT_TRUE(device->setState(zq::lineSettingsFor(saved, 14400)));
-        }
-        return device;
-    }
-
-    PseudoTerminal pty;
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    std::string slavePath;
+    termios2 found{};  // the slave's settings before the backend opened it
     zq::PosixPlatform platform;
+    std::unique_ptr<zq::SerialDevice> device;
 };
-
-std::vector<std::uint8_t> pattern(std::size_t length, std::uint8_t first) {
-    std::vector<std::uint8_t> bytes(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(first + i);
-    }
-    return bytes;
-}
 
 TEST_F(PosixSerialTest, ReadWithNothingComingEndsAtTheTotalDeadline) {
-    auto device = openForPhase();
-    ASSERT_NE(device, nullptr);
-    std::array<std::uint8_t, 6> buffer{};
-    std::size_t got = 99;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device->read(buffer, got));
-    const Milliseconds elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(got, 0u);
+    toPhase();
+    const auto [got, ms] = timedRead(6);
+    EXPECT_TRUE(got.empty());
     // 6 ms + 3 ms per byte.
-    EXPECT_GE(elapsed.count(), 20.0);
-    EXPECT_LT(elapsed.count(), 80.0);
+    EXPECT_GE(ms, 20.0);
+    EXPECT_LT(ms, 80.0);
 }
 
-TEST_F(PosixSerialTest, LongGapEndsTheReadWithOnlyTheBytesBeforeIt) {
-    auto device = openForPhase();
-    ASSERT_NE(device, nullptr);
-    pty.send({1, 2});
-    std::jthread late([this] {
-        std::this_thread::sleep_for(60ms);
-        pty.send({3, 4});
-    });
-    // 64 bytes allow 198 ms in all, so only the gap can end the read this early.
-    std::array<std::uint8_t, 64> buffer{};
-    std::size_t got = 0;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device->read(buffer, got));
-    const Milliseconds elapsed = std::chrono::steady_clock::now() - start;
-    ASSERT_EQ(got, 2u);
-    EXPECT_EQ(buffer[0], 1);
-    EXPECT_EQ(buffer[1], 2);
-    EXPECT_GE(elapsed.count(), 15.0);
-    EXPECT_LT(elapsed.count(), 150.0);
-}
-
-TEST_F(PosixSerialTest, ShortGapsDoNotEndTheRead) {
-    auto device = openForPhase();
-    ASSERT_NE(device, nullptr);
-    const auto sent = pattern(64, 0x40);
+// 128 bytes allow 390 ms in all, so only the long gap can end the read this early.
+TEST_F(PosixSerialTest, ShortGapsDoNotEndTheReadButALongOneEndsItWithTheBytesBeforeIt) {
+    toPhase();
+    const Bytes sent = pattern(64, 0x40);
     std::jthread sender([this, &sent] {
         for (std::size_t at = 0; at < sent.size(); at += 16) {
-            pty.send(std::vector<std::uint8_t>(sent.begin() + at, sent.begin() + at + 16));
+            send(Bytes(sent.begin() + at, sent.begin() + at + 16));
             std::this_thread::sleep_for(3ms);
         }
+        std::this_thread::sleep_for(60ms);
+        send({1, 2});
     });
-    std::vector<std::uint8_t> buffer(sent.size());
-    std::size_t got = 0;
-    EXPECT_TRUE(device->read(buffer, got));
-    EXPECT_EQ(got, sent.size());
-    EXPECT_EQ(buffer, sent);
+    const auto [got, ms] = timedRead(128);
+    EXPECT_EQ(got, sent);
+    EXPECT_GE(ms, 15.0);
+    EXPECT_LT(ms, 150.0);
 }
 
-TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeft) {
-    auto device = openForPhase();
-    ASSERT_NE(device, nullptr);
-    const auto small = pattern(10, 0);
+TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeftAndAHangUpFailsReadAndWrite) {
+    toPhase();
+    const Bytes small = pattern(10, 0);
     std::size_t written = 0;
     EXPECT_TRUE(device->write(small, written));
     EXPECT_EQ(written, small.size());
-    EXPECT_EQ(pty.receive(), small);
+    EXPECT_EQ(receive(), small);
 
     // Nobody reads the master, so the pseudo-terminal fills up and the rest cannot leave before
     // the 50 ms deadline.
     ASSERT_TRUE(device->setTimeouts({.writeTotalTimeoutConstant = 50}));
-    const auto large = pattern(1 << 20, 7);
+    const Bytes large = pattern(1 << 20, 7);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(device->write(large, written));
-    const Milliseconds elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(Milliseconds(std::chrono::steady_clock::now() - start).count(), 1000.0);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, large.size());
-    EXPECT_LT(elapsed.count(), 1000.0);
-    const auto arrived = pty.receive();
-    ASSERT_EQ(arrived.size(), written);
-    EXPECT_TRUE(std::equal(arrived.begin(), arrived.end(), large.begin()));
+    EXPECT_EQ(receive(), Bytes(large.begin(), large.begin() + static_cast<long>(written)));
+
+    hangUp();
+    Bytes buffer(6);
+    EXPECT_FALSE(device->read(buffer, written));
+    EXPECT_FALSE(device->write(small, written));
 }
 
-TEST_F(PosixSerialTest, SecondOpenIsBusyUntilTheFirstCloses) {
-    auto first = open();
-    ASSERT_NE(first, nullptr);
-    zq::OpenFailure why;
-    EXPECT_EQ(platform.openSerial(pty.slavePath(), why), nullptr);
-    EXPECT_EQ(why.kind, zq::OpenFailure::Kind::Busy);
+TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForByte) {
+    OpenFailure why;
+    EXPECT_EQ(platform.openSerial(slavePath, why), nullptr);
+    EXPECT_EQ(why.kind, OpenFailure::Kind::Busy);
     EXPECT_NE(why.code, 0);
-    EXPECT_TRUE(first->close());
-    EXPECT_NE(platform.openSerial(pty.slavePath(), why), nullptr) << why.detail;
-}
 
-TEST_F(PosixSerialTest, PhaseSettingsAreRealAndTheFoundOnesComeBackByteForByte) {
-    const termios2 before = pty.slaveLine();
-    auto device = open();
-    ASSERT_NE(device, nullptr);
     zq::LineSettings saved;
     ASSERT_TRUE(device->getState(saved));
-
     ASSERT_TRUE(device->setState(zq::lineSettingsFor(saved, 14400)));
-    const termios2 during = pty.slaveLine();
-    EXPECT_EQ(during.c_ospeed, 14400u);
-    EXPECT_EQ(during.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
-    EXPECT_EQ(during.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(during.c_cflag & (PARENB | CSTOPB), 0u);
-    EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(during.c_iflag & (IXON | IXOFF | ICRNL), 0u);
-    EXPECT_EQ(during.c_oflag & OPOST, 0u);
-    EXPECT_EQ(during.c_cc[VMIN], 0);
-    EXPECT_EQ(during.c_cc[VTIME], 0);
+    const termios2 phase = slaveLine();
+    EXPECT_EQ(phase.c_ospeed, 14400u);
+    EXPECT_EQ(phase.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+    EXPECT_EQ(phase.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(phase.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(phase.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(phase.c_oflag & OPOST, 0u);
+    EXPECT_EQ(phase.c_cc[VMIN] | phase.c_cc[VTIME], 0);
 
     EXPECT_TRUE(device->setState(saved));
     EXPECT_TRUE(device->close());
-    const termios2 after = pty.slaveLine();
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    const termios2 after = slaveLine();
+    EXPECT_EQ(std::memcmp(&found, &after, sizeof found), 0);
+    EXPECT_NE(platform.openSerial(slavePath, why), nullptr) << why.detail;
 }
 
 TEST_F(PosixSerialTest, FieldsReadBackAsTheyWereSet) {
-    auto device = open();
-    ASSERT_NE(device, nullptr);
     zq::LineSettings wanted;
     ASSERT_TRUE(device->getState(wanted));
     zq::DcbFields& f = wanted.fields;
@@ -262,66 +209,42 @@ TEST_F(PosixSerialTest, FieldsReadBackAsTheyWereSet) {
     zq::LineSettings got;
     ASSERT_TRUE(device->getState(got));
     EXPECT_EQ(got.fields, wanted.fields);
-}
 
-TEST_F(PosixSerialTest, FramingTheKernelRefusesFailsTheSet) {
-    // Linux makes a pseudo-terminal 8-bit without parity whatever is asked.
-    termios2 probe = pty.slaveLine();
-    const termios2 found = probe;
-    probe.c_cflag |= PARENB;
-    pty.setSlaveLine(probe);
-    const bool parityRefused = (pty.slaveLine().c_cflag & PARENB) == 0;
-    pty.setSlaveLine(found);
-    if (!parityRefused) {
+    // So parity is what the kernel refuses, and the set must say so.
+    termios2 withParity = slaveLine();
+    withParity.c_cflag |= PARENB;
+    EXPECT_EQ(::ioctl(master, TCSETS2, &withParity), 0);
+    if ((slaveLine().c_cflag & PARENB) != 0) {
         GTEST_SKIP() << "this kernel keeps parity on a pseudo-terminal";
     }
-    auto device = open();
-    ASSERT_NE(device, nullptr);
-    zq::LineSettings saved;
-    ASSERT_TRUE(device->getState(saved));
-    zq::LineSettings withParity = zq::lineSettingsFor(saved, 14400);
-    withParity.fields.parity = zq::Parity::Even;
-    EXPECT_FALSE(device->setState(withParity));
-}
-
-TEST_F(PosixSerialTest, HangUpFailsReadAndWrite) {
-    auto device = openForPhase();
-    ASSERT_NE(device, nullptr);
-    pty.hangUp();
-    std::array<std::uint8_t, 6> buffer{};
-    std::size_t count = 0;
-    EXPECT_FALSE(device->read(buffer, count));
-    EXPECT_FALSE(device->write(buffer, count));
+    f.parity = zq::Parity::Even;
+    EXPECT_FALSE(device->setState(wanted));
 }
 
 TEST(PosixOpen, FailuresSayWhy) {
     zq::PosixPlatform platform;
-    zq::OpenFailure why;
+    OpenFailure why;
     EXPECT_EQ(platform.openSerial("/nonexistent-zq417/ttyUSB9", why), nullptr);
-    EXPECT_EQ(why.kind, zq::OpenFailure::Kind::NoSuchDevice);
+    EXPECT_EQ(why.kind, OpenFailure::Kind::NoSuchDevice);
     EXPECT_EQ(why.code, ENOENT);
     EXPECT_NE(why.detail.find("/nonexistent-zq417/ttyUSB9"), std::string::npos);
 
-    std::string regular = "/tmp/posix_serial_test_XXXXXX";
-    const int fd = ::mkstemp(regular.data());
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_EQ(platform.openSerial(regular, why), nullptr);
-    EXPECT_EQ(why.kind, zq::OpenFailure::Kind::NotATerminal);
-    ::unlink(regular.c_str());
-
-    EXPECT_EQ(platform.openSerial("/dev/null", why), nullptr);
-    EXPECT_EQ(why.kind, zq::OpenFailure::Kind::NotATerminal);
+    char regular[] = "/tmp/posix_serial_test_XXXXXX";
+    ASSERT_EQ(::close(::mkstemp(regular)), 0);
+    for (const char* path : {static_cast<const char*>(regular), "/dev/null"}) {
+        EXPECT_EQ(platform.openSerial(path, why), nullptr) << path;
+        EXPECT_EQ(why.kind, OpenFailure::Kind::NotATerminal) << path;
+    }
+    ::unlink(regular);
 }
 
 TEST(PosixOpen, OnlyTheFirstFourComNamesAreOnBoardPorts) {
     EXPECT_EQ(zq::posixDevicePath("COM1"), "/dev/ttyS0");
     EXPECT_EQ(zq::posixDevicePath("COM4"), "/dev/ttyS3");
     EXPECT_EQ(zq::posixDevicePath("com2"), "/dev/ttyS1");
-    EXPECT_EQ(zq::posixDevicePath("COM0"), "COM0");
-    EXPECT_EQ(zq::posixDevicePath("COM5"), "COM5");
-    EXPECT_EQ(zq::posixDevicePath("COM10"), "COM10");
-    EXPECT_EQ(zq::posixDevicePath("/dev/pts/3"), "/dev/pts/3");
+    for (const char* other : {"COM0", "COM5", "COM10", "/dev/pts/3"}) {
+        EXPECT_EQ(zq::posixDevicePath(other), other);
+    }
 }
 
 }  // namespace

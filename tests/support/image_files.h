@@ -3,12 +3,14 @@
 #include <stdlib.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <string>
 #include <vector>
+
+#include "image/boot_header.h"
 
 namespace zq::test {
 
@@ -45,18 +47,18 @@ inline std::string hexRecord(std::uint16_t address, const std::vector<std::uint8
                                      static_cast<std::uint8_t>(address >> 8),
                                      static_cast<std::uint8_t>(address), type};
     fields.insert(fields.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (const std::uint8_t f : fields) {
-        sum += f;
-    }
-    fields.push_back(static_cast<std::uint8_t>(0x100 - sum % 0x100 + checksumError));
+    fields.push_back(static_cast<std::uint8_t>(checksumError -
+                                               std::accumulate(fields.begin(), fields.end(), 0)));
     std::string record = ":";
     for (const std::uint8_t f : fields) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", f);
-        record += digits;
+        record += {"0123456789ABCDEF"[f >> 4], "0123456789ABCDEF"[f & 0xF]};
     }
     return record + "\r\n";
+}
+
+inline std::vector<std::uint8_t> withBootHeader(std::vector<std::uint8_t> image) {
+    image.insert(image.begin(), BootHeader.begin(), BootHeader.end());
+    return image;
 }
 
 inline const std::string EndRecord = ":00000001FF\r\n";
