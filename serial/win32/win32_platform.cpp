@@ -1,12 +1,6 @@
 #include "serial/win32/win32_platform.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "serial/win32/lean_windows.h"
 // After windows.h, which it needs for its types.
 #include <mmsystem.h>
 

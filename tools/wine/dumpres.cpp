@@ -5,13 +5,7 @@
 //   dumpres PROGRAM.exe DIALOG_ID
 //
 // Exit status: 0 printed, 1 a resource is missing or malformed, 2 wrong command line.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "serial/win32/lean_windows.h"
 
 #include <cctype>
 #include <cstdint>

@@ -8,13 +8,7 @@
 //   readbox progress TITLE ID        a progress bar's position and range
 //
 // Exit status: 0 found, 1 not found within the wait, 2 wrong command line.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "serial/win32/lean_windows.h"
 // After windows.h, which it needs for its types.
 #include <commctrl.h>
 
