@@ -2,7 +2,7 @@
 
 #include "protocol/packet_ops.h"
 #include "text/messages.h"
-#include "transfer/image_plan.h"
+#include "transfer/begin_phase.h"
 #include "transfer/message_box.h"
 #include "transfer/phases.h"
 
@@ -10,15 +10,11 @@ namespace zq {
 
 bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
                       PortState& port) {
-    const ImagePlan plan = planImage(job, PhaseDownload);
-    if (!plan.failure.empty()) {
-        showError(window, plan.failure);
+    const std::optional<ImagePlan> started = beginPhase(window, job, PhaseDownload, port);
+    if (!started) {
         return false;
     }
-    if (!preparePort(window, PhaseDownload, job, port)) {
-        closePort(port, window);
-        return false;
-    }
+    const ImagePlan& plan = *started;
     // The loader wakes on two FF bytes; a port that cannot send them is left as it is.
     const TransferCount wake = writeOnce(port, WakeBytes.data(), WakeBytes.size());
     if (!wake.success || wake.count != WakeBytes.size()) {

@@ -3,7 +3,7 @@
 #include "image/boot_header.h"
 #include "protocol/packet_ops.h"
 #include "text/messages.h"
-#include "transfer/image_plan.h"
+#include "transfer/begin_phase.h"
 #include "transfer/message_box.h"
 #include "transfer/phases.h"
 
@@ -54,15 +54,11 @@ void handBack(PortState& port, OwnerWindow& window) {
 
 bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
                     PortState& port) {
-    const ImagePlan plan = planImage(job, PhaseUpdate);
-    if (!plan.failure.empty()) {
-        showError(window, plan.failure);
+    const std::optional<ImagePlan> started = beginPhase(window, job, PhaseUpdate, port);
+    if (!started) {
         return false;
     }
-    if (!preparePort(window, PhaseUpdate, job, port)) {
-        closePort(port, window);
-        return false;
-    }
+    const ImagePlan& plan = *started;
     if (!sendCommand(port, transferFirmwarePacket(plan.length))) {
         handBack(port, window);
         showError(window, messages::CannotUseComPort);

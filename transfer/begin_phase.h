@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+
+#include "serial/owner_window.h"
+#include "serial/port_state.h"
+#include "transfer/image_plan.h"
+#include "transfer/transfer_job.h"
+
+namespace zq {
+
+// The start both phases share: the image checks, which touch no port, then the port preparation.
+// Without a plan the box has been shown and, after a failed preparation, the port closed.
+std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
+                                    PortState& port);
+
+}  // namespace zq
