@@ -10,6 +10,9 @@ enum class BoxStyle {
     Plain,  // title "OK", no icon, one OK button
 };
 
+// Where an operation stands, for front ends that show more than the bar.
+enum class OperationStage { Probing, Loader, Firmware, Programming };
+
 // The window that owns the message boxes of an operation. Every box is modal; the port-close
 // failure box alone has no owner.
 class OwnerWindow {
@@ -17,6 +20,7 @@ class OwnerWindow {
     virtual ~OwnerWindow() = default;
     virtual void showMessage(BoxStyle style, std::string_view text) = 0;
     virtual void showUnownedMessage(BoxStyle style, std::string_view text) = 0;
+    virtual void operationStage(OperationStage) {}
 };
 
 class ProgressTarget {

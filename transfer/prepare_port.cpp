@@ -33,6 +33,7 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
     }
     purgePort(port);
     // The loader in download mode never answers; the firmware in update mode does.
+    window.operationStage(OperationStage::Probing);
     const bool answered = syncDevice(port);
     if (answered && phase == PhaseDownload) {
         restorePortSettings(port);

@@ -77,6 +77,7 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
     if (progressBar != nullptr) {
         progressBar->setRange(plan.length);
     }
+    window.operationStage(OperationStage::Firmware);
     port.platform.sleep(milliseconds(5));
     if (!sendPayload(port, plan, progressBar)) {
         handBack(port, window);
@@ -88,6 +89,7 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         showError(window, messages::PayloadNotAcknowledged.forMode(job.mode));
         return false;
     }
+    window.operationStage(OperationStage::Programming);
     // The board programs its EEPROM meanwhile.
     port.platform.sleep(milliseconds(5000));
     const StatusResult status = readStatus(port, StatusRegister);

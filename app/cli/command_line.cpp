@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/cli/console_window.h"
+#include "app/cli/flash_command.h"
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/transfer_command.h"
@@ -68,14 +69,32 @@ void addImageOption(CLI::App& command, std::filesystem::path& imageFile) {
         ->type_name("FILE");
 }
 
-void addTransferOptions(CLI::App& command, TransferRequest& request) {
-    command.add_option("-p,--port", request.portName, portOptionHelp())
+void addTransferOptions(CLI::App& command, GangRequest& request) {
+    command
+        .add_option("-p,--port", request.ports,
+                    portOptionHelp() + " Give it several times to run on several boards at once.")
         ->type_name("PORT")
         ->capture_default_str()
         ->transform(CLI::Validator(checkPort, ""));
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
+    command.add_flag("--json", request.json,
+                     "Print one JSON object per board on standard output (JSON Lines) instead of "
+                     "the message texts");
+    command.add_flag("-q,--quiet", request.quiet, "Show no progress, only the results");
     addImageOption(command, request.imageFile);
+}
+
+// The same port twice would have two threads fight over one board.
+std::string firstRepeated(const std::vector<std::string>& ports) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (std::size_t j = i + 1; j < ports.size(); ++j) {
+            if (devicePathFor(ports[i]) == devicePathFor(ports[j])) {
+                return ports[j];
+            }
+        }
+    }
+    return {};
 }
 
 struct HexToBinRequest {
@@ -146,19 +165,34 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     app.require_subcommand(1);
     app.footer(
         "Messages go to standard output when they report success and to standard error "
-        "otherwise.\nExit status: 0 the operation succeeded, 1 it failed, 2 the command line "
-        "was wrong.");
+        "otherwise.\n"
+        "Exit status, the same for every subcommand:\n"
+        "  0  the operation succeeded (the board confirmed it)\n"
+        "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
+        "failed, a packet that could not be sent)\n"
+        "  2  the command line is wrong\n"
+        "  3  the port could not be opened or configured\n"
+        "  4  the image was refused\n"
+        "  5  the board is in the other mode than the operation needs (for update: a board that "
+        "never answers the handshake)\n"
+        "  128+n  interrupted by signal n\n"
+        "With several ports: 0 only when every board succeeded, otherwise the status of the "
+        "first port, in the order given, that did not.");
 
-    TransferRequest download{.mode = ModeDownload};
-    TransferRequest update{.mode = ModeUpdate};
+    GangRequest download{.operation = Operation::Download};
+    GangRequest update{.operation = Operation::Update};
+    GangRequest flash{.operation = Operation::Flash};
     CLI::App* downloadCommand = app.add_subcommand(
         "download", "Load and program the firmware on a board set to download mode");
     CLI::App* updateCommand =
         app.add_subcommand("update", "Program the firmware on a board set to update mode");
+    CLI::App* flashCommand = app.add_subcommand(
+        "flash", "Probe the board and run download or update, whichever its mode calls for");
     CLI::App* portsCommand =
         app.add_subcommand("ports", "List the serial devices here and which of COM1..COM4 exist");
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
+    addTransferOptions(*flashCommand, flash);
 
     HexToBinRequest hexToBin;
     CLI::App* hexToBinCommand = app.add_subcommand(
@@ -198,10 +232,14 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     if (saveBinCommand->parsed()) {
         return runSaveBin(saveBin, context);
     }
-    const TransferRequest& request = downloadCommand->parsed() ? download : update;
-    const Console console{context.out, context.err, context.errIsTerminal};
-    return runTransfer(request, context.platform, console, context.startup) ? ExitSuccess
-                                                                            : ExitFailed;
+    const GangRequest& request = downloadCommand->parsed() ? download
+                                 : updateCommand->parsed() ? update
+                                                           : flash;
+    if (const std::string repeated = firstRepeated(request.ports); !repeated.empty()) {
+        context.err << "--port " << repeated << " is given twice\n";
+        return ExitUsage;
+    }
+    return runGang(request, context);
 }
 
 }  // namespace zq::cli

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
         .errIsTerminal = zq::cli::standardErrorIsTerminal(),
         .platform = *platform,
         .startup = startup,
+        .platformFor = [](const std::string&) { return zq::cli::makeSystemPlatform(); },
     };
     return zq::cli::runCli(argc, argv, context);
 }

@@ -1,0 +1,199 @@
+#include "app/cli/wire_record.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+#include "protocol/command_packet.h"
+
+namespace zq::cli {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds WatchEvery{100};
+
+bool isAck(std::span<const std::uint8_t> bytes) {
+    return std::ranges::equal(bytes, ackPacket().bytes);
+}
+
+}  // namespace
+
+class WireRecord::Device : public SerialDevice {
+  public:
+    Device(WireRecord& owner, std::unique_ptr<SerialDevice> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+
+    bool getState(LineSettings& out) override {
+        return call("GetState", [&] { return inner_->getState(out); });
+    }
+    bool setState(const LineSettings& s) override {
+        return call("SetState", [&] { return inner_->setState(s); });
+    }
+    bool getTimeouts(CommTimeouts& out) override {
+        return call("GetTimeouts", [&] { return inner_->getTimeouts(out); });
+    }
+    bool setTimeouts(const CommTimeouts& t) override {
+        return call("SetTimeouts", [&] { return inner_->setTimeouts(t); });
+    }
+    bool setupQueues(std::uint32_t in, std::uint32_t out) override {
+        return call("SetupQueues", [&] { return inner_->setupQueues(in, out); });
+    }
+    bool flush() override {
+        return call("Flush", [&] { return inner_->flush(); });
+    }
+    bool clearErrors() override {
+        return call("ClearErrors", [&] { return inner_->clearErrors(); });
+    }
+    bool purge(std::uint32_t flags) override {
+        return call("Purge", [&] { return inner_->purge(flags); });
+    }
+    bool close() override {
+        return call("Close", [&] { return inner_->close(); });
+    }
+
+    bool read(std::span<std::uint8_t> into, std::size_t& got) override {
+        if (const Call* call = owner_.replayed(false, {})) {
+            got = std::min(into.size(), call->bytes.size());
+            std::copy_n(call->bytes.begin(), got, into.begin());
+            return call->ok;
+        }
+        got = 0;
+        const bool ok = call("ReadFile", [&] { return inner_->read(into, got); });
+        owner_.noteRead(into.first(got), ok);
+        return ok;
+    }
+
+    bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        if (const Call* call = owner_.replayed(true, bytes)) {
+            written = call->ok ? bytes.size() : 0;
+            return call->ok;
+        }
+        written = 0;
+        const bool ok = call("WriteFile", [&] { return inner_->write(bytes, written); });
+        owner_.noteWrite(bytes, written, ok);
+        return ok;
+    }
+
+  private:
+    // errno is cleared first, so a reason is never left over from an earlier call.
+    template <typename F>
+    bool call(const char* name, F f) {
+        errno = 0;
+        const bool ok = f();
+        if (!ok) {
+            owner_.noteFailure(name);
+        }
+        return ok;
+    }
+
+    WireRecord& owner_;
+    std::unique_ptr<SerialDevice> inner_;
+};
+
+std::unique_ptr<SerialDevice> WireRecord::openSerial(const std::string& name, OpenFailure& why) {
+    std::unique_ptr<SerialDevice> device = inner_.openSerial(name, why);
+    if (!device) {
+        return nullptr;
+    }
+    return std::make_unique<Device>(*this, std::move(device));
+}
+
+void WireRecord::sleep(milliseconds duration) {
+    if (replaying()) {
+        return;  // the recorded handshake's pauses were spent when it was recorded
+    }
+    if (!sleepWatcher_ || duration < 2 * WatchEvery) {
+        inner_.sleep(duration);
+        return;
+    }
+    // Slept to an absolute end, so the slices add nothing to the pause.
+    const std::chrono::nanoseconds end = inner_.now() + duration;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(end - inner_.now());
+        if (left <= milliseconds(0)) {
+            return;
+        }
+        sleepWatcher_(left);
+        inner_.sleep(std::min(left, WatchEvery));
+    }
+}
+
+void WireRecord::noteFailure(const char* call) {
+    const int code = errno;
+    systemReason_ = std::string(call) + " failed";
+    if (code != 0) {
+        systemReason_ += ": " + std::string(std::strerror(code));
+    }
+}
+
+void WireRecord::noteWrite(std::span<const std::uint8_t> bytes, std::size_t written, bool ok) {
+    if (recording_) {
+        script_.push_back({.write = true, .bytes = {bytes.begin(), bytes.end()}, .ok = ok});
+    }
+    lastSent_.assign(bytes.begin(), bytes.end());
+    lastWriteAsked_ = bytes.size();
+    lastWriteDone_ = written;
+    replied_.clear();
+    firstReplyAfter_.reset();
+    lastReplyAfter_.reset();
+    lastWriteEnd_ = inner_.now();
+    if (ok && isAck(bytes)) {
+        ackSent_ = true;
+    }
+}
+
+void WireRecord::noteRead(std::span<const std::uint8_t> got, bool ok) {
+    if (recording_) {
+        script_.push_back({.write = false, .bytes = {got.begin(), got.end()}, .ok = ok});
+    }
+    if (got.empty()) {
+        return;
+    }
+    const std::chrono::nanoseconds after = inner_.now() - lastWriteEnd_;
+    if (!firstReplyAfter_) {
+        firstReplyAfter_ = after;
+    }
+    lastReplyAfter_ = after;
+    replied_.insert(replied_.end(), got.begin(), got.end());
+    // The status follows the Query's Ack and the Data reply: two bytes, low byte first.
+    if (lastSent_.size() == 6 && lastSent_[1] == IdQuery && replied_.size() >= 14 &&
+        replied_[7] == IdData) {
+        status_ = static_cast<std::uint16_t>(replied_[12] | (replied_[13] << 8));
+    }
+}
+
+void WireRecord::startRecording() {
+    script_.clear();
+    replayAt_.reset();
+    recording_ = true;
+}
+
+void WireRecord::armReplay() {
+    recording_ = false;
+    if (!script_.empty()) {
+        replayAt_ = 0;
+    }
+}
+
+const WireRecord::Call* WireRecord::replayed(bool write, std::span<const std::uint8_t> bytes) {
+    if (!replayAt_) {
+        return nullptr;
+    }
+    // Past the script, the pauses after its last call are still its own; the next call is not.
+    if (*replayAt_ == script_.size()) {
+        replayAt_.reset();
+        return nullptr;
+    }
+    const Call& call = script_[*replayAt_];
+    if (call.write != write || (write && !std::ranges::equal(call.bytes, bytes))) {
+        replayAt_.reset();
+        return nullptr;
+    }
+    ++*replayAt_;
+    return &call;
+}
+
+}  // namespace zq::cli
