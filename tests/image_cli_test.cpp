@@ -172,7 +172,7 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePort) {
                               "inside the record\n"}}) {
         sim::SimulatedLine line;
         const CliRun r = run({"update", "--image", (dir / c.file).string()}, line, dir);
-        EXPECT_EQ(r.status, cli::ExitFailed) << c.file;
+        EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(line.events.empty()) << c.file;

@@ -1,5 +1,6 @@
 #include "app/cli/board_run.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -29,6 +30,7 @@ class BoardWindow : public OwnerWindow {
         : task_(task), result_(result), wire_(wire), explainOpen_(std::move(explainOpen)) {}
 
     TransferMode mode = ModeDownload;  // the operation running, for the wording of reasons
+    std::optional<std::chrono::nanoseconds> programmingAt;  // on the platform's clock
 
     void showMessage(BoxStyle style, std::string_view text) override {
         settleProbe();
@@ -55,6 +57,9 @@ class BoardWindow : public OwnerWindow {
         if (stage == OperationStage::Probing && !result_.boardMode) {
             wire_.resetAckSent();
             probing_ = true;
+        }
+        if (stage == OperationStage::Programming) {
+            programmingAt = wire_.now();
         }
         task_.output->stage(task_.index, stage);
     }
@@ -160,12 +165,19 @@ BoardResult runBoard(const BoardTask& task) {
         }
     }
     WireRecord wire(tracing ? static_cast<Platform&>(*tracing) : *task.platform);
-    wire.watchSleeps(
-        [&](std::chrono::milliseconds left) { task.output->countdown(task.index, left); });
     // Declared after the recorder: the port's device wraps the recorder's and must go first.
     PortState port(wire);
     BoardWindow window(task, result, wire,
                        [&] { return explainOpenFailureHere(port.lastOpenFailure, result.device); });
+    // The board says nothing while it programs; the count is the time that is known to take.
+    wire.watchSleeps([&](std::chrono::milliseconds) {
+        if (window.programmingAt) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                wire.now() - *window.programmingAt);
+            task.output->countdown(
+                task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+        }
+    });
 
     // A copy of its own, with room for the pad byte an odd length gets.
     std::vector<std::uint8_t> image(task.image->bytes);

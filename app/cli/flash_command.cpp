@@ -50,10 +50,8 @@ std::optional<PreparedImage> prepareImage(const GangRequest& request, const CliC
             loadImageSource(window, request.imageFile, context.startup, job, store);
         refusal.boxes = window.boxes;
         if (!source.ok()) {
+            // Empty when the box says it all.
             refusal.reason = imageSourceFailureLine(source, request.imageFile, context.startup);
-            if (refusal.reason.empty()) {
-                refusal.reason = request.imageFile.string() + ": cannot be read";
-            }
             return std::nullopt;
         }
         if (job.imageLength == 0) {
@@ -112,7 +110,9 @@ int runGang(const GangRequest& request, CliContext& context) {
             r.operation = operationName(request.operation);
             r.exit = ExitImage;
             r.messages = refusal.boxes;
-            r.reason = refusal.reason;
+            if (!refusal.reason.empty()) {
+                r.reason = refusal.reason;
+            }
             r.image.name = request.imageFile.string();
             r.started = std::chrono::system_clock::now();
         }
@@ -127,7 +127,7 @@ int runGang(const GangRequest& request, CliContext& context) {
                 once.box(0, refusal.boxes[i].style, refusal.boxes[i].text,
                          last ? refusal.reason : "");
             }
-            if (refusal.boxes.empty()) {
+            if (refusal.boxes.empty() && !refusal.reason.empty()) {
                 once.note(0, refusal.reason);
             }
         }

@@ -66,7 +66,7 @@ std::string replyTrouble(const WireRecord& wire, std::string_view command) {
 
 std::string writeTrouble(const WireRecord& wire) {
     if (!wire.systemReason().empty()) {
-        return "a write to the port failed: " + wire.systemReason();
+        return "the port refused the write: " + wire.systemReason();
     }
     return "the port took only " + std::to_string(wire.lastWriteDone()) + " of " +
            std::to_string(wire.lastWriteAsked()) + " bytes within the write's time limit";

@@ -10,9 +10,6 @@ namespace {
 
 // Redrawing a block of many lines on every chunk would cost more than the transfer itself.
 constexpr std::chrono::milliseconds RedrawEvery{100};
-// From the image's acknowledgement to the board's answer about programming: the firmware's
-// programming time, the status query and the pause before the port is handed back.
-constexpr std::chrono::milliseconds ProgrammingTakes{6200};
 
 std::string seconds(std::chrono::steady_clock::duration d) {
     char text[32];
@@ -140,6 +137,10 @@ void RunOutput::stage(std::size_t board, OperationStage stage) {
         err_.flush();
         return;
     }
+    // Each stage keeps its last state on screen; the next one starts on the line below.
+    if (boards_.size() == 1) {
+        statusLine_.finish();
+    }
     drawLocked(true);
 }
 
@@ -235,7 +236,7 @@ void RunOutput::clearBlockLocked() {
 
 void RunOutput::drawLocked(bool force) {
     const Clock::time_point now = Clock::now();
-    if (!force && now - lastDraw_ < RedrawEvery) {
+    if (!force && boards_.size() > 1 && now - lastDraw_ < RedrawEvery) {
         return;
     }
     lastDraw_ = now;

@@ -77,4 +77,8 @@ class RunOutput {
 
 std::string_view stageName(OperationStage stage);
 
+// From the image's acknowledgement to the port handed back: the firmware's programming time, the
+// status query and the pause after it.
+inline constexpr std::chrono::milliseconds ProgrammingTakes{6200};
+
 }  // namespace zq::cli
