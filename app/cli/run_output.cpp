@@ -261,6 +261,11 @@ void RunOutput::close() {
     if (style_ == ProgressStyle::Terminal && boards_.size() == 1) {
         statusLine_.finish();
     }
+    // The finished block stays on screen and the summary follows it, not redrawn any more.
+    drawn_ = 0;
+    if (style_ == ProgressStyle::Terminal && boards_.size() > 1) {
+        style_ = ProgressStyle::None;
+    }
 }
 
 }  // namespace zq::cli
