@@ -146,7 +146,8 @@ _zq_package_deb_checks() {
 }
 
 _zq_package_zip_checks() {
-    local zip=$1 failed=0 dir unpacked
+    local zip failed=0 dir unpacked
+    zip=$(realpath "$1")
     echo "$(basename "$zip"): $(stat -c %s "$zip") bytes"
     unpacked=$(mktemp -d)
     (cd "$unpacked" && cmake -E tar xf "$zip") || { rm -rf "$unpacked"; echo "package: the zip does not unpack"; return 1; }

@@ -53,9 +53,15 @@ expect "subcommand prefix" "download" "update ports" -- "$program" "d"
 expect "top-level options" "--help --version" "--port download" -- "$program" "--"
 expect "download options" "--port --trace --image -p" "--with-header" -- "$program" download "-"
 expect "save-bin options" "--with-header --image" "--port --trace" -- "$program" save-bin "--"
-expect "ports" "COM1 COM2 COM3 COM4" "download --trace" -- "$program" download --port ""
-expect "short port option" "COM1" "" -- "$program" update -p "C"
-expect "port after =" "COM1" "--trace" -- "$program" download --port = ""
+# Which ports exist depends on the machine: whatever is offered must be a port name.
+ports=$(complete_words "$program" download --port "")
+if grep -qvE '^(/dev/.+|COM[0-9]+)?$' <<<"$ports"; then
+    echo "FAIL ports: offered $(tr '\n' ' ' <<<"$ports")"
+    failures=$((failures + 1))
+else
+    passed=$((passed + 1))
+fi
+expect "port after =" "" "--trace download" -- "$program" download --port = ""
 expect "image file" "$work/board.hex $work/board.bin" "COM1" -- \
     "$program" download --image "$work/b"
 expect "positional files" "$work/board.hex" "--with-header" -- "$program" hex2bin "$work/board.h"
@@ -67,7 +73,7 @@ newer=$work/zq417-flash
 cat >"$newer" <<'EOF'
 #!/bin/sh
 case "$1 $2" in
-"ports "*) printf 'Serial devices:\n  /dev/ttyUSB7\nCOM ports:\n  COM1  /dev/ttyS0  absent\n' ;;
+"ports "*) printf 'Serial devices:\n  /dev/ttyUSB7\nCOM ports:\n  COM1  /dev/ttyS0  absent\n  COM2  /dev/ttyS1  present\n' ;;
 "info --help")
     printf 'Read what the board holds\nUsage: zq417-flash info [OPTIONS]\n\nOptions:\n'
     printf '  -h,--help                   Print this help message and exit\n'
@@ -84,8 +90,10 @@ chmod +x "$newer"
 expect "a new subcommand" "info" "" -- "$newer" ""
 expect "a global option's value is not a subcommand" "--json --port" "--latency" -- \
     "$newer" --latency 5 info "--"
-expect "ports listed and keywords of the help" "/dev/ttyUSB7 COM1 auto" "" -- \
-    "$newer" info --port ""
+expect "ports found and keywords of the help" "/dev/ttyUSB7 COM2 /dev/ttyS1 auto" \
+    "COM1 /dev/ttyS0 --json" -- "$newer" info --port ""
+expect "short port option" "COM2" "/dev/ttyUSB7" -- "$newer" info -p "C"
+expect "port after =" "auto" "" -- "$newer" info --port = "a"
 
 echo "completion: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
