@@ -40,7 +40,10 @@ struct OpenFailure {
     Kind kind = Kind::None;
     int code = 0;
     std::string detail{};
-    std::string group{};  // for a denied open: the group that owns the device, when known
+    // For a denied open: the group whose members may read and write the device, when joining it
+    // would help; and who owns the device ("user root, group root, mode crw-------"), when known.
+    std::string group{};
+    std::string owner{};
 };
 
 // Everything the transfer logic needs from the operating system.

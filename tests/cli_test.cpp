@@ -96,13 +96,21 @@ TEST(OpenFailureText, OneLineThatNamesTheDeviceAndWhatHappened) {
         std::string_view says;
         std::string_view never = "\n";
     };
-    // Without a group from the system the advice stays general, never an empty group name.
+    // Without a group that grants access, the advice names the owner and the administrator,
+    // never an empty group name and never a group to join.
     for (const Case& c :
          {Case{{K::PermissionDenied, 13, "", "dialout"},
                "/dev/ttyS0: permission denied",
                "add yourself to the group 'dialout'"},
           Case{{K::PermissionDenied, 13, "", "uucp"}, "/dev/ttyS0: ", "group 'uucp'", "dialout"},
-          Case{{K::PermissionDenied, 13, "", ""}, "/dev/ttyS0: permission denied", "", "''"},
+          Case{{K::PermissionDenied, 13, "", ""},
+               "/dev/ttyS0: permission denied",
+               "administrator",
+               "group '"},
+          Case{{K::PermissionDenied, 13, "", "", "user root, group root, mode crw-------"},
+               "/dev/ttyS0: permission denied (user root, group root, mode crw-------)",
+               "an administrator must grant it (for example with a udev rule)",
+               "usermod"},
           Case{{K::Busy}, "/dev/ttyS0: ", "held by another program"},
           Case{{K::NoSuchDevice}, "/dev/ttyS0: ", "no such device"},
           Case{{K::NotATerminal}, "/dev/ttyS0: ", "not a terminal"},

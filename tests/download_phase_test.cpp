@@ -150,7 +150,7 @@ TEST(DownloadPhase, FailingCloseShowsItsBoxFirstAndKeepsTheHandle) {
 
 TEST(DownloadPhase, ImageChecksComeBeforeThePortAndLeaveAHeldPortAlone) {
     SimOperation op(DownloadBoard, ModeDownload);
-    op.job.image = nullptr;
+    op.job.image = {};
     EXPECT_FALSE(op.run());
     EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(messages::MemoryNotEnough)}));
     EXPECT_TRUE(op.line.events.empty());
@@ -162,7 +162,7 @@ TEST(DownloadPhase, ImageChecksComeBeforeThePortAndLeaveAHeldPortAlone) {
     EXPECT_TRUE(held.open());
     held.job.imageLength = 9000;
     std::vector<std::uint8_t> big(9001, 0x33);
-    held.job.image = big.data();
+    held.job.image = big;
     EXPECT_FALSE(runUpdatePhase(held.window, held.job, nullptr, held.port));
     EXPECT_EQ(held.window.boxes, (std::vector<ShownBox>{errorBox(messages::FirmwareTooLong)}));
     EXPECT_TRUE(held.open());

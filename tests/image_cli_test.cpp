@@ -54,7 +54,7 @@ Bytes padded(Bytes image) {
 // ---------------------------------------------------------------------------------------------
 // hex2bin and save-bin
 
-TEST(FileCommands, HexToBinWritesTheImageSilentlyOrOneLineSayingWhyWithNoOutputLeft) {
+TEST(FileCommands, HexToBinWritesTheImageSilentlyOrOneLineSayingWhyWithTheOutputAsItWas) {
     TempDir dir;
     sim::SimulatedLine line;
     writeText(dir / "good.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
@@ -82,7 +82,12 @@ TEST(FileCommands, HexToBinWritesTheImageSilentlyOrOneLineSayingWhyWithNoOutputL
         const CliRun r = hexToBin(c.input, c.output);
         EXPECT_EQ(r.status, cli::ExitFailed) << c.input;
         EXPECT_EQ(r.err, c.err + "\n");
-        EXPECT_FALSE(fs::exists(c.output)) << c.input;
+        // The output the first run wrote stays as it was; none is made where there was none.
+        if (c.output == dir / "out.bin") {
+            EXPECT_EQ(readBytes(c.output), (Bytes{1, 2, 3, 4})) << c.input;
+        } else {
+            EXPECT_FALSE(fs::exists(c.output)) << c.input;
+        }
     }
     EXPECT_EQ(run({"hex2bin", (dir / "bad.hex").string()}, line, dir).status, cli::ExitUsage);
     EXPECT_TRUE(line.events.empty());
@@ -117,6 +122,66 @@ TEST(FileCommands, SaveBinWritesTheBuiltInOrTheGivenImage) {
     EXPECT_EQ(missing.status, cli::ExitFailed);
     EXPECT_EQ(missing.err, std::string(messages::CannotOpenImageFile) + "\n");
     EXPECT_FALSE(fs::exists(dir / "d.bin"));
+    EXPECT_TRUE(line.events.empty());
+}
+
+// A conversion that fails, or that would write over its own input, leaves every file as it was:
+// an existing output, a link and the file it points to, the input itself.
+TEST(FileCommands, FailedOrRefusedOutputLeavesEveryFileByteForByte) {
+    TempDir dir;
+    sim::SimulatedLine line;
+    writeText(dir / "good.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
+    writeText(dir / "bad.hex", hexRecord(0, {1, 2}, 0, 1) + EndRecord);
+    writeText(dir / "out.bin", "older output");
+    writeText(dir / "target.bin", "linked file");
+    fs::create_symlink(dir / "target.bin", dir / "link.bin");
+    fs::create_symlink(dir / "good.hex", dir / "alias.hex");
+    const auto path = [&](const char* name) { return (dir / name).string(); };
+    const Bytes goodHex = readBytes(dir / "good.hex");
+    const auto untouched = [&] {
+        EXPECT_EQ(readBytes(dir / "good.hex"), goodHex);
+        EXPECT_EQ(readBytes(dir / "out.bin"),
+                  (Bytes{'o', 'l', 'd', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+        EXPECT_EQ(fs::read_symlink(dir / "link.bin"), dir / "target.bin");
+        EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
+        std::vector<std::string> names = dir.names();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"alias.hex", "bad.hex", "good.hex", "link.bin",
+                                                   "out.bin", "target.bin"}));
+    };
+    for (const char* output : {"out.bin", "link.bin"}) {
+        const CliRun r = run({"hex2bin", path("bad.hex"), path(output)}, line, dir);
+        EXPECT_EQ(r.status, cli::ExitFailed) << output;
+        untouched();
+    }
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+        std::string input;
+    };
+    for (const Case& c :
+         {Case{{"hex2bin", path("good.hex"), path("good.hex")}, path("good.hex"), path("good.hex")},
+          Case{{"hex2bin", path("alias.hex"), path("good.hex")},
+               path("good.hex"),
+               path("alias.hex")},
+          Case{{"hex2bin", path("good.hex"), (dir.path / "." / "good.hex").string()},
+               (dir.path / "." / "good.hex").string(),
+               path("good.hex")},
+          Case{{"save-bin", path("alias.hex"), "--image", path("good.hex")},
+               path("alias.hex"),
+               path("good.hex")}}) {
+        const CliRun r = run(c.args, line, dir);
+        EXPECT_EQ(r.status, cli::ExitFailed) << c.output;
+        EXPECT_EQ(r.err, c.output + ": this is the input file " + c.input +
+                             " itself; name another output file\n");
+        untouched();
+    }
+    // A conversion that succeeds replaces the link, never the file it points to.
+    ASSERT_EQ(run({"hex2bin", path("good.hex"), path("link.bin")}, line, dir).status,
+              cli::ExitSuccess);
+    EXPECT_FALSE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(readBytes(dir / "link.bin"), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
     EXPECT_TRUE(line.events.empty());
 }
 
@@ -178,6 +243,44 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePort) {
         EXPECT_TRUE(line.events.empty()) << c.file;
     }
     EXPECT_EQ(dir.names(), std::vector<std::string>{"bad.hex"});
+}
+
+// Nothing to program, or far more than the board holds: refused before the port is opened.
+// The 4 GiB files are sparse and are never read.
+TEST(FlashImageFile, EmptyOrOversizedImageNeverReachesThePort) {
+    TempDir dir;
+    writeBytes(dir / "empty.bin", {});
+    writeText(dir / "empty.hex", EndRecord);
+    for (const char* name : {"huge.bin", "huge.hex"}) {
+        writeBytes(dir / name, {});
+        fs::resize_file(dir / name, std::uint64_t{1} << 32);
+    }
+    const std::string tooLong = std::string(messages::FirmwareTooLong) + "\n";
+    struct Case {
+        const char* command;
+        std::string file;
+        std::string err;
+    };
+    for (const Case& c :
+         {Case{"update", "empty.bin", ""}, Case{"download", "empty.hex", ""},
+          Case{"download", "huge.bin", tooLong}, Case{"update", "huge.hex", tooLong}}) {
+        sim::SimulatedLine line;
+        const std::string file = (dir / c.file).string();
+        const CliRun r = run({c.command, "--image", file}, line, dir);
+        EXPECT_EQ(r.status, cli::ExitFailed) << c.file;
+        EXPECT_EQ(r.err, c.err.empty()
+                             ? file + ": the image holds no bytes; nothing was sent to the board\n"
+                             : c.err);
+        EXPECT_TRUE(line.events.empty()) << c.file;
+    }
+    sim::SimulatedLine line;
+    const CliRun hugeHex =
+        run({"hex2bin", (dir / "huge.hex").string(), (dir / "out.bin").string()}, line, dir);
+    EXPECT_EQ(hugeHex.status, cli::ExitFailed);
+    EXPECT_EQ(hugeHex.err, (dir / "huge.hex").string() +
+                               ": more than 4194304 bytes, too large for an Intel HEX image this "
+                               "tool takes; not read\n");
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
 }
 
 }  // namespace

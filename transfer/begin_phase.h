@@ -2,10 +2,10 @@
 
 #include <optional>
 
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
 

@@ -11,8 +11,7 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName) {
     job.downloadBaud = LineSpeed;
     job.updateBaud = LineSpeed;
     job.capacity = ImageCapacity;
-    job.image = builtInImage();
-    job.imageLength = BuiltInImageLength;
+    useBuiltInImage(job);
 }
 
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
 #include "serial/port_state.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
 

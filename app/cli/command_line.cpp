@@ -18,6 +18,7 @@
 #include "image/hex_convert.h"
 #include "image/hex_image.h"
 #include "image/image_store.h"
+#include "image/output_file.h"
 #include "image/save_image.h"
 
 namespace zq::cli {
@@ -89,17 +90,37 @@ struct SaveBinRequest {
     std::filesystem::path imageFile;
 };
 
-// A failed conversion leaves no output file, so the line says why and nothing else is needed.
+// Writing the output would replace the input it is read from.
+bool refuseOutputOverInput(const std::filesystem::path& input, const std::filesystem::path& output,
+                           std::ostream& err) {
+    if (!namesSameFile(input, output)) {
+        return false;
+    }
+    err << output.string() << ": this is the input file " << input.string()
+        << " itself; name another output file\n";
+    return true;
+}
+
+// A failed conversion leaves the output's name as it was, so the line says why and nothing else
+// is needed.
 int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
-    const std::optional<std::string> text = readFileText(request.input);
-    if (!text) {
+    if (refuseOutputOverInput(request.input, request.output, err)) {
+        return ExitFailed;
+    }
+    const FileText text = readFileText(request.input);
+    if (text.status == FileText::Status::TooLarge) {
+        err << request.input.string() << ": more than " << MaxHexTextLength
+            << " bytes, too large for an Intel HEX image this tool takes; not read\n";
+        return ExitFailed;
+    }
+    if (text.status != FileText::Status::Read) {
         err << request.input.string() << ": cannot be read\n";
         return ExitFailed;
     }
-    if (convertHexToBin(*text, request.output)) {
+    if (convertHexToBin(text.text, request.output)) {
         return ExitSuccess;
     }
-    const HexImage image = decodeHex(*text);
+    const HexImage image = decodeHex(text.text);
     if (image.ok()) {
         err << request.output.string() << ": cannot be written\n";
     } else {
@@ -113,9 +134,11 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     // Declared before the job, which points into it.
     ImageStore store;
     TransferJob job;
-    job.image = builtInImage();
-    job.imageLength = BuiltInImageLength;
+    useBuiltInImage(job);
     if (!request.imageFile.empty()) {
+        if (refuseOutputOverInput(request.imageFile, request.output, context.err)) {
+            return ExitFailed;
+        }
         StatusLine statusLine(context.err);
         ConsoleWindow window(context.out, context.err, statusLine);
         const ImageSource source =

@@ -10,6 +10,7 @@
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
 #include "serial/port_state.h"
+#include "transfer/image_plan.h"
 #include "transfer/operation.h"
 
 namespace zq::cli {
@@ -77,6 +78,11 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
                 !line.empty()) {
                 console.err << line << '\n';
             }
+            return false;
+        }
+        if (!imageHasBytes(job)) {
+            console.err << request.imageFile.string()
+                        << ": the image holds no bytes; nothing was sent to the board\n";
             return false;
         }
     }
