@@ -4,20 +4,24 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "app/cli/console_window.h"
+#include "app/cli/image_choice.h"
+#include "app/cli/info_command.h"
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/transfer_command.h"
 #include "app/version.h"
-#include "image/built_in_image.h"
 #include "image/file_text.h"
-#include "image/hex_convert.h"
-#include "image/hex_image.h"
+#include "image/hex_reader.h"
+#include "image/image_file.h"
 #include "image/image_store.h"
+#include "image/output_file.h"
 #include "image/save_image.h"
 
 namespace zq::cli {
@@ -60,12 +64,15 @@ std::string checkPort(std::string& name) {
     return portNameAdvice(name);
 }
 
-void addImageOption(CLI::App& command, std::filesystem::path& imageFile) {
+void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& force) {
     command
         .add_option("--image", imageFile,
-                    "Use this image instead of the built-in one: a binary image, or Intel HEX "
-                    "when the name ends in .hex")
+                    "Use this image instead of the built-in one: Intel HEX when its content is "
+                    "HEX text, whatever its name, and a binary image otherwise")
         ->type_name("FILE");
+    command.add_flag("--force", force,
+                     "Take an image file that is neither valid Intel HEX nor plausible machine "
+                     "code as a binary image as it stands");
 }
 
 void addTransferOptions(CLI::App& command, TransferRequest& request) {
@@ -75,7 +82,7 @@ void addTransferOptions(CLI::App& command, TransferRequest& request) {
         ->transform(CLI::Validator(checkPort, ""));
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
-    addImageOption(command, request.imageFile);
+    addImageOption(command, request.imageFile, request.force);
 }
 
 struct HexToBinRequest {
@@ -87,48 +94,51 @@ struct SaveBinRequest {
     std::filesystem::path output;
     bool withHeader = false;
     std::filesystem::path imageFile;
+    bool force = false;
 };
 
 // A failed conversion leaves no output file, so the line says why and nothing else is needed.
 int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
-    const std::optional<std::string> text = readFileText(request.input);
-    if (!text) {
-        err << request.input.string() << ": cannot be read\n";
+    const std::string input = request.input.string();
+    std::error_code error;
+    if (const std::uintmax_t size = std::filesystem::file_size(request.input, error);
+        !error && size > HexTextLimit) {
+        err << input << ": an Intel HEX text of " << size << " bytes, more than the "
+            << HexTextLimit << " taken; the file was not read\n";
         return ExitFailed;
     }
-    if (convertHexToBin(*text, request.output)) {
-        return ExitSuccess;
+    const std::optional<std::string> text = readFileText(request.input);
+    if (!text) {
+        err << input << ": cannot be read\n";
+        return ExitFailed;
     }
-    const HexImage image = decodeHex(*text);
-    if (image.ok()) {
+    const HexReading image = readHex(*text, HexDialect::Toolchain, ImageCapacity);
+    if (!image.ok()) {
+        err << input << ": not an Intel HEX image this tool takes: record " << image.faultRecord
+            << ": " << describeHexReading(image) << '\n';
+        return ExitFailed;
+    }
+    OutputFile out;
+    if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
         err << request.output.string() << ": cannot be written\n";
-    } else {
-        err << request.input.string() << ": not an Intel HEX image this tool takes: record "
-            << image.faultRecord << ": " << describeHexFault(image.fault) << '\n';
+        return ExitFailed;
     }
-    return ExitFailed;
+    return ExitSuccess;
 }
 
 int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     // Declared before the job, which points into it.
+    const ChosenImage image = chooseImage({request.imageFile, request.force});
+    if (!image.ok()) {
+        for (const std::string& line : image.refusal) {
+            context.err << line << '\n';
+        }
+        return ExitFailed;
+    }
+    // Declared before the job, which points into it.
     ImageStore store;
     TransferJob job;
-    job.image = builtInImage();
-    job.imageLength = BuiltInImageLength;
-    if (!request.imageFile.empty()) {
-        StatusLine statusLine(context.err);
-        ConsoleWindow window(context.out, context.err, statusLine);
-        const ImageSource source =
-            loadImageSource(window, request.imageFile, context.startup, job, store);
-        if (!source.ok()) {
-            if (const std::string line =
-                    imageSourceFailureLine(source, request.imageFile, context.startup);
-                !line.empty()) {
-                context.err << line << '\n';
-            }
-            return ExitFailed;
-        }
-    }
+    holdImage(job, store, image.bytes);
     if (!saveImageAsBin(job, request.output, request.withHeader)) {
         context.err << request.output.string() << ": cannot be written\n";
         return ExitFailed;
@@ -178,7 +188,13 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         ->type_name("OUTPUT.bin");
     saveBinCommand->add_flag("--with-header", saveBin.withHeader,
                              "Put the boot header in front unless the image starts with it");
-    addImageOption(*saveBinCommand, saveBin.imageFile);
+    addImageOption(*saveBinCommand, saveBin.imageFile, saveBin.force);
+
+    InfoRequest info;
+    CLI::App* infoCommand = app.add_subcommand(
+        "info", "Tell what download and update would send: format, lengths, fit and SHA-256");
+    addImageOption(*infoCommand, info.image.file, info.image.force);
+    infoCommand->add_flag("--json", info.json, "Print it as one JSON object");
 
     try {
         app.parse(argc, argv);
@@ -197,6 +213,9 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
     if (saveBinCommand->parsed()) {
         return runSaveBin(saveBin, context);
+    }
+    if (infoCommand->parsed()) {
+        return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
     }
     const TransferRequest& request = downloadCommand->parsed() ? download : update;
     const Console console{context.out, context.err, context.errIsTerminal};
