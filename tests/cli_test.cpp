@@ -13,11 +13,13 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/console_window.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/status_line.h"
 #include "app/cli/tracing_platform.h"
+#include "image/built_in_image.h"
 #include "protocol/packet_ops.h"
 #include "serial/posix/posix_platform.h"
 #include "support/cli_run.h"
@@ -298,7 +300,9 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
                                             : std::vector<std::string>{"download"},
                                       line, {.terminal = true});
         EXPECT_EQ(run.status, cli::ExitSuccess);
-        EXPECT_EQ(run.out, lineOf(messages::Success.download));
+        EXPECT_EQ(run.out, lineOf(cli::identityLine(
+                               identifyImage("built-in", {builtInImage(), BuiltInImageLength}))) +
+                               lineOf(messages::Success.download));
         const Lines screen = screenOf(run.err);
         EXPECT_EQ(screen.back(), "");
         EXPECT_EQ(screen.front().starts_with("    0.000 ms  COM1 is /dev/ttyS0"), trace);

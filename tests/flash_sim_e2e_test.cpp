@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "image/built_in_image.h"
+#include "image/image_identity.h"
 #include "support/sim_process.h"
 #include "text/messages.h"
 
@@ -56,6 +58,11 @@ std::string line(std::string_view message) {
     return std::string(message) + "\n";
 }
 
+// The line each run prints before it sends anything.
+const std::string BuiltInIdentity =
+    "Image: built-in, 5695 bytes, SHA-256 of these bytes (before pad and boot header) " +
+    sha256Hex({builtInImage(), BuiltInImageLength}) + "\n";
+
 // A virtual board on its own pseudo-terminal.
 struct Board {
     explicit Board(std::vector<std::string> args)
@@ -88,7 +95,7 @@ TEST(FlashOnSim, DownloadLoadsTheImageAndHasTheFirmwareProgramIt) {
     ASSERT_FALSE(board.device.empty());
     Flash flash("download", board);
     ASSERT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
-    EXPECT_EQ(flash.out(), line(messages::Success.download));
+    EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.download));
     EXPECT_EQ(flash.err(), "");
 
     const std::vector<std::string> exchanges = board.exchanges();
@@ -103,9 +110,10 @@ TEST(FlashOnSim, UpdateProgramsTheImageAndTracesTheWire) {
     ASSERT_FALSE(board.device.empty());
     Flash flash("update", board, {"--trace"});
     ASSERT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
-    EXPECT_EQ(flash.out(), line(messages::Success.update));
+    EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.update));
 
-    // Standard error holds the trace and nothing else: the handshake both ways, in that order.
+    // Standard error holds the trace and nothing else: the image named, then the handshake both
+    // ways, in that order.
     int sync = -1;
     int ack = -1;
     std::istringstream trace(flash.err());
@@ -119,6 +127,8 @@ TEST(FlashOnSim, UpdateProgramsTheImageAndTracesTheWire) {
             ack = i;
         }
     }
+    EXPECT_NE(flash.err().find(" ms  Image: built-in, 5695 bytes, SHA-256"), std::string::npos)
+        << flash.err();
     EXPECT_GE(sync, 0) << flash.err();
     EXPECT_GT(ack, sync) << flash.err();
     EXPECT_TRUE(logged(board.exchanges(), FirmwareTook)) << board.sim.out();
@@ -130,7 +140,7 @@ TEST(FlashOnSim, DownloadSendsNothingToABoardRunningItsFirmware) {
     Flash flash("download", board);
     ASSERT_EQ(flash.waitForExit(RunLimit), 1);
     EXPECT_EQ(flash.err(), line(messages::BoardInUpdateMode.download));
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake and nothing after it: no TransferFirmware, and an image meant for the loader
     // would have shown up as stray packets.
     const std::vector<std::string> expected = {"Sync #1: answered with Ack and Sync", "host Ack"};
@@ -143,7 +153,7 @@ TEST(FlashOnSim, UpdateGivesUpOnASilentBoardAfterItsTries) {
     Flash flash("update", board);
     ASSERT_EQ(flash.waitForExit(RunLimit), 1);
     EXPECT_EQ(flash.err(), line(messages::BoardNotAnswering.update));
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
     // Sixty tries of 25 ms: never sooner, and a loaded machine makes it later, not much later.
     EXPECT_GE(flash.runTime(), 1400ms);
     EXPECT_LT(flash.runTime(), 10s);
@@ -160,7 +170,7 @@ TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     EXPECT_TRUE(flash.err() == line(messages::LoaderTransferFail.download) ||
                 flash.err() == line(messages::CannotConfigPort))
         << flash.err();
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake alone takes 1.5 s; a run that waits on a dead line takes far longer.
     EXPECT_LT(flash.runTime(), 10s);
     // The board hangs up and goes away by itself.
@@ -178,8 +188,8 @@ TEST(FlashOnSim, TwoBoardsAreFlashedAtOnceFromTwoProcesses) {
     Flash two("download", second);
     ASSERT_EQ(one.waitForExit(RunLimit), 0) << one.err();
     ASSERT_EQ(two.waitForExit(RunLimit), 0) << two.err();
-    EXPECT_EQ(one.out(), line(messages::Success.download));
-    EXPECT_EQ(two.out(), line(messages::Success.download));
+    EXPECT_EQ(one.out(), BuiltInIdentity + line(messages::Success.download));
+    EXPECT_EQ(two.out(), BuiltInIdentity + line(messages::Success.download));
     // Each board got a whole image of its own, once.
     for (Board* board : {&first, &second}) {
         const std::vector<std::string> exchanges = board->exchanges();
@@ -194,7 +204,7 @@ TEST(FlashOnSim, AProgrammingFailureTheBoardReportsFailsTheRun) {
     Flash flash("update", board);
     ASSERT_EQ(flash.waitForExit(RunLimit), 1);
     EXPECT_EQ(flash.err(), line(messages::EepromProgramFail));
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
 }
 
 }  // namespace

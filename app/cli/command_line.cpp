@@ -4,19 +4,22 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "app/cli/console_window.h"
+#include "app/cli/image_choice.h"
+#include "app/cli/info_command.h"
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/transfer_command.h"
 #include "app/version.h"
-#include "image/built_in_image.h"
 #include "image/file_text.h"
-#include "image/hex_convert.h"
-#include "image/hex_image.h"
+#include "image/hex_reader.h"
+#include "image/image_file.h"
 #include "image/image_store.h"
 #include "image/output_file.h"
 #include "image/save_image.h"
@@ -61,12 +64,15 @@ std::string checkPort(std::string& name) {
     return portNameAdvice(name);
 }
 
-void addImageOption(CLI::App& command, std::filesystem::path& imageFile) {
+void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& force) {
     command
         .add_option("--image", imageFile,
-                    "Use this image instead of the built-in one: a binary image, or Intel HEX "
-                    "when the name ends in .hex")
+                    "Use this image instead of the built-in one: Intel HEX when its content is "
+                    "HEX text, whatever its name, and a binary image otherwise")
         ->type_name("FILE");
+    command.add_flag("--force", force,
+                     "Take an image file that is neither valid Intel HEX nor plausible machine "
+                     "code as a binary image as it stands");
 }
 
 void addTransferOptions(CLI::App& command, TransferRequest& request) {
@@ -76,7 +82,7 @@ void addTransferOptions(CLI::App& command, TransferRequest& request) {
         ->transform(CLI::Validator(checkPort, ""));
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
-    addImageOption(command, request.imageFile);
+    addImageOption(command, request.imageFile, request.force);
 }
 
 struct HexToBinRequest {
@@ -88,6 +94,7 @@ struct SaveBinRequest {
     std::filesystem::path output;
     bool withHeader = false;
     std::filesystem::path imageFile;
+    bool force = false;
 };
 
 // Writing the output would replace the input it is read from.
@@ -107,51 +114,47 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
     if (refuseOutputOverInput(request.input, request.output, err)) {
         return ExitFailed;
     }
-    const FileText text = readFileText(request.input);
+    const std::string input = request.input.string();
+    const FileText text = readFileText(request.input, HexTextLimit);
     if (text.status == FileText::Status::TooLarge) {
-        err << request.input.string() << ": more than " << MaxHexTextLength
-            << " bytes, too large for an Intel HEX image this tool takes; not read\n";
+        err << input << ": an Intel HEX text of more than " << HexTextLimit
+            << " bytes; the file was not read\n";
         return ExitFailed;
     }
     if (text.status != FileText::Status::Read) {
-        err << request.input.string() << ": cannot be read\n";
+        err << input << ": cannot be read\n";
         return ExitFailed;
     }
-    if (convertHexToBin(text.text, request.output)) {
-        return ExitSuccess;
+    const HexReading image = readHex(text.text, HexDialect::Toolchain, ImageCapacity);
+    if (!image.ok()) {
+        err << input << ": not an Intel HEX image this tool takes: record " << image.faultRecord
+            << ": " << describeHexReading(image) << '\n';
+        return ExitFailed;
     }
-    const HexImage image = decodeHex(text.text);
-    if (image.ok()) {
+    OutputFile out;
+    if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
         err << request.output.string() << ": cannot be written\n";
-    } else {
-        err << request.input.string() << ": not an Intel HEX image this tool takes: record "
-            << image.faultRecord << ": " << describeHexFault(image.fault) << '\n';
+        return ExitFailed;
     }
-    return ExitFailed;
+    return ExitSuccess;
 }
 
 int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
+    if (!request.imageFile.empty() &&
+        refuseOutputOverInput(request.imageFile, request.output, context.err)) {
+        return ExitFailed;
+    }
+    const ChosenImage image = chooseImage({request.imageFile, request.force});
+    if (!image.ok()) {
+        for (const std::string& line : image.refusal) {
+            context.err << line << '\n';
+        }
+        return ExitFailed;
+    }
     // Declared before the job, which points into it.
     ImageStore store;
     TransferJob job;
-    useBuiltInImage(job);
-    if (!request.imageFile.empty()) {
-        if (refuseOutputOverInput(request.imageFile, request.output, context.err)) {
-            return ExitFailed;
-        }
-        StatusLine statusLine(context.err);
-        ConsoleWindow window(context.out, context.err, statusLine);
-        const ImageSource source =
-            loadImageSource(window, request.imageFile, context.startup, job, store);
-        if (!source.ok()) {
-            if (const std::string line =
-                    imageSourceFailureLine(source, request.imageFile, context.startup);
-                !line.empty()) {
-                context.err << line << '\n';
-            }
-            return ExitFailed;
-        }
-    }
+    holdImage(job, store, image.bytes);
     if (!saveImageAsBin(job, request.output, request.withHeader)) {
         context.err << request.output.string() << ": cannot be written\n";
         return ExitFailed;
@@ -201,7 +204,13 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         ->type_name("OUTPUT.bin");
     saveBinCommand->add_flag("--with-header", saveBin.withHeader,
                              "Put the boot header in front unless the image starts with it");
-    addImageOption(*saveBinCommand, saveBin.imageFile);
+    addImageOption(*saveBinCommand, saveBin.imageFile, saveBin.force);
+
+    InfoRequest info;
+    CLI::App* infoCommand = app.add_subcommand(
+        "info", "Tell what download and update would send: format, lengths, fit and SHA-256");
+    addImageOption(*infoCommand, info.image.file, info.image.force);
+    infoCommand->add_flag("--json", info.json, "Print it as one JSON object");
 
     try {
         app.parse(argc, argv);
@@ -220,6 +229,9 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
     if (saveBinCommand->parsed()) {
         return runSaveBin(saveBin, context);
+    }
+    if (infoCommand->parsed()) {
+        return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
     }
     const TransferRequest& request = downloadCommand->parsed() ? download : update;
     const Console console{context.out, context.err, context.errIsTerminal};

@@ -22,7 +22,7 @@ struct CliContext {
     Platform& platform;
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
-    StartupDirectory startup{};  // where a HEX image is converted before it is loaded
+    StartupDirectory startup{};  // where the program was started
 };
 
 int runCli(int argc, const char* const* argv, CliContext& context);

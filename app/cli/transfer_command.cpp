@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/cli/console_window.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/status_line.h"
@@ -15,36 +16,35 @@
 
 namespace zq::cli {
 
-std::string imageSourceFailureLine(const ImageSource& source,
-                                   const std::filesystem::path& imageFile,
-                                   const StartupDirectory& startup) {
-    const std::string file = imageFile.string();
-    switch (source.failure) {
-        case ImageSourceFailure::None:
-        case ImageSourceFailure::LoadFailed:
-            return {};
-        case ImageSourceFailure::CannotReadHex:
-            return file + ": cannot be read";
-        case ImageSourceFailure::InvalidHex:
-            return file + ": not an Intel HEX image this tool takes: record " +
-                   std::to_string(source.hexFaultRecord) + ": " +
-                   std::string(describeHexFault(source.hexFault));
-        case ImageSourceFailure::NoTempName:
-            if (startup.path.empty()) {
-                return file +
-                       ": the start-up directory is unknown, so there is no place to "
-                       "convert it";
-            }
-            return file + ": no free temporary name in " + startup.path +
-                   " (ZQ417Fw_Temp0 to ZQ417Fw_Temp9 all exist)";
-        case ImageSourceFailure::TempNotWritten:
-            return source.tempName + ": the converted image cannot be written";
+namespace {
+
+// Everything the operation would refuse is refused here, before the port is opened; a usable
+// image is named before anything is sent.
+bool useChosenImage(const TransferRequest& request, TransferJob& job, ImageStore& store,
+                    const Console& console, TracingPlatform* tracing) {
+    const ChosenImage image = chooseImage({request.imageFile, request.force});
+    if (const auto refusal = refusalFor(image, static_cast<TransferMode>(request.mode));
+        !refusal.empty()) {
+        for (const std::string& line : refusal) {
+            console.err << line << '\n';
+        }
+        return false;
     }
-    return {};
+    if (!image.builtIn) {
+        holdImage(job, store, image.bytes);
+    }
+    const std::string identity = identityLine(image.identity);
+    console.out << identity << '\n';
+    if (tracing != nullptr) {
+        tracing->note(identity);
+    }
+    return true;
 }
 
+}  // namespace
+
 bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console,
-                 const StartupDirectory& startup) {
+                 const StartupDirectory& /*startup*/) {
     StatusLine statusLine(console.err);
     const std::string device = devicePathFor(request.portName);
 
@@ -71,20 +71,8 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
     ImageStore store;
     TransferJob job;
     fillJob(job, request.mode, request.portName);
-    if (!request.imageFile.empty()) {
-        const ImageSource source = loadImageSource(window, request.imageFile, startup, job, store);
-        if (!source.ok()) {
-            if (const std::string line = imageSourceFailureLine(source, request.imageFile, startup);
-                !line.empty()) {
-                console.err << line << '\n';
-            }
-            return false;
-        }
-        if (!imageHasBytes(job)) {
-            console.err << request.imageFile.string()
-                        << ": the image holds no bytes; nothing was sent to the board\n";
-            return false;
-        }
+    if (!useChosenImage(request, job, store, console, tracing ? &*tracing : nullptr)) {
+        return false;
     }
     const bool succeeded = runOperation(window, job, bar ? &*bar : nullptr, port);
     // The window keeps a port some failures leave open for its next operation; this run has no

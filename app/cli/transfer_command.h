@@ -4,7 +4,6 @@
 #include <ostream>
 #include <string>
 
-#include "image/image_source.h"
 #include "image/startup_directory.h"
 #include "serial/platform.h"
 #include "transfer/transfer_job.h"
@@ -16,6 +15,7 @@ struct TransferRequest {
     std::string portName = "COM1";
     bool trace = false;
     std::filesystem::path imageFile{};  // empty: the built-in image
+    bool force = false;                 // send an implausible image file as a binary image
 };
 
 // Where a transfer's output goes. The progress bar appears only when standard error is a
@@ -27,16 +27,10 @@ struct Console {
 };
 
 // Runs Download or Update exactly as the window's buttons do, with the boxes printed and, on
-// request, the wire traced. An image file, when named, is loaded before the port is touched; HEX
-// is converted through a temporary file in the start-up directory. True only when the operation
-// succeeded.
+// request, the wire traced. The image, built-in or from a file taken by its content, is checked
+// against the operation before the port is touched and named on standard output. True only when
+// the operation succeeded.
 bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console,
                  const StartupDirectory& startup);
-
-// The one line that explains why an image file could not be used; empty when loadImageFile has
-// already shown its box, which says it all.
-std::string imageSourceFailureLine(const ImageSource& source,
-                                   const std::filesystem::path& imageFile,
-                                   const StartupDirectory& startup);
 
 }  // namespace zq::cli
