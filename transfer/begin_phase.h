@@ -9,8 +9,9 @@
 
 namespace zq {
 
-// The start both phases share: the image checks, which touch no port, then the port preparation.
-// Without a plan the box has been shown and, after a failed preparation, the port closed.
+// The start both phases share: the image checks, which touch no port, then the hand-back of a port
+// held under another name, then the port preparation. Without a plan the box has been shown and,
+// after a failed preparation, the port closed.
 std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
                                     PortState& port);
 

@@ -7,14 +7,6 @@ namespace zq {
 
 bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
                  PortState& port) {
-    // A port held from an earlier operation serves only an operation on the same port: anything
-    // else would send the image to a board the user did not choose.
-    if (port.handle && port.name != job.portName) {
-        restorePortSettings(port);
-        if (!closePort(port, window)) {
-            return false;
-        }
-    }
     if (!port.handle) {
         if (!openPort(port, job.portName)) {
             showError(window, messages::CannotOpenPort);

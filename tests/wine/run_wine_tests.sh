@@ -41,6 +41,7 @@ PID_FILE=$WORK/pids
 TITLE="Firmware Updater"
 PROGRESS_BAR=1002
 DOWNLOAD_BUTTON=1032
+UPDATE_BUTTON=1033
 EXIT_BUTTON=4
 PORT_COMBO=1067
 
@@ -498,6 +499,36 @@ window_download() {
     stop_sim
 }
 
+# A command that reaches the dialog while an operation waits in its box is ignored: the Update
+# posted while the mode error of a Download is up never runs inside that Download.
+window_command_while_busy() {
+    start_sim busy --mode update || return
+    wine_run 150 "$UPDATER" >"$WORK/updater-busy.log" 2>&1 &
+    local updater=$!
+    remember_pid "$updater"
+    if [ -z "$(timeout 30 xdotool search --sync --name "^$TITLE\$" | head -n1)" ]; then
+        problem "the window did not appear: $(cat "$WORK/updater-busy.log")"
+        stop_pid "$updater"
+        return
+    fi
+    click_control "$DOWNLOAD_BUTTON"
+    expect_equal "the box after Download" "$(readbox box 30000)" \
+        $'title: Error\nicon: yes\nowner: '"$TITLE"$'\ntext:\n'"$BOARD_IN_UPDATE_MODE"
+    readbox command "$TITLE" "$UPDATE_BUTTON" || problem "the Update command could not be posted"
+    # A nested Update would have its handshake answered within a second.
+    sleep 3
+    dismiss_box Error
+    sleep 1
+    expect_equal "boxes left" "$(readbox box 0 | head -n1)" "no box"
+    expect_sim_silent_on "TransferFirmware"
+    click_control "$EXIT_BUTTON"
+    wait_pid "$updater" 15
+    local status=$?
+    expect_equal "exit status of firmware-updater.exe" "$status" 0
+    [ "$status" -eq 124 ] && stop_pid "$updater"
+    stop_sim
+}
+
 # --- main ---------------------------------------------------------------------------------------------
 
 main() {
@@ -543,6 +574,7 @@ main() {
     start_display || return 1
     start_wineserver || return 1
     run_case window_download
+    run_case window_command_while_busy
     stop_wineserver
     stop_display
 
