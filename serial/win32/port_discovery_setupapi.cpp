@@ -1,10 +1,7 @@
-// clang-format off: initguid.h must come first, so that the GUID below is defined here.
-#include <dbt.h>
-#include <devguid.h>
-#include <initguid.h>
-#include <ntddser.h>
-#include <setupapi.h>
+// clang-format off
 #include "serial/win32/lean_windows.h"
+#include <setupapi.h>
+#include <dbt.h>
 // clang-format on
 
 #include <algorithm>
@@ -20,6 +17,11 @@
 namespace zq {
 
 namespace {
+
+// The COM port device interface (GUID_DEVINTERFACE_COMPORT); ntddser.h, which names it, needs
+// kernel types a user program does not have.
+constexpr GUID ComPortInterface{
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 bool isComName(const std::string& name) {
     return name.size() > 3 && name.size() < 10 && name.rfind("COM", 0) == 0 &&
@@ -53,7 +55,7 @@ std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) 
 
 // The ports behind the COM port interface: USB adapters, on-board and card ports, Bluetooth.
 void addInterfacePorts(std::vector<PortInfo>& ports) {
-    const HDEVINFO set = ::SetupDiGetClassDevsA(&GUID_DEVINTERFACE_COMPORT, nullptr, nullptr,
+    const HDEVINFO set = ::SetupDiGetClassDevsA(&ComPortInterface, nullptr, nullptr,
                                                 DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
         return;
@@ -177,7 +179,7 @@ HDEVNOTIFY registerPortNotifications(HWND window) {
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = GUID_DEVINTERFACE_COMPORT;
+    filter.dbcc_classguid = ComPortInterface;
     return ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
