@@ -199,6 +199,17 @@ TEST(PortDiscovery, WindowsInstanceIdsGiveBusIdsAndSerialNumbers) {
     EXPECT_EQ(com[0].systemName + com[1].systemName + com[2].systemName, "COM1COM2COM10");
 }
 
+// A front end calls takeEvents when the descriptor fires, and also may call it spuriously: it must
+// never block then.
+TEST(PortWatcher, TakingEventsWhenNoneArePendingReturnsAtOnce) {
+    const std::unique_ptr<PortWatcher> watcher = watchPorts();
+    if (!watcher) {
+        GTEST_SKIP() << "no udev here";
+    }
+    EXPECT_GE(watcher->eventDescriptor(), 0);
+    EXPECT_FALSE(watcher->takeEvents());
+}
+
 // A fake /proc: one program holds the adapter through a descriptor, another holds something else.
 TEST(PortUsers, FoundFromTheDescriptorsOfOtherProgramsWithoutOpeningThePort) {
     TempDir root;
