@@ -315,7 +315,7 @@ windows_imports() {
         while read -r dll; do
             case "${dll,,}" in
                 kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | \
-                    msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
+                    setupapi.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
                 *) problem "$(basename "$exe") imports $dll, which Windows does not have" ;;
             esac
         done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
