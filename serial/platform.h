@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -31,6 +32,11 @@ class SerialDevice {
     // On failure the program keeps the device as its handle, as with a Win32 handle that could
     // not be closed; on Linux the descriptor may be gone already, and later calls then fail.
     virtual bool close() = 0;
+
+    // What the open did beyond opening, for traces ("low-latency mode on"); one note a line.
+    virtual std::string openNotes() const { return {}; }
+    // Bytes received and not yet read, when the system can tell without taking them.
+    virtual std::optional<std::size_t> queuedInput() { return std::nullopt; }
 };
 
 // Why a device could not be opened, as the system said it; the message box text is fixed, this

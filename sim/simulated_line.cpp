@@ -78,6 +78,16 @@ class SimulatedLine::Device : public SerialDevice {
         return true;
     }
 
+    std::string openNotes() const override { return line_.openNotes; }
+
+    // What has fully arrived by now; bytes still on the wire are not counted.
+    std::optional<std::size_t> queuedInput() override {
+        const auto& pending = line_.board.output();
+        const SimTime now = line_.clock.now();
+        return static_cast<std::size_t>(std::count_if(
+            pending.begin(), pending.end(), [now](const TimedByte& b) { return b.at <= now; }));
+    }
+
     bool read(std::span<std::uint8_t> into, std::size_t& got) override;
     bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override;
 

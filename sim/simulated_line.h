@@ -77,6 +77,7 @@ class SimulatedLine : public Platform {
     PortFaults faults;
     std::vector<PortEvent> events;
     std::string deviceName = "COM1";  // the one port that exists here
+    std::string openNotes;            // what the device reports it did at open
 
     // The port as the system sees it now.
     bool isOpen() const { return open_; }

@@ -320,39 +320,8 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
 // ---------------------------------------------------------------------------------------------
 // The port listing
 
-// Nodes that only look like serial devices are left out, and a ttyS node without a UART behind it
-// is flagged, since opening it works yet reaches nothing.
-TEST(PortListing, PortsCommandPrintsTheSerialNodesInNumberOrderAndTheComPortsPresent) {
-    TempDir root;
-    const fs::path dev = fs::canonical(root.path) / "dev";
-    const fs::path sys = root / "sys";
-    fs::create_directories(dev / "serial" / "by-id");
-    for (const char* node : {"ttyS0", "ttyS1", "ttyS10", "ttyS2", "ttyUSB0", "ttyACM1", "tty0",
-                             "ttySX", "console", "ttyUSB"}) {
-        std::ofstream(dev / node).put('\0');
-    }
-    fs::create_symlink("../../ttyUSB0", dev / "serial" / "by-id" / "usb-Maker_Cable-if00");
-    for (const auto& [node, type] : {std::pair{"ttyS0", "4"}, std::pair{"ttyS1", "0"}}) {
-        fs::create_directories(sys / "class" / "tty" / node);
-        std::ofstream(sys / "class" / "tty" / node / "type") << type << '\n';
-    }
-    std::string expected =
-        "Serial devices:\n  @/ttyS0\n  @/ttyS1\n  @/ttyS2\n  @/ttyS10\n  @/ttyUSB0\n  @/ttyACM1\n"
-        "  @/serial/by-id/usb-Maker_Cable-if00 -> @/ttyUSB0\n"
-        "COM ports:\n  COM1  @/ttyS0  present\n"
-        "  COM2  @/ttyS1  present (the kernel found no UART behind it)\n"
-        "  COM3  @/ttyS2  present\n  COM4  @/ttyS3  absent\n";
-    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) {
-        expected.replace(at, 1, dev.string());
-    }
-    sim::SimulatedLine line;
-    const CliRun run = runCliWith({"ports"}, line, {.devRoot = dev, .sysRoot = sys});
-    EXPECT_EQ(run.status, cli::ExitSuccess);
-    EXPECT_EQ(run.out, expected);
-}
-
 TEST(PortListing, ComPortsMapToTheDevicesTheBackendOpens) {
-    for (const cli::ComPortEntry& com : cli::listPorts("/dev", "/sys").comPorts) {
+    for (const cli::ComPortEntry& com : cli::posixComPorts("/dev", "/sys")) {
         EXPECT_EQ(com.device, posixDevicePath(com.name)) << com.name;
     }
 }

@@ -2,8 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,6 +11,7 @@
 #include "app/cli/console_window.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
+#include "app/cli/port_resolution.h"
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/transfer_command.h"
@@ -28,40 +27,9 @@ namespace zq::cli {
 
 namespace {
 
-char upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
 std::string versionLine() {
     return "zq417-flash (" + std::string(version::ProductName) + ") " +
            std::string(version::Number) + " [" + std::string(version::Text) + "]";
-}
-
-// The port name as the job expects it ("COM1".."COM4" whatever the case, or the path as
-// given); nothing when it is neither.
-std::optional<std::string> normalizePortName(std::string_view name) {
-    if (name.size() == 4 && upper(name[0]) == 'C' && upper(name[1]) == 'O' &&
-        upper(name[2]) == 'M' && name[3] >= '1' && name[3] <= '4') {
-        return std::string("COM") + name[3];
-    }
-    if (isDevicePath(name)) {
-        return std::string(name);
-    }
-    return std::nullopt;
-}
-
-// Transforms the option in place, so the job sees the normalised name.
-std::string checkPort(std::string& name) {
-    if (const auto normalized = normalizePortName(name)) {
-        name = *normalized;
-        return {};
-    }
-    std::string upperName(name);
-    std::transform(upperName.begin(), upperName.end(), upperName.begin(), upper);
-    if (upperName.rfind("COM", 0) == 0) {
-        return "only COM1 to COM4 exist; name any other port by its device path";
-    }
-    return portNameAdvice(name);
 }
 
 void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& force) {
@@ -76,12 +44,17 @@ void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& f
 }
 
 void addTransferOptions(CLI::App& command, TransferRequest& request) {
-    command.add_option("-p,--port", request.portName, portOptionHelp())
-        ->type_name("PORT")
-        ->capture_default_str()
-        ->transform(CLI::Validator(checkPort, ""));
+    // Checked after parsing: `auto` looks at the ports present, and finding none is not a
+    // mistake in the command line.
+    command.add_option("-p,--port", request.portName, portOptionHelp())->type_name("PORT");
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
+    command
+        .add_option("--latency", request.latencyMs,
+                    "Wait this much longer for every reply, for USB serial adapters that hold "
+                    "small replies back and cannot be tuned (default 0: the exact timeouts)")
+        ->type_name("MS")
+        ->check(CLI::Range(0u, 10000u));
     addImageOption(command, request.imageFile, request.force);
 }
 
@@ -162,6 +135,31 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     return ExitSuccess;
 }
 
+// Turns the port named on the command line, or in ZQ417_PORT, into the one the job opens; a
+// non-zero exit status when there is none.
+int choosePort(TransferRequest& request, bool givenOnCommandLine, const CliContext& context) {
+    std::string source = "--port";
+    if (!givenOnCommandLine && context.environmentPort && !context.environmentPort->empty()) {
+        request.portName = *context.environmentPort;
+        source = "ZQ417_PORT";
+    }
+    const PortChoice choice = resolvePort(request.portName, thisSystemNaming(), context.listPorts);
+    switch (choice.outcome) {
+        case PortChoice::Outcome::Chosen:
+            request.portName = choice.port;
+            request.portNote = choice.note;
+            return ExitSuccess;
+        case PortChoice::Outcome::NoAdapter:
+            context.err << source << " " << request.portName << ": " << choice.message << '\n';
+            return ExitNoPort;
+        case PortChoice::Outcome::Invalid:
+        case PortChoice::Outcome::SeveralAdapters:
+            break;
+    }
+    context.err << source << " " << request.portName << ": " << choice.message << '\n';
+    return ExitUsage;
+}
+
 }  // namespace
 
 int runCli(int argc, const char* const* argv, CliContext& context) {
@@ -173,7 +171,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     app.footer(
         "Messages go to standard output when they report success and to standard error "
         "otherwise.\nExit status: 0 the operation succeeded, 1 it failed, 2 the command line "
-        "was wrong.");
+        "was wrong, 3 there was no port to open.");
 
     TransferRequest download{.mode = ModeDownload};
     TransferRequest update{.mode = ModeUpdate};
@@ -181,8 +179,12 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "download", "Load and program the firmware on a board set to download mode");
     CLI::App* updateCommand =
         app.add_subcommand("update", "Program the firmware on a board set to update mode");
-    CLI::App* portsCommand =
-        app.add_subcommand("ports", "List the serial devices here and which of COM1..COM4 exist");
+    CLI::App* portsCommand = app.add_subcommand(
+        "ports",
+        "List the serial ports here, with maker, VID:PID, serial number and which program "
+        "holds them, and which of COM1..COM4 exist");
+    bool portsJson = false;
+    portsCommand->add_flag("--json", portsJson, "Print the list as JSON");
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
 
@@ -221,7 +223,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
 
     if (portsCommand->parsed()) {
-        printPorts(context);
+        printPorts(context, portsJson);
         return ExitSuccess;
     }
     if (hexToBinCommand->parsed()) {
@@ -233,7 +235,12 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     if (infoCommand->parsed()) {
         return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
     }
-    const TransferRequest& request = downloadCommand->parsed() ? download : update;
+    CLI::App* const command = downloadCommand->parsed() ? downloadCommand : updateCommand;
+    TransferRequest& request = downloadCommand->parsed() ? download : update;
+    if (const int status = choosePort(request, command->count("--port") > 0, context);
+        status != ExitSuccess) {
+        return status;
+    }
     const Console console{context.out, context.err, context.errIsTerminal};
     return runTransfer(request, context.platform, console, context.startup) ? ExitSuccess
                                                                             : ExitFailed;

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -16,5 +17,8 @@ int main(int argc, char** argv) {
         .platform = *platform,
         .startup = startup,
     };
+    if (const char* port = std::getenv("ZQ417_PORT")) {
+        context.environmentPort = port;
+    }
     return zq::cli::runCli(argc, argv, context);
 }

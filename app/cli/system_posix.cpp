@@ -24,7 +24,8 @@ bool isDevicePath(std::string_view name) {
 }
 
 std::string portOptionHelp() {
-    return "COM1..COM4 (COMn is /dev/ttyS<n-1>) or a device path";
+    return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
+           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else COM1";
 }
 
 std::string portNameAdvice(std::string_view name) {
@@ -38,8 +39,18 @@ std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devi
     return explainOpenFailure(why, devicePath);
 }
 
-void printPorts(const CliContext& context) {
-    printPortListing(listPorts(context.devRoot, context.sysRoot), context.out);
+void printPorts(const CliContext& context, bool json) {
+    PortListing listing;
+    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
+        PortUsers users = findPortUsers(port.devicePath, context.procRoot.string());
+        listing.ports.push_back({std::move(port), std::move(users)});
+    }
+    listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
+    if (json) {
+        printPortListingJson(listing, context.out);
+    } else {
+        printPortListing(listing, context.out);
+    }
 }
 
 }  // namespace zq::cli

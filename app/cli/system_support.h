@@ -31,7 +31,7 @@ std::string portNameAdvice(std::string_view name);
 // The line printed after the fixed "Can not open selected COM port!" box.
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
 
-// The `ports` command.
-void printPorts(const CliContext& context);
+// The `ports` command: as text, or as JSON for scripts.
+void printPorts(const CliContext& context, bool json);
 
 }  // namespace zq::cli

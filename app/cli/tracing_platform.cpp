@@ -1,5 +1,6 @@
 #include "app/cli/tracing_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/cli/open_failure_text.h"
@@ -222,6 +223,9 @@ class TracingPlatform::Device : public SerialDevice {
         return ok;
     }
 
+    std::string openNotes() const override { return inner_->openNotes(); }
+    std::optional<std::size_t> queuedInput() override { return inner_->queuedInput(); }
+
   private:
     TracingPlatform& trace_;
     std::unique_ptr<SerialDevice> inner_;
@@ -244,6 +248,12 @@ std::unique_ptr<SerialDevice> TracingPlatform::openSerial(const std::string& nam
         return nullptr;
     }
     emit(at, "open " + name);
+    const std::string notes = device->openNotes();
+    for (std::size_t from = 0; from < notes.size();) {
+        const std::size_t end = std::min(notes.find('\n', from), notes.size());
+        emit(at, notes.substr(from, end - from));
+        from = end + 1;
+    }
     return std::make_unique<Device>(*this, std::move(device));
 }
 

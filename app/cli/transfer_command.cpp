@@ -7,6 +7,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/progress_bar.h"
+#include "app/cli/reply_window_platform.h"
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
@@ -51,12 +52,23 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
     std::optional<TracingPlatform> tracing;
     if (request.trace) {
         tracing.emplace(platform, [&](std::string_view line) { statusLine.printAbove(line); });
+        if (!request.portNote.empty()) {
+            tracing->note(request.portNote);
+        }
         if (device != request.portName) {
             tracing->note(request.portName + " is " + device);
         }
     }
+    // Above the tracer, so that the trace shows the timeouts the port really gets.
+    ReplyWindowPlatform replyWindow(tracing ? static_cast<Platform&>(*tracing) : platform,
+                                    std::chrono::milliseconds(request.latencyMs),
+                                    [&](std::string_view line) {
+                                        if (tracing) {
+                                            tracing->note(line);
+                                        }
+                                    });
     // Declared after the tracer: the port's device wraps the tracer's and must go first.
-    PortState port(tracing ? static_cast<Platform&>(*tracing) : platform);
+    PortState port(replyWindow);
 
     ConsoleWindow window(console.out, console.err, statusLine);
     window.explainOpenFailureWith(
@@ -75,6 +87,10 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
         return false;
     }
     const bool succeeded = runOperation(window, job, bar ? &*bar : nullptr, port);
+    if (const std::string advice = replyWindow.latencyAdvice(); !succeeded && !advice.empty()) {
+        statusLine.finish();
+        console.err << advice << '\n';
+    }
     // The window keeps a port some failures leave open for its next operation; this run has no
     // next operation, so the port is handed back rather than left at the phase's settings.
     if (port.handle) {

@@ -16,6 +16,8 @@ struct TransferRequest {
     bool trace = false;
     std::filesystem::path imageFile{};  // empty: the built-in image
     bool force = false;                 // send an implausible image file as a binary image
+    unsigned latencyMs = 0;             // added to every read's total timeout
+    std::string portNote{};             // for the trace: what the name given stood for
 };
 
 // Where a transfer's output goes. The progress bar appears only when standard error is a

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/posix/low_latency.h"
 #include "serial/posix/open_failure.h"
 #include "serial/posix/termios_mapping.h"
 #include "serial/timeout_rules.h"
@@ -57,7 +58,8 @@ std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> a,
 
 class PosixSerialDevice final : public SerialDevice {
   public:
-    explicit PosixSerialDevice(int fd) : fd_(fd) {}
+    PosixSerialDevice(int fd, LowLatency lowLatency)
+        : fd_(fd), lowLatency_(std::move(lowLatency)) {}
     ~PosixSerialDevice() override {
         if (fd_ >= 0) {
             release();
@@ -241,6 +243,16 @@ class PosixSerialDevice final : public SerialDevice {
         return release();
     }
 
+    std::string openNotes() const override { return lowLatency_.note; }
+
+    std::optional<std::size_t> queuedInput() override {
+        int queued = 0;
+        if (fd_ < 0 || ::ioctl(fd_, TIOCINQ, &queued) != 0 || queued < 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(queued);
+    }
+
   private:
     enum class Wait { Ready, TimedOut, Failed };
 
@@ -331,6 +343,7 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     bool release() {
+        putBackLowLatency(serialFlagsOf(fd_), lowLatency_);
         // A pseudo-terminal keeps the exclusive flag after the last close and would lock out
         // every later opener that is not root.
         ::ioctl(fd_, TIOCNXCL);
@@ -342,6 +355,7 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     int fd_;
+    LowLatency lowLatency_;
     CommTimeouts timeouts_{};
 };
 
@@ -388,7 +402,8 @@ std::unique_ptr<SerialDevice> PosixPlatform::openSerial(const std::string& name,
     if (::ioctl(fd, TIOCEXCL) != 0) {
         return giveUp(errno, "cannot be opened exclusively");
     }
-    return std::make_unique<PosixSerialDevice>(fd);
+    // Only once the port is ours: a loser above must not touch the owner's setting.
+    return std::make_unique<PosixSerialDevice>(fd, switchOnLowLatency(serialFlagsOf(fd)));
 }
 
 void PosixPlatform::sleep(std::chrono::milliseconds duration) {

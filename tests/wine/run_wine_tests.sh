@@ -294,6 +294,7 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
 "COM1"="$PORT_LINK"
+"COM7"="$PORT_LINK"
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Managed"="N"
@@ -315,7 +316,7 @@ windows_imports() {
         while read -r dll; do
             case "${dll,,}" in
                 kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | \
-                    msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
+                    setupapi.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
                 *) problem "$(basename "$exe") imports $dll, which Windows does not have" ;;
             esac
         done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
@@ -402,12 +403,24 @@ flash_absent_port() {
 no such port here; 'zq417-flash ports' lists the ports that are present."
 }
 
-# The port list reads the ports from the system: COM1 is the one the key gave Wine.
+# The port list reads the ports from the system: COM1 and COM7 are the ones the key gave Wine.
 flash_ports() {
     flash ports ports
     expect_equal "exit status" "$FLASH_STATUS" 0
     grep -qxF '  COM1  \\.\COM1  present' "$WORK/ports.out" ||
         problem "COM1 not listed as present: $(cat "$WORK/ports.out")"
+    grep -qE '^  \\\\\.\\COM7( |$)' "$WORK/ports.out" ||
+        problem "COM7 not listed: $(cat "$WORK/ports.out")"
+}
+
+# Past COM4 the command line takes a COM name as it is, opened in the device namespace.
+flash_update_com7() {
+    start_sim com7 --mode update || return
+    flash com7 update --port com7 --trace
+    stop_sim
+    expect_equal "exit status" "$FLASH_STATUS" 0
+    expect_equal "standard output" "$(cat "$WORK/com7.out")" "$UPDATE_SUCCESS"
+    grep -qF 'COM7 is \\.\COM7' "$WORK/com7.err" || problem "COM7 not opened as \\.\COM7"
 }
 
 # --- the window -------------------------------------------------------------------------------------
@@ -568,6 +581,7 @@ main() {
     run_case flash_eeprom_fails
     run_case flash_absent_port
     run_case flash_ports
+    run_case flash_update_com7
     stop_wineserver
 
     # A server started without a display would give the window none.
