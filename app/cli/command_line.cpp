@@ -200,8 +200,16 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
     const TransferRequest& request = downloadCommand->parsed() ? download : update;
     const Console console{context.out, context.err, context.errIsTerminal};
-    return runTransfer(request, context.platform, console, context.startup) ? ExitSuccess
-                                                                            : ExitFailed;
+    if (context.catchInterrupts) {
+        installInterruptHandlers();
+    }
+    const TransferOutcome outcome =
+        runTransferOutcome(request, context.platform, console, context.startup);
+    if (outcome.interruptedBy != 0) {
+        // What a shell reports for a program a signal ended.
+        return 128 + outcome.interruptedBy;
+    }
+    return outcome.succeeded ? ExitSuccess : ExitFailed;
 }
 
 }  // namespace zq::cli

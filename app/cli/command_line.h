@@ -23,6 +23,9 @@ struct CliContext {
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
     StartupDirectory startup{};  // where a HEX image is converted before it is loaded
+    // The real program: a signal interrupts a transfer, which hands the port back and exits
+    // with 128 + the signal's number. Tests run in-process leave the signals alone.
+    bool catchInterrupts = false;
 };
 
 int runCli(int argc, const char* const* argv, CliContext& context);

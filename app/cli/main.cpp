@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
         .errIsTerminal = zq::cli::standardErrorIsTerminal(),
         .platform = *platform,
         .startup = startup,
+        .catchInterrupts = true,
     };
     return zq::cli::runCli(argc, argv, context);
 }

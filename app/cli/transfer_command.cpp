@@ -9,6 +9,8 @@
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
+#include "serial/failure_recorder.h"
+#include "serial/interruption.h"
 #include "serial/port_state.h"
 #include "transfer/operation.h"
 
@@ -44,6 +46,11 @@ std::string imageSourceFailureLine(const ImageSource& source,
 
 bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console,
                  const StartupDirectory& startup) {
+    return runTransferOutcome(request, platform, console, startup).succeeded;
+}
+
+TransferOutcome runTransferOutcome(const TransferRequest& request, Platform& platform,
+                                   const Console& console, const StartupDirectory& startup) {
     StatusLine statusLine(console.err);
     const std::string device = devicePathFor(request.portName);
 
@@ -54,12 +61,20 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
             tracing->note(request.portName + " is " + device);
         }
     }
-    // Declared after the tracer: the port's device wraps the tracer's and must go first.
-    PortState port(tracing ? static_cast<Platform&>(*tracing) : platform);
+    // Outside the tracer, so that the trace shows each failing call's reason as it happens and
+    // the recorder keeps the first for the line after the box.
+    FailureRecorder recorder(tracing ? static_cast<Platform&>(*tracing) : platform);
+    // Declared after the tracer and the recorder: the port's device wraps theirs and must go
+    // first.
+    PortState port(recorder);
 
     ConsoleWindow window(console.out, console.err, statusLine);
     window.explainOpenFailureWith(
         [&] { return explainOpenFailureHere(port.lastOpenFailure, device); });
+    window.explainFailureWith([&] {
+        const std::string reason = describeFailure(recorder.take());
+        return reason.empty() ? reason : device + ": " + reason;
+    });
 
     std::optional<ProgressBar> bar;
     if (console.errIsTerminal) {
@@ -77,18 +92,25 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
                 !line.empty()) {
                 console.err << line << '\n';
             }
-            return false;
+            return {};
         }
     }
-    const bool succeeded = runOperation(window, job, bar ? &*bar : nullptr, port);
+    const bool succeeded =
+        !window.interrupted() && runOperation(window, job, bar ? &*bar : nullptr, port);
     // The window keeps a port some failures leave open for its next operation; this run has no
     // next operation, so the port is handed back rather than left at the phase's settings.
     if (port.handle) {
         restorePortSettings(port);
         closePort(port, window);
     }
+    markPortHandedBack();
     statusLine.finish();
-    return succeeded;
+    if (window.interrupted()) {
+        console.err << window.interruptionLine() << '\n';
+        console.err.flush();
+        return {false, interruption::signalNumber()};
+    }
+    return {succeeded, 0};
 }
 
 }  // namespace zq::cli
