@@ -16,6 +16,7 @@ enum class OperationStage {
     Probing,      // handshake: nothing of the image has been sent
     Loader,       // the image is going to the loader of a board in download mode
     Firmware,     // the image is going to the board's firmware
+    AwaitingAck,  // the whole image has gone to the firmware; its acknowledgement is awaited
     Programming,  // the board acknowledged the image and is programming its EEPROM
 };
 

@@ -137,10 +137,8 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
         event.ok = false;
         return fail(droppedLine());
     }
-    if (interruption::stopsWaits()) {
-        event.ok = false;
-        return fail(interrupted());
-    }
+    // After a signal only bytes already there are taken; the read does not wait for more.
+    const bool cut = interruption::stopsWaits();
     const ReadTimeoutRule rule = ReadTimeoutRule::forRead(line_.timeouts_, into.size());
     std::optional<SimTime> deadline;
     if (rule.total) {
@@ -150,7 +148,7 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
     auto& pending = line_.board.output();
     while (got < into.size() && !pending.empty()) {
         const SimTime takeAt = std::max(pending.front().at, start);
-        if (rule.returnAtOnce && takeAt > start) {
+        if ((rule.returnAtOnce || cut) && takeAt > start) {
             break;
         }
         if (deadline && takeAt > *deadline) {
@@ -166,6 +164,10 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
         event.bytes.push_back(pending.front().byte);
         last = takeAt;
         pending.pop_front();
+    }
+    if (cut && got < into.size()) {
+        event.ok = false;
+        return fail(interrupted());
     }
     SimTime end = start;
     if (got == into.size() || rule.returnAtOnce || (rule.returnOnFirstBytes && last)) {

@@ -72,14 +72,34 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         cli::InterruptedAt where;
     };
     const std::vector<Case> cases = {
-        {"handshake", sim::BoardMode::Update, "update", syncPacketBytes, 1, SIGHUP,
+        {"handshake",
+         sim::BoardMode::Update,
+         "update",
+         syncPacketBytes,
+         1,
+         SIGHUP,
          {OperationStage::Probing, false}},
-        {"image to the loader", sim::BoardMode::Download, "download", imageChunk, 3, SIGINT,
+        {"image to the loader",
+         sim::BoardMode::Download,
+         "download",
+         imageChunk,
+         3,
+         SIGINT,
          {OperationStage::Loader, false}},
         // The loader leaves all 60 Syncs of the first handshake unanswered.
-        {"handshake after the loader", sim::BoardMode::Download, "download", syncPacketBytes, 61,
-         SIGTERM, {OperationStage::Probing, true}},
-        {"image to the firmware", sim::BoardMode::Update, "update", imageChunk, 2, SIGTERM,
+        {"handshake after the loader",
+         sim::BoardMode::Download,
+         "download",
+         syncPacketBytes,
+         61,
+         SIGTERM,
+         {OperationStage::Probing, true}},
+        {"image to the firmware",
+         sim::BoardMode::Update,
+         "update",
+         imageChunk,
+         2,
+         SIGTERM,
          {OperationStage::Firmware, false}},
     };
     for (const Case& c : cases) {
@@ -94,7 +114,8 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         expectHandedBack(line);
         // The interrupted write was the last: nothing more went to the board, and no wait was
         // served out after the signal.
-        const std::vector<const sim::PortEvent*> writes = line.eventsOf(sim::PortEvent::Kind::Write);
+        const std::vector<const sim::PortEvent*> writes =
+            line.eventsOf(sim::PortEvent::Kind::Write);
         ASSERT_FALSE(writes.empty());
         EXPECT_FALSE(writes.back()->ok);
         for (const sim::PortEvent* sleep : line.eventsOf(sim::PortEvent::Kind::Sleep)) {
@@ -178,6 +199,44 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         const CliRun run = runCliWith({"update"}, line);
         EXPECT_EQ(run.status, 130);
         EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::Programming, false})));
+        expectHandedBack(line);
+    }
+}
+
+// The whole image has gone and the board's acknowledgement is awaited: a signal then waits for
+// the answer, since the board programs once it has acknowledged.
+TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnswer) {
+    const auto signalAfterTheImage = [](sim::SimulatedLine& line) {
+        auto imageSent = std::make_shared<bool>(false);
+        line.faults.writeFault = [imageSent](std::span<const std::uint8_t> bytes) {
+            // The image's last piece: 5696 bytes end in 64 after eleven chunks of 512.
+            *imageSent = *imageSent || bytes.size() == 64;
+            return std::optional<long>();
+        };
+        line.faults.onSleep = [imageSent](milliseconds) {
+            if (*imageSent && interruption::count() == 0) {
+                interruption::raise(SIGINT);
+            }
+        };
+    };
+    {
+        SCOPED_TRACE("the board acknowledges");
+        interruption::resetForTests();
+        sim::SimulatedLine line({.mode = sim::BoardMode::Update});
+        signalAfterTheImage(line);
+        const CliRun run = runCliWith({"update"}, line);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, lineOf(cli::programmingNotice()));
+        EXPECT_EQ(run.out, lineOf(messages::Success.update));
+    }
+    {
+        SCOPED_TRACE("no acknowledgement comes");
+        interruption::resetForTests();
+        sim::SimulatedLine line({.mode = sim::BoardMode::Update, .unansweredIds = 1u << 0x0A});
+        signalAfterTheImage(line);
+        const CliRun run = runCliWith({"update"}, line);
+        EXPECT_EQ(run.status, 130);
+        EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})));
         expectHandedBack(line);
     }
 }

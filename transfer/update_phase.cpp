@@ -84,6 +84,7 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         showError(window, messages::PayloadSendFail.forMode(job.mode));
         return false;
     }
+    window.operationStage(OperationStage::AwaitingAck);
     if (!isReply(receiveReply(port, 1), IdAck, IdData)) {
         handBack(port, window);
         showError(window, messages::PayloadNotAcknowledged.forMode(job.mode));

@@ -36,17 +36,34 @@ void ConsoleWindow::operationStage(OperationStage stage) {
         where_.imageLoaded = true;
     }
     where_.stage = stage;
-    if (stage == OperationStage::Programming && !programming_) {
-        programming_.emplace([this](int) {
-            statusLine_.finish();
-            err_ << programmingNotice() << '\n';
-            err_.flush();
+    if (stage == OperationStage::AwaitingAck && !shield_) {
+        shield_.emplace([this](int) {
+            signalSeen_ = true;
+            if (where_.stage == OperationStage::Programming) {
+                warnProgramming();
+            }
         });
+    }
+    if (stage == OperationStage::Programming && signalSeen_) {
+        warnProgramming();
     }
 }
 
+void ConsoleWindow::warnProgramming() {
+    if (warned_) {
+        return;
+    }
+    warned_ = true;
+    statusLine_.finish();
+    err_ << programmingNotice() << '\n';
+    err_.flush();
+}
+
 bool ConsoleWindow::interrupted() const {
-    const bool absorbed = programming_ && programming_->absorbedFirst();
+    // A signal the shield held off counts once the board is programming: its result is then
+    // reported. Before that (no acknowledgement came) it ends the run like any other.
+    const bool absorbed =
+        shield_ && shield_->absorbedFirst() && where_.stage == OperationStage::Programming;
     return interruption::count() > (absorbed ? 1 : 0);
 }
 

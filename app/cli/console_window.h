@@ -35,8 +35,10 @@ class ConsoleWindow : public OwnerWindow {
 
     void showMessage(BoxStyle style, std::string_view text) override;
     void showUnownedMessage(BoxStyle style, std::string_view text) override;
-    // Knows the stage so that an interruption can be explained; from the board's programming
-    // on, the first signal only warns and the operation goes on to the board's result.
+    // Knows the stage so that an interruption can be explained. From the moment the whole image
+    // has gone, the first signal no longer cuts the short wait for the board's acknowledgement:
+    // once it comes the board is programming, the signal only warns, and the operation goes on
+    // to the board's result. Without it the signal ends the run as before.
     void operationStage(OperationStage stage) override;
 
     // Whether a signal has ended the operation. Once it has, boxes are no longer shown: they
@@ -51,8 +53,12 @@ class ConsoleWindow : public OwnerWindow {
     StatusLine& statusLine_;
     std::function<std::string()> explainOpenFailure_;
     std::function<std::string()> explainFailure_;
+    void warnProgramming();
+
     InterruptedAt where_{};
-    std::optional<interruption::Shield> programming_;
+    std::optional<interruption::Shield> shield_;
+    bool signalSeen_ = false;  // the shield noticed the first signal
+    bool warned_ = false;
 };
 
 }  // namespace zq::cli

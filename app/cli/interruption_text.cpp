@@ -17,6 +17,7 @@ std::string interruptionLine(const InterruptedAt& where) {
             return "Interrupted while the image was going to the loader: the board is still in "
                    "download mode; run download again.";
         case OperationStage::Firmware:
+        case OperationStage::AwaitingAck:
             return "Interrupted while the image was going to the board: nothing was programmed, "
                    "the board keeps its old firmware; run the operation again.";
         case OperationStage::Programming:

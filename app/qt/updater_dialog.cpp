@@ -58,7 +58,8 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       platform_(platform),
-      port_(platform) {
+      recorder_(platform),
+      port_(recorder_) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -131,6 +132,7 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
     const std::string portName = portCombo->currentText().left(MaxPortNameLength).toStdString();
     fillJob(job_, mode, portName);
     DialogMessages messages(this);
+    messages.explainFailuresWith([this] { return describeFailure(recorder_.take()); });
     BarProgress progress(progressBar);
     runOperation(messages, job_, &progress, port_);
     setCursor(Qt::ArrowCursor);

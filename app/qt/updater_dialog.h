@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include "serial/failure_recorder.h"
 #include "serial/platform.h"
 #include "serial/port_state.h"
 #include "transfer/transfer_job.h"
@@ -51,6 +52,7 @@ class UpdaterDialog : public QDialog {
     void runFromButton(TransferMode mode);
 
     Platform& platform_;
+    FailureRecorder recorder_;  // keeps why a port call failed for the box it leads to
     PortState port_;
     TransferJob job_;
 };

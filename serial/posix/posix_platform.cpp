@@ -48,6 +48,7 @@ timespec toTimespec(nanoseconds duration) {
 // While a shield stands the wake pipe stays readable from the first signal on, so waits look at
 // the signal count in slices this long instead; a deadline is still computed once.
 constexpr milliseconds ShieldedSlice{20};
+const timespec NoTime{};
 
 // The system's word for a failed call; errors that mean the device itself went away are marked,
 // so that the user hears "unplugged" rather than "input/output error".
@@ -333,15 +334,15 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     // One wait against a deadline fixed by the caller; a deadline already passed still looks
-    // once at the device. A signal ends it at once as a failure.
+    // once at the device. A signal ends it at once as a failure, unless the device is ready
+    // already: an acknowledgement that has arrived is taken, so that the program knows the
+    // board has it.
     Wait waitFor(short events, std::optional<Clock::time_point> until) {
         for (;;) {
-            if (interruption::stopsWaits()) {
-                fail(interruptedError());
-                return Wait::Failed;
-            }
+            const bool interrupted = interruption::stopsWaits();
             pollfd watch{fd_, events, 0};
-            const int ready = pollOrSignal(&watch, until);
+            const int ready =
+                interrupted ? ::ppoll(&watch, 1, &NoTime, nullptr) : pollOrSignal(&watch, until);
             if (ready < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -361,6 +362,10 @@ class PosixSerialDevice final : public SerialDevice {
             }
             if ((watch.revents & events) != 0) {
                 return Wait::Ready;
+            }
+            if (interrupted) {
+                fail(interruptedError());
+                return Wait::Failed;
             }
             if (until && Clock::now() >= *until) {
                 return Wait::TimedOut;
