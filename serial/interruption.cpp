@@ -12,7 +12,8 @@ std::atomic<int> signals{0};
 std::atomic<Waker> waker{nullptr};
 thread_local Shield* innermost = nullptr;
 
-static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only use lock-free atomics");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
 
 }  // namespace
 

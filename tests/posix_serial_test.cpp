@@ -7,10 +7,10 @@
 // Never together with <termios.h>.
 #include <asm/termbits.h>
 #include <fcntl.h>
-#include <time.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -52,7 +52,7 @@ extern "C" void onInterrupt(int signal) {
 
 void installInterruptHandlers() {
     posix::armInterruptPipe();
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a blocking call the signal lands in returns EINTR, and its caller looks at

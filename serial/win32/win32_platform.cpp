@@ -266,7 +266,9 @@ class Win32SerialDevice final : public SerialDevice {
         return ::FlushFileBuffers(handle_) != 0 || fail();
     }
 
-    bool clearErrors() override { return ::ClearCommError(handle_, nullptr, nullptr) != 0 || fail(); }
+    bool clearErrors() override {
+        return ::ClearCommError(handle_, nullptr, nullptr) != 0 || fail();
+    }
 
     bool purge(std::uint32_t flags) override { return ::PurgeComm(handle_, flags) != 0 || fail(); }
 
