@@ -147,7 +147,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     app.footer(
         "Messages go to standard output when they report success and to standard error "
         "otherwise.\nExit status: 0 the operation succeeded, 1 it failed, 2 the command line "
-        "was wrong.");
+        "was wrong, 128 + n signal n interrupted it (the port is handed back first).");
 
     TransferRequest download{.mode = ModeDownload};
     TransferRequest update{.mode = ModeUpdate};
