@@ -11,6 +11,19 @@
 
 namespace zq {
 
+// What the system said when a call failed: errno or GetLastError, and its text. A code of zero
+// means nothing is known.
+struct SystemError {
+    int code = 0;
+    std::string text{};
+    // The device went away under the program (an adapter pulled, a line hung up).
+    bool deviceGone = false;
+    // The call ended because the program was interrupted, not because the port failed.
+    bool interrupted = false;
+
+    explicit operator bool() const { return code != 0 || !text.empty(); }
+};
+
 // One open serial device. Reads and writes block and honour the timeouts last set, with the
 // Win32 meaning of COMMTIMEOUTS whatever the platform.
 class SerialDevice {
@@ -37,6 +50,8 @@ class SerialDevice {
     virtual std::string openNotes() const { return {}; }
     // Bytes received and not yet read, when the system can tell without taking them.
     virtual std::optional<std::size_t> queuedInput() { return std::nullopt; }
+    // Why the last call that failed did; empty when the backend does not know.
+    virtual SystemError lastError() const { return {}; }
 };
 
 // Why a device could not be opened, as the system said it; the message box text is fixed, this

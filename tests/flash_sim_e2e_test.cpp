@@ -1,15 +1,25 @@
 // zq417-flash against zq417-sim as a user runs them: two programs with a pseudo-terminal between
 // them, in real time. Bounds are generous for a busy machine; the exact timing rules are asserted
 // in virtual time elsewhere.
+// Never together with <termios.h>.
+#include <asm/termbits.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/cli/interruption_text.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
 #include "support/sim_process.h"
@@ -167,9 +177,14 @@ TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     ASSERT_EQ(flash.waitForExit(RunLimit), 1);
     // A pseudo-terminal takes the whole image at once, so the hang-up may reach the host inside
     // the image's write or only when the next phase sets the line up.
-    EXPECT_TRUE(flash.err() == line(messages::LoaderTransferFail.download) ||
-                flash.err() == line(messages::CannotConfigPort))
-        << flash.err();
+    // After the box, the system's reason: the device has gone.
+    const std::string reason = board.device + ": ";
+    const std::string gone = "the device has gone: unplugged, switched off, or the line hung up\n";
+    const std::string& err = flash.err();
+    EXPECT_TRUE(err.starts_with(line(messages::LoaderTransferFail.download) + reason) ||
+                err.starts_with(line(messages::CannotConfigPort) + reason))
+        << err;
+    EXPECT_TRUE(err.ends_with(gone)) << err;
     EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake alone takes 1.5 s; a run that waits on a dead line takes far longer.
     EXPECT_LT(flash.runTime(), 10s);
@@ -205,6 +220,157 @@ TEST(FlashOnSim, AProgrammingFailureTheBoardReportsFailsTheRun) {
     ASSERT_EQ(flash.waitForExit(RunLimit), 1);
     EXPECT_EQ(flash.err(), line(messages::EepromProgramFail));
     EXPECT_EQ(flash.out(), BuiltInIdentity);
+}
+
+// The line as the next program to open the device finds it: its settings, byte for byte, and
+// whether it is still held exclusively.
+struct PortSnapshot {
+    termios2 line{};
+    int exclusive = -1;
+};
+
+std::optional<PortSnapshot> snapshot(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // Left exclusive, the device refuses everyone but root.
+        return errno == EBUSY ? std::optional<PortSnapshot>(PortSnapshot{{}, 1}) : std::nullopt;
+    }
+    PortSnapshot found;
+    const bool ok =
+        ::ioctl(fd, TCGETS2, &found.line) == 0 && ::ioctl(fd, TIOCGEXCL, &found.exclusive) == 0;
+    ::close(fd);
+    return ok ? std::optional<PortSnapshot>(found) : std::nullopt;
+}
+
+void expectAsFound(const std::string& device, const PortSnapshot& before) {
+    const std::optional<PortSnapshot> after = snapshot(device);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->exclusive, 0);
+    EXPECT_EQ(std::memcmp(&before.line, &after->line, sizeof before.line), 0)
+        << "speed " << before.line.c_ospeed << " became " << after->line.c_ospeed;
+}
+
+// Reads the board's log until a line holding `text` comes.
+bool awaitLog(SimProcess& sim, std::string_view text, std::chrono::milliseconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) {
+            return false;
+        }
+        const std::optional<std::string> logLine = sim.readLine(left);
+        if (!logLine) {
+            return false;
+        }
+        if (logLine->find(text) != std::string::npos) {
+            return true;
+        }
+    }
+}
+
+double msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// A signal ends the run at once: the port goes back to the settings found at the start, the
+// exclusive flag is cleared, one line says what it means for the board, and the exit status is
+// the shell's 128 + the signal's number.
+TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> board;
+        const char* command;
+        const char* signalAfter;  // the board's log line that shows the stage has begun
+        int signal;
+        cli::InterruptedAt where;
+    };
+    const std::vector<Case> cases = {
+        // The loader takes the image, then the run waits 100 ms for it to start.
+        {"image to the loader",
+         {"--no-pacing"},
+         "download",
+         "LoaderCommand for 5696 bytes",
+         SIGINT,
+         {OperationStage::Loader, false}},
+        // Sixty tries at 25 ms each before the run would give up.
+        {"handshake",
+         {"--mode", "update", "--silent", "--no-pacing"},
+         "update",
+         "Sync #2",
+         SIGTERM,
+         {OperationStage::Probing, false}},
+        {"handshake",
+         {"--mode", "update", "--silent", "--no-pacing"},
+         "update",
+         "Sync #2",
+         SIGHUP,
+         {OperationStage::Probing, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", signal " + std::to_string(c.signal));
+        Board board(c.board);
+        ASSERT_FALSE(board.device.empty());
+        const std::optional<PortSnapshot> before = snapshot(board.device);
+        ASSERT_TRUE(before.has_value());
+        ASSERT_EQ(before->exclusive, 0);
+        Flash flash(c.command, board);
+        ASSERT_TRUE(awaitLog(board.sim, c.signalAfter)) << board.sim.out();
+        const auto sent = std::chrono::steady_clock::now();
+        flash.signal(c.signal);
+        EXPECT_EQ(flash.waitForExit(RunLimit), 128 + c.signal)
+            << flash.err() << "shell status " << flash.shellStatus().value_or(-1);
+        std::printf("%s: exit %.1f ms after signal %d\n", c.what, msSince(sent), c.signal);
+        EXPECT_EQ(flash.err(), line(cli::interruptionLine(c.where)));
+        EXPECT_EQ(flash.out(), "");
+        expectAsFound(board.device, *before);
+    }
+}
+
+// Once the board has acknowledged the image it programs its EEPROM: the first signal warns and the
+// run reports the board's real result; a second one ends the run at once.
+TEST(FlashOnSim, WhileTheBoardProgramsASignalWarnsAndASecondEndsTheRun) {
+    const std::string notice = line(cli::programmingNotice());
+    {
+        SCOPED_TRACE("one signal");
+        Board board({"--mode", "update", "--no-pacing"});
+        ASSERT_FALSE(board.device.empty());
+        const std::optional<PortSnapshot> before = snapshot(board.device);
+        ASSERT_TRUE(before.has_value());
+        Flash flash("update", board);
+        ASSERT_TRUE(awaitLog(board.sim, "Data: 5728 bytes received, acknowledged"))
+            << board.sim.out();
+        flash.signal(SIGINT);
+        EXPECT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
+        EXPECT_EQ(flash.err(), notice);
+        EXPECT_EQ(flash.out(), line(messages::Success.update));
+        // The board was asked for its result after the whole wait.
+        EXPECT_TRUE(awaitLog(board.sim, "Query 0xF2: value 0x0000")) << board.sim.out();
+        expectAsFound(board.device, *before);
+    }
+    {
+        SCOPED_TRACE("two signals");
+        Board board({"--mode", "update", "--no-pacing"});
+        ASSERT_FALSE(board.device.empty());
+        const std::optional<PortSnapshot> before = snapshot(board.device);
+        ASSERT_TRUE(before.has_value());
+        Flash flash("update", board);
+        ASSERT_TRUE(awaitLog(board.sim, "Data: 5728 bytes received, acknowledged"))
+            << board.sim.out();
+        flash.signal(SIGHUP);
+        std::this_thread::sleep_for(500ms);
+        const auto sent = std::chrono::steady_clock::now();
+        flash.signal(SIGINT);
+        EXPECT_EQ(flash.waitForExit(RunLimit), 128 + SIGHUP) << flash.err();
+        const double ms = msSince(sent);
+        std::printf("programming: exit %.1f ms after the second signal\n", ms);
+        EXPECT_LT(ms, 2000.0);
+        EXPECT_EQ(flash.err(),
+                  notice + line(cli::interruptionLine({OperationStage::Programming, false})));
+        EXPECT_EQ(flash.out(), "");
+        expectAsFound(board.device, *before);
+    }
 }
 
 }  // namespace

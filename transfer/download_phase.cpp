@@ -15,6 +15,7 @@ bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* pro
         return false;
     }
     const ImagePlan& plan = *started;
+    window.operationStage(OperationStage::Loader);
     // The loader wakes on two FF bytes; a port that cannot send them is left as it is.
     const TransferCount wake = writeOnce(port, WakeBytes.data(), WakeBytes.size());
     if (!wake.success || wake.count != WakeBytes.size()) {

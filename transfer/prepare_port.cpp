@@ -24,6 +24,7 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
         return false;
     }
     purgePort(port);
+    window.operationStage(OperationStage::Probing);
     // The loader in download mode never answers; the firmware in update mode does.
     const bool answered = syncDevice(port);
     if (answered && phase == PhaseDownload) {

@@ -59,6 +59,7 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         return false;
     }
     const ImagePlan& plan = *started;
+    window.operationStage(OperationStage::Firmware);
     if (!sendCommand(port, transferFirmwarePacket(plan.length))) {
         handBack(port, window);
         showError(window, messages::CannotUseComPort);
@@ -83,11 +84,13 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         showError(window, messages::PayloadSendFail.forMode(job.mode));
         return false;
     }
+    window.operationStage(OperationStage::AwaitingAck);
     if (!isReply(receiveReply(port, 1), IdAck, IdData)) {
         handBack(port, window);
         showError(window, messages::PayloadNotAcknowledged.forMode(job.mode));
         return false;
     }
+    window.operationStage(OperationStage::Programming);
     // The board programs its EEPROM meanwhile.
     port.platform.sleep(milliseconds(5000));
     const StatusResult status = readStatus(port, StatusRegister);

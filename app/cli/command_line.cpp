@@ -171,7 +171,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     app.footer(
         "Messages go to standard output when they report success and to standard error "
         "otherwise.\nExit status: 0 the operation succeeded, 1 it failed, 2 the command line "
-        "was wrong, 3 there was no port to open.");
+        "was wrong, 3 there was no port to open, 128 + n signal n interrupted it (the port is "
+        "handed back first).");
 
     TransferRequest download{.mode = ModeDownload};
     TransferRequest update{.mode = ModeUpdate};
@@ -242,8 +243,16 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         return status;
     }
     const Console console{context.out, context.err, context.errIsTerminal};
-    return runTransfer(request, context.platform, console, context.startup) ? ExitSuccess
-                                                                            : ExitFailed;
+    if (context.catchInterrupts) {
+        installInterruptHandlers();
+    }
+    const TransferOutcome outcome =
+        runTransferOutcome(request, context.platform, console, context.startup);
+    if (outcome.interruptedBy != 0) {
+        // What a shell reports for a program a signal ended.
+        return 128 + outcome.interruptedBy;
+    }
+    return outcome.succeeded ? ExitSuccess : ExitFailed;
 }
 
 }  // namespace zq::cli

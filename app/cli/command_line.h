@@ -32,6 +32,9 @@ struct CliContext {
     std::function<std::vector<PortInfo>()> listPorts = discoverPorts;
     std::optional<std::string> environmentPort{};  // ZQ417_PORT, when set
     std::filesystem::path procRoot = "/proc";      // where `ports` looks for the programs using one
+    // The real program: a signal interrupts a transfer, which hands the port back and exits
+    // with 128 + the signal's number. Tests run in-process leave the signals alone.
+    bool catchInterrupts = false;
 };
 
 int runCli(int argc, const char* const* argv, CliContext& context);

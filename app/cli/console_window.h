@@ -1,12 +1,15 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "app/cli/interruption_text.h"
 #include "app/cli/status_line.h"
+#include "serial/interruption.h"
 #include "serial/owner_window.h"
 
 namespace zq::cli {
@@ -24,15 +27,38 @@ class ConsoleWindow : public OwnerWindow {
     void explainOpenFailureWith(std::function<std::string()> explain) {
         explainOpenFailure_ = std::move(explain);
     }
+    // The line printed after any other error box: the system's reason for the port call that
+    // failed, when one did. Empty when there is nothing to say.
+    void explainFailureWith(std::function<std::string()> explain) {
+        explainFailure_ = std::move(explain);
+    }
 
     void showMessage(BoxStyle style, std::string_view text) override;
     void showUnownedMessage(BoxStyle style, std::string_view text) override;
+    // Knows the stage so that an interruption can be explained. From the moment the whole image
+    // has gone, the first signal no longer cuts the short wait for the board's acknowledgement:
+    // once it comes the board is programming, the signal only warns, and the operation goes on
+    // to the board's result. Without it the signal ends the run as before.
+    void operationStage(OperationStage stage) override;
+
+    // Whether a signal has ended the operation. Once it has, boxes are no longer shown: they
+    // would blame the port or the board for calls the interruption cut short.
+    bool interrupted() const;
+    // The line that says what the interruption means for the board.
+    std::string interruptionLine() const { return cli::interruptionLine(where_); }
 
   private:
     std::ostream& out_;
     std::ostream& err_;
     StatusLine& statusLine_;
     std::function<std::string()> explainOpenFailure_;
+    std::function<std::string()> explainFailure_;
+    void warnProgramming();
+
+    InterruptedAt where_{};
+    std::optional<interruption::Shield> shield_;
+    bool signalSeen_ = false;  // the shield noticed the first signal
+    bool warned_ = false;
 };
 
 }  // namespace zq::cli

@@ -118,6 +118,7 @@ class ReplyWindowPlatform::Device : public SerialDevice {
 
     std::string openNotes() const override { return inner_->openNotes(); }
     std::optional<std::size_t> queuedInput() override { return inner_->queuedInput(); }
+    SystemError lastError() const override { return inner_->lastError(); }
 
   private:
     enum class Call { Read, Write, Discard };

@@ -1,8 +1,12 @@
 #include <unistd.h>
 
+#include <csignal>
+
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
+#include "serial/interruption.h"
+#include "serial/posix/interrupt_pipe.h"
 #include "serial/posix/posix_platform.h"
 
 namespace zq::cli {
@@ -38,6 +42,30 @@ std::string portNameAdvice(std::string_view name) {
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
     return explainOpenFailure(why, devicePath);
 }
+
+namespace {
+
+extern "C" void onInterrupt(int signal) {
+    interruption::raise(signal);
+}
+
+}  // namespace
+
+void installInterruptHandlers() {
+    posix::armInterruptPipe();
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a blocking call the signal lands in returns EINTR, and its caller looks at
+    // the interruption before going round again.
+    action.sa_flags = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+// A POSIX process is not killed when its handler returns.
+void markPortHandedBack() {}
 
 void printPorts(const CliContext& context, bool json) {
     PortListing listing;

@@ -1,6 +1,7 @@
 #include "serial/win32/lean_windows.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <ostream>
@@ -10,6 +11,7 @@
 
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
+#include "serial/interruption.h"
 #include "serial/win32/win32_platform.h"
 
 namespace zq::cli {
@@ -25,7 +27,51 @@ std::string dosDeviceTarget(const std::string& name) {
     return target;
 }
 
+// Set once the transfer has handed the port back; a console-close handler waits for it.
+std::atomic<HANDLE> handedBack{nullptr};
+
+// The numbers a POSIX shell would report for the same events: Ctrl+C is SIGINT, Ctrl+Break is
+// SIGBREAK, and the console going away is a hang-up.
+constexpr int SigInt = 2;
+constexpr int SigBreak = 21;
+constexpr int SigHup = 1;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+            interruption::raise(SigInt);
+            return TRUE;
+        case CTRL_BREAK_EVENT:
+            interruption::raise(SigBreak);
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            interruption::raise(SigHup);
+            // Windows ends the process when this returns: hold it until the port is handed
+            // back (the system itself gives up on us after a few seconds).
+            if (const HANDLE done = handedBack.load()) {
+                ::WaitForSingleObject(done, 10000);
+            }
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
 }  // namespace
+
+void installInterruptHandlers() {
+    armWin32Interruption();
+    handedBack.store(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void markPortHandedBack() {
+    if (const HANDLE done = handedBack.load()) {
+        ::SetEvent(done);
+    }
+}
 
 std::unique_ptr<Platform> makeSystemPlatform() {
     return std::make_unique<Win32Platform>();

@@ -11,6 +11,8 @@
 #include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
+#include "serial/failure_recorder.h"
+#include "serial/interruption.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"
 #include "transfer/operation.h"
@@ -45,7 +47,12 @@ bool useChosenImage(const TransferRequest& request, TransferJob& job, ImageStore
 }  // namespace
 
 bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console,
-                 const StartupDirectory& /*startup*/) {
+                 const StartupDirectory& startup) {
+    return runTransferOutcome(request, platform, console, startup).succeeded;
+}
+
+TransferOutcome runTransferOutcome(const TransferRequest& request, Platform& platform,
+                                   const Console& console, const StartupDirectory& /*startup*/) {
     StatusLine statusLine(console.err);
     const std::string device = devicePathFor(request.portName);
 
@@ -67,12 +74,20 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
                                             tracing->note(line);
                                         }
                                     });
-    // Declared after the tracer: the port's device wraps the tracer's and must go first.
-    PortState port(replyWindow);
+    // Outside the tracer, so that the trace shows each failing call's reason as it happens and
+    // the recorder keeps the first for the line after the box.
+    FailureRecorder recorder(replyWindow);
+    // Declared after the tracer and the recorder: the port's device wraps theirs and must go
+    // first.
+    PortState port(recorder);
 
     ConsoleWindow window(console.out, console.err, statusLine);
     window.explainOpenFailureWith(
         [&] { return explainOpenFailureHere(port.lastOpenFailure, device); });
+    window.explainFailureWith([&] {
+        const std::string reason = describeFailure(recorder.take());
+        return reason.empty() ? reason : device + ": " + reason;
+    });
 
     std::optional<ProgressBar> bar;
     if (console.errIsTerminal) {
@@ -84,10 +99,12 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
     TransferJob job;
     fillJob(job, request.mode, request.portName);
     if (!useChosenImage(request, job, store, console, tracing ? &*tracing : nullptr)) {
-        return false;
+        return {};
     }
-    const bool succeeded = runOperation(window, job, bar ? &*bar : nullptr, port);
-    if (const std::string advice = replyWindow.latencyAdvice(); !succeeded && !advice.empty()) {
+    const bool succeeded =
+        !window.interrupted() && runOperation(window, job, bar ? &*bar : nullptr, port);
+    if (const std::string advice = replyWindow.latencyAdvice();
+        !succeeded && !window.interrupted() && !advice.empty()) {
         statusLine.finish();
         console.err << advice << '\n';
     }
@@ -97,8 +114,14 @@ bool runTransfer(const TransferRequest& request, Platform& platform, const Conso
         restorePortSettings(port);
         closePort(port, window);
     }
+    markPortHandedBack();
     statusLine.finish();
-    return succeeded;
+    if (window.interrupted()) {
+        console.err << window.interruptionLine() << '\n';
+        console.err.flush();
+        return {false, interruption::signalNumber()};
+    }
+    return {succeeded, 0};
 }
 
 }  // namespace zq::cli

@@ -35,4 +35,17 @@ struct Console {
 bool runTransfer(const TransferRequest& request, Platform& platform, const Console& console,
                  const StartupDirectory& startup);
 
+// How a transfer ended: `interruptedBy` is the signal that ended it, 0 when none did (a signal
+// the board's programming stage absorbed does not count: the board's result was reported).
+struct TransferOutcome {
+    bool succeeded = false;
+    int interruptedBy = 0;
+};
+
+// runTransfer, telling an interrupted run apart. After an interruption the port has been handed
+// back as found, no box was printed for the calls the signal cut short, and one line on the
+// error stream says what the interruption means for the board.
+TransferOutcome runTransferOutcome(const TransferRequest& request, Platform& platform,
+                                   const Console& console, const StartupDirectory& startup);
+
 }  // namespace zq::cli

@@ -60,7 +60,8 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       platform_(platform),
-      session_(platform) {
+      recorder_(platform),
+      session_(recorder_) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -156,6 +157,7 @@ void UpdaterDialog::closeEvent(QCloseEvent* event) {
 void UpdaterDialog::runFromButton(TransferMode mode) {
     const std::string portName = portCombo->currentText().left(MaxPortNameLength).toStdString();
     DialogMessages messages(this);
+    messages.explainFailuresWith([this] { return describeFailure(recorder_.take()); });
     BarProgress progress(progressBar);
     if (session_.run(messages, mode, portName, &progress)) {
         setCursor(Qt::ArrowCursor);

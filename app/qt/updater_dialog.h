@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include "serial/failure_recorder.h"
 #include "serial/platform.h"
 #include "transfer/operation.h"
 
@@ -55,6 +56,7 @@ class UpdaterDialog : public QDialog {
     void runFromButton(TransferMode mode);
 
     Platform& platform_;
+    FailureRecorder recorder_;  // keeps why a port call failed for the box it leads to
     WindowSession session_;
 };
 

@@ -27,6 +27,7 @@ struct SeenBox {
     QString text;
     QMessageBox::Icon icon;
     bool ownedByDialog;
+    QString detail;
 };
 
 // Answers every message box the operation opens, as a user pressing OK, and remembers it.
@@ -46,8 +47,8 @@ class BoxAnswerer {
         if (box == nullptr) {
             return;
         }
-        boxes.append(
-            {box->windowTitle(), box->text(), box->icon(), box->parentWidget() == dialog_});
+        boxes.append({box->windowTitle(), box->text(), box->icon(), box->parentWidget() == dialog_,
+                      box->detailedText()});
         if (whileUp_) {
             whileUp_();
         }
@@ -131,6 +132,36 @@ class UpdaterDialogTest : public QObject {
             QStringLiteral("Error occurs before download operation!")));
         // Only the handshake went out: the update phase was not attempted.
         QCOMPARE(line.wireFromHost().size(), std::size_t{12});
+        dialog.close();
+    }
+
+    // The box reads as it always has; what the system said about the failing call is its
+    // detailed text.
+    void aFailedPortCallGivesTheSystemsReasonAsTheBoxDetail() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+        line.faults.writeFault = [](std::span<const std::uint8_t> bytes) -> std::optional<long> {
+            if (bytes.size() == 2 && bytes[0] == 0xFF) {  // the wake bytes
+                return -1;
+            }
+            return std::nullopt;
+        };
+        line.faults.error = {.code = 5, .text = "Input/output error", .deviceGone = true};
+        UpdaterDialog dialog(line);
+        dialog.show();
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotUseComPort));
+        QCOMPARE(answerer.boxes[0].detail,
+                 QStringLiteral("write failed: Input/output error (error 5); the device has gone: "
+                                "unplugged, switched off, or the line hung up"));
+
+        // A box no failing call led to has no detail.
+        line.faults.writeFault = nullptr;
+        line.board.config().mode = zq::sim::BoardMode::Update;
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 2);
+        QCOMPARE(answerer.boxes[1].detail, QString());
         dialog.close();
     }
 
