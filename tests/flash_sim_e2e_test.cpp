@@ -323,7 +323,7 @@ TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans)
             << flash.err() << "shell status " << flash.shellStatus().value_or(-1);
         std::printf("%s: exit %.1f ms after signal %d\n", c.what, msSince(sent), c.signal);
         EXPECT_EQ(flash.err(), line(cli::interruptionLine(c.where)));
-        EXPECT_EQ(flash.out(), "");
+        EXPECT_EQ(flash.out(), BuiltInIdentity);
         expectAsFound(board.device, *before);
     }
 }
@@ -344,7 +344,7 @@ TEST(FlashOnSim, WhileTheBoardProgramsASignalWarnsAndASecondEndsTheRun) {
         flash.signal(SIGINT);
         EXPECT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
         EXPECT_EQ(flash.err(), notice);
-        EXPECT_EQ(flash.out(), line(messages::Success.update));
+        EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.update));
         // The board was asked for its result after the whole wait.
         EXPECT_TRUE(awaitLog(board.sim, "Query 0xF2: value 0x0000")) << board.sim.out();
         expectAsFound(board.device, *before);
@@ -368,7 +368,7 @@ TEST(FlashOnSim, WhileTheBoardProgramsASignalWarnsAndASecondEndsTheRun) {
         EXPECT_LT(ms, 2000.0);
         EXPECT_EQ(flash.err(),
                   notice + line(cli::interruptionLine({OperationStage::Programming, false})));
-        EXPECT_EQ(flash.out(), "");
+        EXPECT_EQ(flash.out(), BuiltInIdentity);
         expectAsFound(board.device, *before);
     }
 }
