@@ -10,4 +10,9 @@ std::uint8_t* builtInImage() {
     return detail::builtInImageStorage;
 }
 
+void useBuiltInImage(TransferJob& job) {
+    job.image = detail::builtInImageStorage;
+    job.imageLength = BuiltInImageLength;
+}
+
 }  // namespace zq

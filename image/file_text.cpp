@@ -1,25 +1,34 @@
 #include "image/file_text.h"
 
-#include <fstream>
-#include <iterator>
-#include <system_error>
+#include "image/system_file.h"
 
 namespace zq {
 
-std::optional<std::string> readFileText(const std::filesystem::path& path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        return std::nullopt;
+FileText readFileText(const std::filesystem::path& path, std::uint64_t maxLength) {
+    FileText result;
+    SystemFile file;
+    if (!file.openForReading(path)) {
+        return result;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
-        return std::nullopt;
+    const auto size = file.size();
+    if (!size) {
+        return result;
     }
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        return std::nullopt;
+    if (*size > maxLength) {
+        result.status = FileText::Status::TooLarge;
+        return result;
     }
-    return text;
+    // One byte more than the size: a file that grew since it was measured is caught, not cut.
+    std::string text(static_cast<std::size_t>(*size) + 1, '\0');
+    const auto got = file.read(
+        {reinterpret_cast<std::uint8_t*>(text.data()), static_cast<std::size_t>(*size) + 1});
+    if (!got || *got > *size) {
+        return result;
+    }
+    text.resize(*got);
+    result.status = FileText::Status::Read;
+    result.text = std::move(text);
+    return result;
 }
 
 }  // namespace zq

@@ -3,11 +3,16 @@
 #include <filesystem>
 #include <string_view>
 
+#include "image/output_file.h"
+
 namespace zq {
 
 // Writes the binary image of an Intel HEX text: byte n of the file is the byte at address n, gaps
 // read as zero. On any fault in the text, or when the file cannot be written in full, the result
-// is false and no output file is left (one that existed is gone, as it was truncated first).
+// is false and whatever `outFileName` named before is left as it was.
 bool convertHexToBin(std::string_view text, const std::filesystem::path& outFileName);
+
+// The same into an output already created; it is committed on success and discarded otherwise.
+bool convertHexToBin(std::string_view text, OutputFile& out);
 
 }  // namespace zq

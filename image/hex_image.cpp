@@ -1,98 +1,18 @@
 #include "image/hex_image.h"
 
-#include <algorithm>
-#include <optional>
+#include <utility>
 
-#include "image/hex_record.h"
+#include "image/hex_reader.h"
 
 namespace zq {
 
-namespace {
-
-// A field that cannot be read is either cut off by the end of the text or not hex.
-HexFault unreadable(std::string_view record, std::size_t index) {
-    return index + 2 > record.size() ? HexFault::CutShort : HexFault::NotHexDigit;
-}
-
-struct RecordResult {
-    HexFault fault = HexFault::None;
-    bool end = false;
-    std::size_t length = 0;  // characters the record took, its CR LF included
-};
-
-RecordResult decodeRecord(std::string_view record, std::vector<std::uint8_t>& bytes) {
-    if (record.empty()) {
-        return {HexFault::NoEndRecord};
-    }
-    if (record[0] != ':') {
-        return {HexFault::NoColon};
-    }
-    const auto count = parseHexByte(record, 1);
-    if (!count) {
-        return {unreadable(record, 1)};
-    }
-    if (*count == 0) {
-        if (isHexEofRecord(record)) {
-            return {HexFault::None, true, hexRecordLength(0)};
-        }
-        return {record.size() < hexRecordLength(0) ? HexFault::CutShort : HexFault::BadEndRecord};
-    }
-    // Every field is read before anything is stored, so a bad record changes nothing.
-    std::uint8_t fields[4 + 255 + 1];
-    const std::size_t fieldCount = 4 + std::size_t{*count} + 1;
-    for (std::size_t n = 0; n < fieldCount; ++n) {
-        const std::size_t index = 1 + 2 * n;
-        const auto byte = parseHexByte(record, index);
-        if (!byte) {
-            return {unreadable(record, index)};
-        }
-        fields[n] = *byte;
-        if (n == 3 && *byte != 0x00) {
-            return {HexFault::UnsupportedType};
-        }
-    }
-    unsigned sum = 0;
-    for (std::size_t n = 0; n < fieldCount; ++n) {
-        sum += fields[n];
-    }
-    if (sum % 256 != 0) {
-        return {HexFault::BadChecksum};
-    }
-    const std::size_t lineEnd = hexRecordLength(*count) - 2;
-    if (lineEnd + 2 > record.size()) {
-        return {HexFault::CutShort};
-    }
-    if (record[lineEnd] != '\r' || record[lineEnd + 1] != '\n') {
-        return {HexFault::NoLineEnd};
-    }
-    const std::size_t address = std::size_t{fields[1]} << 8 | fields[2];
-    const std::size_t end = address + *count;
-    if (bytes.size() < end) {
-        bytes.resize(end, 0);
-    }
-    std::copy(fields + 4, fields + 4 + *count,
-              bytes.begin() + static_cast<std::ptrdiff_t>(address));
-    return {HexFault::None, false, hexRecordLength(*count)};
-}
-
-}  // namespace
-
 HexImage decodeHex(std::string_view text) {
+    HexReading reading = readHex(text, HexDialect::BoardTool, BoardToolAddressLimit);
     HexImage image;
-    std::size_t position = 0;
-    for (std::size_t record = 1;; ++record) {
-        const RecordResult result = decodeRecord(text.substr(position), image.bytes);
-        if (result.fault != HexFault::None) {
-            image.bytes.clear();
-            image.fault = result.fault;
-            image.faultRecord = record;
-            return image;
-        }
-        if (result.end) {
-            return image;
-        }
-        position += result.length;
-    }
+    image.bytes = std::move(reading.bytes);
+    image.fault = reading.fault;
+    image.faultRecord = reading.faultRecord;
+    return image;
 }
 
 std::string_view describeHexFault(HexFault fault) {
@@ -115,6 +35,18 @@ std::string_view describeHexFault(HexFault fault) {
             return "the checksum does not add up";
         case HexFault::NoLineEnd:
             return "the record is not followed directly by CR LF";
+        case HexFault::CountMismatch:
+            return "the count does not match the number of digits on the line";
+        case HexFault::TrailingData:
+            return "characters after the checksum that belong to no record";
+        case HexFault::UnknownType:
+            return "a record type other than 00 to 05";
+        case HexFault::BadAddressRecord:
+            return "an address record whose count is not 02 (types 02, 04) or 04 (types 03, 05)";
+        case HexFault::Overlap:
+            return "it gives a byte another value than an earlier record did";
+        case HexFault::AddressTooHigh:
+            return "its data lies past the largest image";
     }
     return "unknown fault";
 }

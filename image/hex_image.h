@@ -18,6 +18,13 @@ enum class HexFault {
     UnsupportedType,  // anything but a data record (00) with a 16-bit address
     BadChecksum,      // the fields do not add up to 0 modulo 256
     NoLineEnd,        // the record is not followed directly by CR LF
+    // Only in the toolchain dialect (see hex_reader.h):
+    CountMismatch,     // the line holds more or fewer digits than its count says
+    TrailingData,      // characters other than a line end after the checksum
+    UnknownType,       // a record type other than 00 to 05
+    BadAddressRecord,  // an address record (02 to 05) whose count is not its size
+    Overlap,           // a byte given again with another value
+    AddressTooHigh,    // data at or past the address limit
 };
 
 struct HexImage {

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <optional>
 #include <system_error>
 
 #include "image/file_text.h"
 #include "image/hex_convert.h"
 #include "image/load_image_file.h"
 #include "image/temp_name.h"
+#include "text/messages.h"
 
 namespace zq {
 
@@ -30,18 +30,31 @@ ImageSource loadImageSource(OwnerWindow& window, const std::filesystem::path& fi
         return source;
     }
 
-    const std::optional<std::string> text = readFileText(fileName);
-    if (!text) {
+    const FileText text = readFileText(fileName);
+    if (text.status == FileText::Status::TooLarge) {
+        // Far more text than the largest image the board takes could need.
+        window.showMessage(BoxStyle::Error, messages::FirmwareTooLong);
+        source.failure = ImageSourceFailure::LoadFailed;
+        return source;
+    }
+    if (text.status != FileText::Status::Read) {
         source.failure = ImageSourceFailure::CannotReadHex;
         return source;
     }
-    if (!findFreeTempName(startup, source.tempName)) {
-        source.failure = ImageSourceFailure::NoTempName;
-        return source;
+    OutputFile out;
+    switch (createFreeTempFile(startup, out, source.tempName)) {
+        case SystemFile::Created::Yes:
+            break;
+        case SystemFile::Created::NameTaken:
+            source.failure = ImageSourceFailure::NoTempName;
+            return source;
+        case SystemFile::Created::Failed:
+            source.failure = ImageSourceFailure::TempNotWritten;
+            return source;
     }
-    if (!convertHexToBin(*text, source.tempName)) {
+    if (!convertHexToBin(text.text, out)) {
         // The conversion only says whether it worked; the text says why it did not.
-        const HexImage image = decodeHex(*text);
+        const HexImage image = decodeHex(text.text);
         source.failure =
             image.ok() ? ImageSourceFailure::TempNotWritten : ImageSourceFailure::InvalidHex;
         source.hexFault = image.fault;

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "image/hex_image.h"
-#include "image/image_store.h"
 #include "image/startup_directory.h"
+#include "job/image_store.h"
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
 

@@ -1,22 +1,19 @@
 #include "image/load_image_file.h"
 
 #include <algorithm>
-#include <fstream>
 #include <limits>
 #include <new>
-#include <system_error>
 
+#include "image/system_file.h"
 #include "text/messages.h"
 
 namespace zq {
 
 namespace {
 
-constexpr std::uint64_t MaxLength = std::numeric_limits<std::uint32_t>::max();
-
 void releaseImage(TransferJob& job, ImageStore& store) {
     store.buffer.reset();
-    job.image = nullptr;
+    job.image = {};
 }
 
 }  // namespace
@@ -25,44 +22,35 @@ bool loadImageFile(OwnerWindow& window, const std::filesystem::path& fileName, T
                    ImageStore& store) {
     // A directory, a device or a pipe is no image file: reading one would block, or take a
     // length of zero for a successful load.
-    std::error_code error;
-    std::ifstream in;
-    if (std::filesystem::is_regular_file(fileName, error)) {
-        in.open(fileName, std::ios::binary);
-    }
-    if (!in.is_open()) {
+    SystemFile file;
+    if (!file.openForReading(fileName)) {
         window.showMessage(BoxStyle::Error, messages::CannotOpenImageFile);
         return false;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0 || !in) {
+    const auto size = file.size();
+    if (!size) {
         window.showMessage(BoxStyle::Error, messages::ReadImageFileFail);
         return false;
     }
-    const auto fileSize = static_cast<std::uint64_t>(size);
     // A length that does not fit is held at the largest one, never cut to its low bits: a 4 GiB
     // file must not pass for an empty image.
-    job.imageLength = static_cast<std::uint32_t>(std::min(fileSize, MaxLength));
+    job.imageLength = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(*size, std::numeric_limits<std::uint32_t>::max()));
     releaseImage(job, store);
-
-    // The largest length has no room for the pad byte: its size + 1 would wrap around to an
-    // empty buffer that the read then overruns.
-    if (fileSize >= MaxLength) {
-        window.showMessage(BoxStyle::Error, messages::MemoryNotEnough);
+    if (*size > MaxImageFileLength) {
+        window.showMessage(BoxStyle::Error, messages::FirmwareTooLong);
         return false;
     }
-    const std::size_t bufferSize = static_cast<std::size_t>(fileSize) + 1;
+    const std::size_t bufferSize = static_cast<std::size_t>(*size) + 1;
     store.buffer.reset(new (std::nothrow) std::uint8_t[bufferSize]);
     if (!store.buffer) {
         window.showMessage(BoxStyle::Error, messages::MemoryNotEnough);
         return false;
     }
-    job.image = store.buffer.get();
+    job.image = {store.buffer.get(), bufferSize};
 
-    in.read(reinterpret_cast<char*>(job.image), static_cast<std::streamsize>(fileSize));
-    if (static_cast<std::uint64_t>(in.gcount()) != fileSize) {
+    const auto got = file.read(job.image.first(job.imageLength));
+    if (!got || *got != job.imageLength) {
         window.showMessage(BoxStyle::Error, messages::ReadImageFileFail);
         releaseImage(job, store);
         return false;

@@ -1,17 +1,23 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 
-#include "image/image_store.h"
+#include "job/image_store.h"
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
+
+// No phase takes more than the job's capacity; a longer file is refused before it is read.
+inline constexpr std::uint64_t MaxImageFileLength = ImageCapacity;
 
 // Reads a whole binary image file into a buffer of its own (one spare byte for the even-length
 // pad) and points the job at it; the buffer a previous load left in `store` is released first.
 // Failures are shown as error boxes owned by `window`. The job's imageLength is the file's size
-// from the moment it is known, also when a later step fails; job.image is then absent.
+// (held at the largest 32-bit length) from the moment it is known, also when a later step fails;
+// the job then has no image. A file longer than MaxImageFileLength fails with the too-long
+// message from its size alone: nothing is allocated for it and nothing read.
 bool loadImageFile(OwnerWindow& window, const std::filesystem::path& fileName, TransferJob& job,
                    ImageStore& store);
 

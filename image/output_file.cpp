@@ -1,18 +1,27 @@
 #include "image/output_file.h"
 
+#include <string>
 #include <system_error>
 
 namespace zq {
 
 namespace {
 
-// Only a file of our own making is removed: an output named as a device (/dev/null, a terminal)
-// must survive a failed write, whoever runs the tool.
-void removeIfRegular(const std::filesystem::path& path) {
+constexpr int NewNameTries = 100;
+
+// Hidden beside the output, so the rename stays within one file system.
+std::filesystem::path newNameBeside(const std::filesystem::path& path, int attempt) {
+    return path.parent_path() /
+           ("." + path.filename().string() + ".zq417-" + std::to_string(attempt) + ".part");
+}
+
+// Devices and pipes take the bytes as they come; everything else (nothing, a file, a link to
+// one) is replaced by a renamed new file.
+bool writesThrough(const std::filesystem::path& path) {
     std::error_code error;
-    if (std::filesystem::is_regular_file(std::filesystem::status(path, error))) {
-        std::filesystem::remove(path, error);
-    }
+    const auto status = std::filesystem::status(path, error);
+    return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
 }
 
 }  // namespace
@@ -24,39 +33,86 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::create(const std::filesystem::path& path) {
-    path_ = path;
-    out_.open(path, std::ios::binary | std::ios::out | std::ios::trunc);
-    open_ = out_.is_open();
-    return open_;
+    discard();
+    target_ = path;
+    if (path.filename().empty()) {
+        return false;
+    }
+    if (writesThrough(path)) {
+        open_ = file_.openExistingForWriting(path);
+        return open_;
+    }
+    for (int attempt = 0; attempt < NewNameTries; ++attempt) {
+        const std::filesystem::path candidate = newNameBeside(path, attempt);
+        switch (file_.createNew(candidate)) {
+            case SystemFile::Created::Yes:
+                written_ = candidate;
+                open_ = true;
+                file_.takePermissionsOf(path);
+                return true;
+            case SystemFile::Created::NameTaken:
+                continue;
+            case SystemFile::Created::Failed:
+                return false;
+        }
+    }
+    return false;
+}
+
+SystemFile::Created OutputFile::createNew(const std::filesystem::path& path) {
+    discard();
+    const SystemFile::Created created = file_.createNew(path);
+    if (created == SystemFile::Created::Yes) {
+        target_ = path;
+        written_ = path;
+        open_ = true;
+    }
+    return created;
 }
 
 bool OutputFile::write(std::span<const std::uint8_t> bytes) {
     if (!open_) {
         return false;
     }
-    out_.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return out_.good();
+    if (!file_.write(bytes)) {
+        discard();
+        return false;
+    }
+    return true;
 }
 
 bool OutputFile::commit() {
     if (!open_) {
         return false;
     }
-    out_.flush();
-    out_.close();
-    open_ = false;
-    if (out_.fail()) {
-        removeIfRegular(path_);
+    const bool synced = file_.sync();
+    const bool closed = file_.close();
+    if (!synced || !closed ||
+        (written_ != target_ && !written_.empty() && !replaceName(written_, target_))) {
+        discard();
         return false;
     }
+    if (!written_.empty()) {
+        syncDirectory(target_.parent_path());
+    }
+    open_ = false;
+    written_.clear();
     return true;
 }
 
 void OutputFile::discard() {
-    out_.close();
+    file_.close();
+    if (open_ && !written_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(written_, ignored);
+    }
     open_ = false;
-    removeIfRegular(path_);
+    written_.clear();
+}
+
+bool namesSameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 }  // namespace zq

@@ -2,14 +2,14 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <span>
+
+#include "image/system_file.h"
 
 namespace zq {
 
-// A binary file being written that exists afterwards only if it was written in full: whatever
-// path ends without a successful commit() deletes it, so no half-written image is ever left
-// behind for a later run to pick up.
+// A binary file being written that appears only once it is written in full and on the disk.
+// Whatever path ends without a successful commit() leaves every name as it was before.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -17,18 +17,27 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Creates the file, or truncates it when it exists.
+    // Writes under a new name beside `path`, put in its place by commit(): until then whatever
+    // `path` names is untouched, and a link there is replaced, never written through. A name
+    // that holds a device or a pipe is written through instead, as there is nothing to replace.
     bool create(const std::filesystem::path& path);
+    // Writes `path` itself, which must name nothing yet (a link included).
+    SystemFile::Created createNew(const std::filesystem::path& path);
     bool write(std::span<const std::uint8_t> bytes);
-    // Flushes and closes; the file is deleted when that fails.
+    // Syncs, closes and puts the file in place; on failure the new file is gone.
     bool commit();
 
   private:
     void discard();
 
-    std::filesystem::path path_;
-    std::ofstream out_;
+    SystemFile file_;
+    std::filesystem::path target_;   // where the bytes end up
+    std::filesystem::path written_;  // the new file, empty when writing through
     bool open_ = false;
 };
+
+// Whether both names lead to one existing file (the same device and inode), whatever links or
+// other paths lead there: writing one would then replace the other.
+bool namesSameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace zq

@@ -7,18 +7,18 @@ namespace zq {
 
 bool saveImageAsBin(const TransferJob& job, const std::filesystem::path& fileName,
                     bool withHeader) {
+    // A job whose load failed has a length but no bytes; there is nothing to save then.
+    if (job.imageLength > job.image.size()) {
+        return false;
+    }
     OutputFile out;
     if (!out.create(fileName)) {
         return false;
     }
-    // A job whose load failed has a length but no bytes; there is nothing to save then.
-    if (job.image == nullptr && job.imageLength != 0) {
+    if (withHeader && !hasBootHeader(job.image.data(), job.imageLength) && !out.write(BootHeader)) {
         return false;
     }
-    if (withHeader && !hasBootHeader(job.image, job.imageLength) && !out.write(BootHeader)) {
-        return false;
-    }
-    if (job.imageLength != 0 && !out.write({job.image, job.imageLength})) {
+    if (job.imageLength != 0 && !out.write(job.image.first(job.imageLength))) {
         return false;
     }
     return out.commit();

@@ -2,12 +2,13 @@
 
 #include <filesystem>
 
-#include "transfer/transfer_job.h"
+#include "job/transfer_job.h"
 
 namespace zq {
 
 // Writes the job's image as it is, with the BootHeader in front when asked for and the image
-// does not already start with it. A write that does not complete leaves no file.
+// does not already start with it. A save that does not complete leaves the file's name as it
+// was.
 bool saveImageAsBin(const TransferJob& job, const std::filesystem::path& fileName, bool withHeader);
 
 }  // namespace zq

@@ -10,8 +10,15 @@ enum class BoxStyle {
     Plain,  // title "OK", no icon, one OK button
 };
 
-// Where an operation stands, for front ends that show more than the bar.
-enum class OperationStage { Probing, Loader, Firmware, Programming };
+// Where an operation has got to, for a front end that tells its user what an interruption or a
+// progress figure means for the board.
+enum class OperationStage {
+    Probing,      // handshake: nothing of the image has been sent
+    Loader,       // the image is going to the loader of a board in download mode
+    Firmware,     // the image is going to the board's firmware
+    AwaitingAck,  // the whole image has gone to the firmware; its acknowledgement is awaited
+    Programming,  // the board acknowledged the image and is programming its EEPROM
+};
 
 // The window that owns the message boxes of an operation. Every box is modal; the port-close
 // failure box alone has no owner.
@@ -20,6 +27,7 @@ class OwnerWindow {
     virtual ~OwnerWindow() = default;
     virtual void showMessage(BoxStyle style, std::string_view text) = 0;
     virtual void showUnownedMessage(BoxStyle style, std::string_view text) = 0;
+    // Called as the operation enters each stage; shows nothing by itself.
     virtual void operationStage(OperationStage) {}
 };
 

@@ -3,12 +3,26 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "serial/comm_settings.h"
 
 namespace zq {
+
+// What the system said when a call failed: errno or GetLastError, and its text. A code of zero
+// means nothing is known.
+struct SystemError {
+    int code = 0;
+    std::string text{};
+    // The device went away under the program (an adapter pulled, a line hung up).
+    bool deviceGone = false;
+    // The call ended because the program was interrupted, not because the port failed.
+    bool interrupted = false;
+
+    explicit operator bool() const { return code != 0 || !text.empty(); }
+};
 
 // One open serial device. Reads and writes block and honour the timeouts last set, with the
 // Win32 meaning of COMMTIMEOUTS whatever the platform.
@@ -31,6 +45,13 @@ class SerialDevice {
     // On failure the program keeps the device as its handle, as with a Win32 handle that could
     // not be closed; on Linux the descriptor may be gone already, and later calls then fail.
     virtual bool close() = 0;
+
+    // What the open did beyond opening, for traces ("low-latency mode on"); one note a line.
+    virtual std::string openNotes() const { return {}; }
+    // Bytes received and not yet read, when the system can tell without taking them.
+    virtual std::optional<std::size_t> queuedInput() { return std::nullopt; }
+    // Why the last call that failed did; empty when the backend does not know.
+    virtual SystemError lastError() const { return {}; }
 };
 
 // Why a device could not be opened, as the system said it; the message box text is fixed, this
@@ -40,7 +61,10 @@ struct OpenFailure {
     Kind kind = Kind::None;
     int code = 0;
     std::string detail{};
-    std::string group{};  // for a denied open: the group that owns the device, when known
+    // For a denied open: the group whose members may read and write the device, when joining it
+    // would help; and who owns the device ("user root, group root, mode crw-------"), when known.
+    std::string group{};
+    std::string owner{};
 };
 
 // Everything the transfer logic needs from the operating system.

@@ -74,15 +74,18 @@ void purgePort(PortState& port) {
 }
 
 bool closePort(PortState& port, OwnerWindow& window) {
-    port.platform.endTimerResolution();
     if (!port.handle) {
+        port.platform.endTimerResolution();
         return false;
     }
     if (!port.handle->close()) {
+        // The port is still held, and so is the timer request that came with it: the close that
+        // lets go of the port ends it, so begin and end stay paired however often closing fails.
         window.showUnownedMessage(BoxStyle::Error, messages::CannotClosePort);
         return false;
     }
     port.handle.reset();
+    port.platform.endTimerResolution();
     return true;
 }
 

@@ -2,13 +2,22 @@
 
 #include <algorithm>
 
+#include "serial/interruption.h"
 #include "serial/timeout_rules.h"
 
 namespace zq::sim {
 
 namespace {
 constexpr unsigned DefaultBaud = 14400;
+
+SystemError droppedLine() {
+    return {.code = 5, .text = "Input/output error", .deviceGone = true};
 }
+
+SystemError interrupted() {
+    return {.code = 4, .text = "interrupted", .interrupted = true};
+}
+}  // namespace
 
 class SimulatedLine::Device : public SerialDevice {
   public:
@@ -19,8 +28,10 @@ class SimulatedLine::Device : public SerialDevice {
         }
     }
 
+    SystemError lastError() const override { return lastError_; }
+
     bool getState(LineSettings& out) override {
-        const bool ok = !line_.faults.getStateFails;
+        const bool ok = !line_.faults.getStateFails || fail();
         line_.record(PortEvent::Kind::GetState, ok);
         if (ok) {
             out = line_.settings_;
@@ -29,7 +40,8 @@ class SimulatedLine::Device : public SerialDevice {
     }
 
     bool setState(const LineSettings& settings) override {
-        const bool ok = !(line_.faults.setStateFails && line_.faults.setStateFails(settings));
+        const bool ok =
+            !(line_.faults.setStateFails && line_.faults.setStateFails(settings)) || fail();
         line_.record(PortEvent::Kind::SetState, ok);
         if (ok) {
             line_.settings_ = settings;
@@ -38,7 +50,7 @@ class SimulatedLine::Device : public SerialDevice {
     }
 
     bool getTimeouts(CommTimeouts& out) override {
-        const bool ok = !line_.faults.getTimeoutsFails;
+        const bool ok = !line_.faults.getTimeoutsFails || fail();
         line_.record(PortEvent::Kind::GetTimeouts, ok);
         if (ok) {
             out = line_.timeouts_;
@@ -47,7 +59,8 @@ class SimulatedLine::Device : public SerialDevice {
     }
 
     bool setTimeouts(const CommTimeouts& timeouts) override {
-        const bool ok = !(line_.faults.setTimeoutsFails && line_.faults.setTimeoutsFails(timeouts));
+        const bool ok =
+            !(line_.faults.setTimeoutsFails && line_.faults.setTimeoutsFails(timeouts)) || fail();
         line_.record(PortEvent::Kind::SetTimeouts, ok);
         if (ok) {
             line_.timeouts_ = timeouts;
@@ -56,13 +69,17 @@ class SimulatedLine::Device : public SerialDevice {
     }
 
     bool setupQueues(std::uint32_t, std::uint32_t) override {
-        const bool ok = !line_.faults.setupQueuesFails;
+        const bool ok = !line_.faults.setupQueuesFails || fail();
         line_.record(PortEvent::Kind::SetupQueues, ok);
         return ok;
     }
 
-    // Writes complete before they return, so there is never output left to wait for.
-    bool flush() override { return line_.record(PortEvent::Kind::Flush).ok; }
+    // Writes complete before they return, so there is never output left to wait for; but a
+    // drain is a wait, and a signal cuts it as on a real port.
+    bool flush() override {
+        const bool ok = !interruption::stopsWaits() || fail(interrupted());
+        return line_.record(PortEvent::Kind::Flush, ok).ok;
+    }
     bool clearErrors() override { return line_.record(PortEvent::Kind::ClearErrors).ok; }
 
     bool purge(std::uint32_t flags) override {
@@ -78,6 +95,16 @@ class SimulatedLine::Device : public SerialDevice {
         return true;
     }
 
+    std::string openNotes() const override { return line_.openNotes; }
+
+    // What has fully arrived by now; bytes still on the wire are not counted.
+    std::optional<std::size_t> queuedInput() override {
+        const auto& pending = line_.board.output();
+        const SimTime now = line_.clock.now();
+        return static_cast<std::size_t>(std::count_if(
+            pending.begin(), pending.end(), [now](const TimedByte& b) { return b.at <= now; }));
+    }
+
     bool read(std::span<std::uint8_t> into, std::size_t& got) override;
     bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override;
 
@@ -85,7 +112,7 @@ class SimulatedLine::Device : public SerialDevice {
         if (line_.faults.closeFailures > 0) {
             --line_.faults.closeFailures;
             line_.record(PortEvent::Kind::CloseFailed, false);
-            return false;
+            return fail();
         }
         line_.record(PortEvent::Kind::Close);
         line_.open_ = false;
@@ -99,8 +126,16 @@ class SimulatedLine::Device : public SerialDevice {
         return baud != 0 ? baud : DefaultBaud;
     }
 
+    // Always false, for `ok || fail()`.
+    bool fail(SystemError error) {
+        lastError_ = std::move(error);
+        return false;
+    }
+    bool fail() { return fail(line_.faults.error); }
+
     SimulatedLine& line_;
     bool closed_ = false;
+    SystemError lastError_{};
 };
 
 bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got) {
@@ -110,8 +145,10 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
     event.asked = into.size();
     if (line_.board.lineDropped()) {
         event.ok = false;
-        return false;
+        return fail(droppedLine());
     }
+    // After a signal only bytes already there are taken; the read does not wait for more.
+    const bool cut = interruption::stopsWaits();
     const ReadTimeoutRule rule = ReadTimeoutRule::forRead(line_.timeouts_, into.size());
     std::optional<SimTime> deadline;
     if (rule.total) {
@@ -121,7 +158,7 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
     auto& pending = line_.board.output();
     while (got < into.size() && !pending.empty()) {
         const SimTime takeAt = std::max(pending.front().at, start);
-        if (rule.returnAtOnce && takeAt > start) {
+        if ((rule.returnAtOnce || cut) && takeAt > start) {
             break;
         }
         if (deadline && takeAt > *deadline) {
@@ -137,6 +174,10 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
         event.bytes.push_back(pending.front().byte);
         last = takeAt;
         pending.pop_front();
+    }
+    if (cut && got < into.size()) {
+        event.ok = false;
+        return fail(interrupted());
     }
     SimTime end = start;
     if (got == into.size() || rule.returnAtOnce || (rule.returnOnFirstBytes && last)) {
@@ -166,17 +207,21 @@ bool SimulatedLine::Device::write(std::span<const std::uint8_t> bytes, std::size
     event.asked = bytes.size();
     if (line_.board.lineDropped()) {
         event.ok = false;
-        return false;
+        return fail(droppedLine());
     }
     std::size_t allowed = bytes.size();
     if (line_.faults.writeFault) {
         if (const std::optional<long> fault = line_.faults.writeFault(bytes)) {
             if (*fault < 0) {
                 event.ok = false;
-                return false;
+                return fail();
             }
             allowed = std::min(allowed, static_cast<std::size_t>(*fault));
         }
+    }
+    if (interruption::stopsWaits()) {
+        event.ok = false;
+        return fail(interrupted());
     }
     const auto limit = writeTimeLimit(line_.timeouts_, bytes.size());
     const unsigned baud = lineBaud();
@@ -194,7 +239,7 @@ bool SimulatedLine::Device::write(std::span<const std::uint8_t> bytes, std::size
             line_.clock.advanceTo(end);
             event.endedAt = end;
             event.ok = false;
-            return false;
+            return fail(droppedLine());
         }
     }
     if (written < bytes.size() && limit) {
@@ -261,9 +306,15 @@ std::unique_ptr<SerialDevice> SimulatedLine::openSerial(const std::string& name,
 }
 
 void SimulatedLine::sleep(std::chrono::milliseconds duration) {
+    if (faults.onSleep) {
+        faults.onSleep(duration);
+    }
     PortEvent& event = record(PortEvent::Kind::Sleep);
     event.asked = static_cast<std::size_t>(duration.count());
-    clock.advanceBy(duration);
+    // A signal ends a wait at once; one a shield absorbs lets it run its whole length.
+    if (!interruption::stopsWaits()) {
+        clock.advanceBy(duration);
+    }
     event.endedAt = clock.now();
 }
 

@@ -26,6 +26,12 @@ struct PortFaults {
     // Decides, for a write call with these bytes, how many bytes leave; a write call fails when
     // it returns a negative number.
     std::function<std::optional<long>(std::span<const std::uint8_t>)> writeFault;
+    // What the device says after a call failed by a fault above; a dropped line says the device
+    // has gone whatever this holds.
+    SystemError error{};
+    // Runs as each sleep begins, with its duration: a test raises an interruption here to have it
+    // land in a given wait.
+    std::function<void(std::chrono::milliseconds)> onSleep;
 };
 
 // What the host did to the port, in order, for the tests to read.
@@ -77,6 +83,7 @@ class SimulatedLine : public Platform {
     PortFaults faults;
     std::vector<PortEvent> events;
     std::string deviceName = "COM1";  // the one port that exists here
+    std::string openNotes;            // what the device reports it did at open
 
     // The port as the system sees it now.
     bool isOpen() const { return open_; }

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/console_window.h"
+#include "app/cli/run_output.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/status_line.h"
 #include "app/cli/tracing_platform.h"
+#include "image/built_in_image.h"
 #include "protocol/packet_ops.h"
 #include "serial/posix/posix_platform.h"
 #include "support/cli_run.h"
@@ -62,27 +64,21 @@ Lines screenOf(const std::string& text) {
 // ---------------------------------------------------------------------------------------------
 // Message boxes
 
-struct Console {
+// Each box on a line of its own, "OK" boxes on standard output and "Error" boxes with the reason
+// after them on standard error, so a script can tell them apart and a log keeps the exact wording.
+TEST(RunOutput, PlainBoxesGoToStandardOutputErrorBoxesAndTheirReasonToStandardError) {
     std::ostringstream out;
     std::ostringstream err;
-    StatusLine status{err};
-    cli::ConsoleWindow window{out, err, status};
-};
-
-TEST(ConsoleWindow, PlainBoxesGoToStandardOutputErrorBoxesAndTheOpenReasonToStandardError) {
-    Console c;
-    c.window.explainOpenFailureWith([] { return std::string("the reason"); });
-    c.window.showMessage(BoxStyle::Error, messages::BoardNotAnswering.update);
-    c.window.showMessage(BoxStyle::Plain, messages::Success.update);
-    c.window.showUnownedMessage(BoxStyle::Error, messages::CannotClosePort);
-    c.window.showUnownedMessage(BoxStyle::Plain, "unowned plain");
-    c.window.showMessage(BoxStyle::Error, messages::CannotConfigPort);
-    c.window.showMessage(BoxStyle::Error, messages::CannotOpenPort);
-    EXPECT_EQ(c.out.str(), lineOf(messages::Success.update) + "unowned plain\n");
-    EXPECT_EQ(c.err.str(), lineOf(messages::BoardNotAnswering.update) +
-                               lineOf(messages::CannotClosePort) +
-                               lineOf(messages::CannotConfigPort) +
-                               lineOf(messages::CannotOpenPort) + "the reason\n");
+    cli::RunOutput output(out, err, cli::ProgressStyle::None, {"COM1"}, false);
+    output.box(0, BoxStyle::Error, messages::BoardNotAnswering.update, "");
+    output.box(0, BoxStyle::Plain, messages::Success.update, "");
+    output.box(0, BoxStyle::Error, messages::CannotClosePort, "");
+    output.box(0, BoxStyle::Plain, "plain", "");
+    output.box(0, BoxStyle::Error, messages::CannotOpenPort, "the reason");
+    EXPECT_EQ(out.str(), lineOf(messages::Success.update) + "plain\n");
+    EXPECT_EQ(err.str(), lineOf(messages::BoardNotAnswering.update) +
+                             lineOf(messages::CannotClosePort) + lineOf(messages::CannotOpenPort) +
+                             "the reason\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -96,13 +92,21 @@ TEST(OpenFailureText, OneLineThatNamesTheDeviceAndWhatHappened) {
         std::string_view says;
         std::string_view never = "\n";
     };
-    // Without a group from the system the advice stays general, never an empty group name.
+    // Without a group that grants access, the advice names the owner and the administrator,
+    // never an empty group name and never a group to join.
     for (const Case& c :
          {Case{{K::PermissionDenied, 13, "", "dialout"},
                "/dev/ttyS0: permission denied",
                "add yourself to the group 'dialout'"},
           Case{{K::PermissionDenied, 13, "", "uucp"}, "/dev/ttyS0: ", "group 'uucp'", "dialout"},
-          Case{{K::PermissionDenied, 13, "", ""}, "/dev/ttyS0: permission denied", "", "''"},
+          Case{{K::PermissionDenied, 13, "", ""},
+               "/dev/ttyS0: permission denied",
+               "administrator",
+               "group '"},
+          Case{{K::PermissionDenied, 13, "", "", "user root, group root, mode crw-------"},
+               "/dev/ttyS0: permission denied (user root, group root, mode crw-------)",
+               "an administrator must grant it (for example with a udev rule)",
+               "usermod"},
           Case{{K::Busy}, "/dev/ttyS0: ", "held by another program"},
           Case{{K::NoSuchDevice}, "/dev/ttyS0: ", "no such device"},
           Case{{K::NotATerminal}, "/dev/ttyS0: ", "not a terminal"},
@@ -294,7 +298,9 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
                                             : std::vector<std::string>{"download"},
                                       line, {.terminal = true});
         EXPECT_EQ(run.status, cli::ExitSuccess);
-        EXPECT_EQ(run.out, lineOf(messages::Success.download));
+        EXPECT_EQ(run.out, lineOf(cli::identityLine(
+                               identifyImage("built-in", {builtInImage(), BuiltInImageLength}))) +
+                               lineOf(messages::Success.download));
         const Lines screen = screenOf(run.err);
         EXPECT_EQ(screen.back(), "");
         EXPECT_EQ(screen.front().starts_with("    0.000 ms  COM1 is /dev/ttyS0"), trace);
@@ -313,39 +319,8 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
 // ---------------------------------------------------------------------------------------------
 // The port listing
 
-// Nodes that only look like serial devices are left out, and a ttyS node without a UART behind it
-// is flagged, since opening it works yet reaches nothing.
-TEST(PortListing, PortsCommandPrintsTheSerialNodesInNumberOrderAndTheComPortsPresent) {
-    TempDir root;
-    const fs::path dev = fs::canonical(root.path) / "dev";
-    const fs::path sys = root / "sys";
-    fs::create_directories(dev / "serial" / "by-id");
-    for (const char* node : {"ttyS0", "ttyS1", "ttyS10", "ttyS2", "ttyUSB0", "ttyACM1", "tty0",
-                             "ttySX", "console", "ttyUSB"}) {
-        std::ofstream(dev / node).put('\0');
-    }
-    fs::create_symlink("../../ttyUSB0", dev / "serial" / "by-id" / "usb-Maker_Cable-if00");
-    for (const auto& [node, type] : {std::pair{"ttyS0", "4"}, std::pair{"ttyS1", "0"}}) {
-        fs::create_directories(sys / "class" / "tty" / node);
-        std::ofstream(sys / "class" / "tty" / node / "type") << type << '\n';
-    }
-    std::string expected =
-        "Serial devices:\n  @/ttyS0\n  @/ttyS1\n  @/ttyS2\n  @/ttyS10\n  @/ttyUSB0\n  @/ttyACM1\n"
-        "  @/serial/by-id/usb-Maker_Cable-if00 -> @/ttyUSB0\n"
-        "COM ports:\n  COM1  @/ttyS0  present\n"
-        "  COM2  @/ttyS1  present (the kernel found no UART behind it)\n"
-        "  COM3  @/ttyS2  present\n  COM4  @/ttyS3  absent\n";
-    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) {
-        expected.replace(at, 1, dev.string());
-    }
-    sim::SimulatedLine line;
-    const CliRun run = runCliWith({"ports"}, line, {.devRoot = dev, .sysRoot = sys});
-    EXPECT_EQ(run.status, cli::ExitSuccess);
-    EXPECT_EQ(run.out, expected);
-}
-
 TEST(PortListing, ComPortsMapToTheDevicesTheBackendOpens) {
-    for (const cli::ComPortEntry& com : cli::listPorts("/dev", "/sys").comPorts) {
+    for (const cli::ComPortEntry& com : cli::posixComPorts("/dev", "/sys")) {
         EXPECT_EQ(com.device, posixDevicePath(com.name)) << com.name;
     }
 }

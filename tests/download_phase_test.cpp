@@ -100,6 +100,30 @@ TEST(DownloadPhase, HeldPortIsHandedBackBeforeAnotherPortIsOpened) {
     EXPECT_EQ(op.line.timerRequests(), 0);
 }
 
+TEST(DownloadPhase, HeldPortThatCannotBeClosedKeepsAnotherPortUnopenedWithOneBox) {
+    SimOperation op(DownloadBoard, ModeDownload);
+    op.line.faults.writeFault = failWritesStartingWith({0xFF, 0xFF}, 1);
+    EXPECT_FALSE(op.run());
+    op.line.faults.closeFailures = 1000;
+    op.job.portName = "COM2";
+    op.window.boxes.clear();
+    EXPECT_FALSE(op.run());
+    EXPECT_EQ(
+        op.window.boxes,
+        (std::vector<ShownBox>{{BoxStyle::Error, false, std::string(messages::CannotClosePort)}}));
+    EXPECT_TRUE(op.line.eventsOf(Kind::OpenFailed).empty());
+    EXPECT_TRUE(op.settingsRestored());
+    // The request goes with the port still held, and ends once the port is let go.
+    EXPECT_EQ(op.line.timerRequests(), 1);
+    op.line.faults.closeFailures = 0;
+    op.job.portName = "COM1";
+    op.line.board.config().mode = sim::BoardMode::Update;
+    op.job.mode = ModeUpdate;
+    EXPECT_TRUE(op.run());
+    EXPECT_FALSE(op.open());
+    EXPECT_EQ(op.line.timerRequests(), 0);
+}
+
 TEST(DownloadPhase, LoaderCommandOrImageThatCannotBeSentHandsThePortBack) {
     SimOperation command(DownloadBoard, ModeDownload);
     command.line.faults.writeFault = failWritesStartingWith({0xFF, 0x0C});
@@ -150,7 +174,7 @@ TEST(DownloadPhase, FailingCloseShowsItsBoxFirstAndKeepsTheHandle) {
 
 TEST(DownloadPhase, ImageChecksComeBeforeThePortAndLeaveAHeldPortAlone) {
     SimOperation op(DownloadBoard, ModeDownload);
-    op.job.image = nullptr;
+    op.job.image = {};
     EXPECT_FALSE(op.run());
     EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(messages::MemoryNotEnough)}));
     EXPECT_TRUE(op.line.events.empty());
@@ -162,7 +186,7 @@ TEST(DownloadPhase, ImageChecksComeBeforeThePortAndLeaveAHeldPortAlone) {
     EXPECT_TRUE(held.open());
     held.job.imageLength = 9000;
     std::vector<std::uint8_t> big(9001, 0x33);
-    held.job.image = big.data();
+    held.job.image = big;
     EXPECT_FALSE(runUpdatePhase(held.window, held.job, nullptr, held.port));
     EXPECT_EQ(held.window.boxes, (std::vector<ShownBox>{errorBox(messages::FirmwareTooLong)}));
     EXPECT_TRUE(held.open());

@@ -1,17 +1,29 @@
 // zq417-flash against zq417-sim as a user runs them: two programs with a pseudo-terminal between
 // them, in real time. Bounds are generous for a busy machine; the exact timing rules are asserted
 // in virtual time elsewhere.
+// Never together with <termios.h>.
+#include <asm/termbits.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/cli/interruption_text.h"
+#include "image/built_in_image.h"
+#include "image/image_identity.h"
 #include "support/sim_process.h"
 #include "text/messages.h"
 
@@ -58,6 +70,11 @@ std::string line(std::string_view message) {
     return std::string(message) + "\n";
 }
 
+// The line each run prints before it sends anything.
+const std::string BuiltInIdentity =
+    "Image: built-in, 5695 bytes, SHA-256 of these bytes (before pad and boot header) " +
+    sha256Hex({builtInImage(), BuiltInImageLength}) + "\n";
+
 // A virtual board on its own pseudo-terminal.
 struct Board {
     explicit Board(std::vector<std::string> args)
@@ -91,7 +108,7 @@ TEST(FlashOnSim, DownloadLoadsTheImageAndHasTheFirmwareProgramIt) {
     ASSERT_FALSE(board.device.empty());
     Flash flash("download", board);
     ASSERT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
-    EXPECT_EQ(flash.out(), line(messages::Success.download));
+    EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.download));
     EXPECT_EQ(flash.err(), "");
 
     const std::vector<std::string> exchanges = board.exchanges();
@@ -106,9 +123,10 @@ TEST(FlashOnSim, UpdateProgramsTheImageAndTracesTheWire) {
     ASSERT_FALSE(board.device.empty());
     Flash flash("update", board, {"--trace"});
     ASSERT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
-    EXPECT_EQ(flash.out(), line(messages::Success.update));
+    EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.update));
 
-    // Standard error holds the trace and nothing else: the handshake both ways, in that order.
+    // Standard error holds the trace and nothing else: the image named, then the handshake both
+    // ways, in that order.
     int sync = -1;
     int ack = -1;
     std::istringstream trace(flash.err());
@@ -122,6 +140,8 @@ TEST(FlashOnSim, UpdateProgramsTheImageAndTracesTheWire) {
             ack = i;
         }
     }
+    EXPECT_NE(flash.err().find(" ms  Image: built-in, 5695 bytes, SHA-256"), std::string::npos)
+        << flash.err();
     EXPECT_GE(sync, 0) << flash.err();
     EXPECT_GT(ack, sync) << flash.err();
     EXPECT_TRUE(logged(board.exchanges(), FirmwareTook)) << board.sim.out();
@@ -133,7 +153,7 @@ TEST(FlashOnSim, DownloadSendsNothingToABoardRunningItsFirmware) {
     Flash flash("download", board);
     ASSERT_EQ(flash.waitForExit(RunLimit), 5);
     EXPECT_TRUE(flash.err().starts_with(line(messages::BoardInUpdateMode.download))) << flash.err();
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake and nothing after it: no TransferFirmware, and an image meant for the loader
     // would have shown up as stray packets.
     const std::vector<std::string> expected = {"Sync #1: answered with Ack and Sync", "host Ack"};
@@ -149,7 +169,7 @@ TEST(FlashOnSim, UpdateGivesUpOnASilentBoardAfterItsTries) {
                                line("the board never answered the handshake (60 tries): probably "
                                     "not powered, not connected, or in download mode (use "
                                     "download, or flash)"));
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
     // Sixty tries of 25 ms: never sooner, and a loaded machine makes it later, not much later.
     EXPECT_GE(flash.runTime(), 1400ms);
     EXPECT_LT(flash.runTime(), 10s);
@@ -160,13 +180,18 @@ TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     Board board({"--no-pacing", "--drop-after", "3000"});
     ASSERT_FALSE(board.device.empty());
     Flash flash("download", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 1);
+    const int status = flash.waitForExit(RunLimit);
     // A pseudo-terminal takes the whole image at once, so the hang-up may reach the host inside
     // the image's write or only when the next phase sets the line up.
-    EXPECT_TRUE(flash.err().starts_with(line(messages::LoaderTransferFail.download)) ||
-                flash.err().starts_with(line(messages::CannotConfigPort)))
-        << flash.err();
-    EXPECT_EQ(flash.out(), "");
+    // After the box, the system's reason: the device has gone.
+    const std::string reason = board.device + ": ";
+    const std::string gone = "the device has gone: unplugged, switched off, or the line hung up\n";
+    const std::string& err = flash.err();
+    const bool inImage = err.starts_with(line(messages::LoaderTransferFail.download) + reason);
+    EXPECT_TRUE(inImage || err.starts_with(line(messages::CannotConfigPort) + reason)) << err;
+    EXPECT_TRUE(err.ends_with(gone)) << err;
+    EXPECT_EQ(status, inImage ? 1 : 3);
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake alone takes 1.5 s; a run that waits on a dead line takes far longer.
     EXPECT_LT(flash.runTime(), 10s);
     // The board hangs up and goes away by itself.
@@ -184,8 +209,8 @@ TEST(FlashOnSim, TwoBoardsAreFlashedAtOnceFromTwoProcesses) {
     Flash two("download", second);
     ASSERT_EQ(one.waitForExit(RunLimit), 0) << one.err();
     ASSERT_EQ(two.waitForExit(RunLimit), 0) << two.err();
-    EXPECT_EQ(one.out(), line(messages::Success.download));
-    EXPECT_EQ(two.out(), line(messages::Success.download));
+    EXPECT_EQ(one.out(), BuiltInIdentity + line(messages::Success.download));
+    EXPECT_EQ(two.out(), BuiltInIdentity + line(messages::Success.download));
     // Each board got a whole image of its own, once.
     for (Board* board : {&first, &second}) {
         const std::vector<std::string> exchanges = board->exchanges();
@@ -202,7 +227,158 @@ TEST(FlashOnSim, AProgrammingFailureTheBoardReportsFailsTheRun) {
     EXPECT_EQ(flash.err(), line(messages::EepromProgramFail) +
                                line("the board reported status 0x0080 after programming (bit 7: "
                                     "programming failed)"));
-    EXPECT_EQ(flash.out(), "");
+    EXPECT_EQ(flash.out(), BuiltInIdentity);
+}
+
+// The line as the next program to open the device finds it: its settings, byte for byte, and
+// whether it is still held exclusively.
+struct PortSnapshot {
+    termios2 line{};
+    int exclusive = -1;
+};
+
+std::optional<PortSnapshot> snapshot(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // Left exclusive, the device refuses everyone but root.
+        return errno == EBUSY ? std::optional<PortSnapshot>(PortSnapshot{{}, 1}) : std::nullopt;
+    }
+    PortSnapshot found;
+    const bool ok =
+        ::ioctl(fd, TCGETS2, &found.line) == 0 && ::ioctl(fd, TIOCGEXCL, &found.exclusive) == 0;
+    ::close(fd);
+    return ok ? std::optional<PortSnapshot>(found) : std::nullopt;
+}
+
+void expectAsFound(const std::string& device, const PortSnapshot& before) {
+    const std::optional<PortSnapshot> after = snapshot(device);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->exclusive, 0);
+    EXPECT_EQ(std::memcmp(&before.line, &after->line, sizeof before.line), 0)
+        << "speed " << before.line.c_ospeed << " became " << after->line.c_ospeed;
+}
+
+// Reads the board's log until a line holding `text` comes.
+bool awaitLog(SimProcess& sim, std::string_view text, std::chrono::milliseconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) {
+            return false;
+        }
+        const std::optional<std::string> logLine = sim.readLine(left);
+        if (!logLine) {
+            return false;
+        }
+        if (logLine->find(text) != std::string::npos) {
+            return true;
+        }
+    }
+}
+
+double msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// A signal ends the run at once: the port goes back to the settings found at the start, the
+// exclusive flag is cleared, one line says what it means for the board, and the exit status is
+// the shell's 128 + the signal's number.
+TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> board;
+        const char* command;
+        const char* signalAfter;  // the board's log line that shows the stage has begun
+        int signal;
+        cli::InterruptedAt where;
+    };
+    const std::vector<Case> cases = {
+        // The loader takes the image, then the run waits 100 ms for it to start.
+        {"image to the loader",
+         {"--no-pacing"},
+         "download",
+         "LoaderCommand for 5696 bytes",
+         SIGINT,
+         {OperationStage::Loader, false}},
+        // Sixty tries at 25 ms each before the run would give up.
+        {"handshake",
+         {"--mode", "update", "--silent", "--no-pacing"},
+         "update",
+         "Sync #2",
+         SIGTERM,
+         {OperationStage::Probing, false}},
+        {"handshake",
+         {"--mode", "update", "--silent", "--no-pacing"},
+         "update",
+         "Sync #2",
+         SIGHUP,
+         {OperationStage::Probing, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", signal " + std::to_string(c.signal));
+        Board board(c.board);
+        ASSERT_FALSE(board.device.empty());
+        const std::optional<PortSnapshot> before = snapshot(board.device);
+        ASSERT_TRUE(before.has_value());
+        ASSERT_EQ(before->exclusive, 0);
+        Flash flash(c.command, board);
+        ASSERT_TRUE(awaitLog(board.sim, c.signalAfter)) << board.sim.out();
+        const auto sent = std::chrono::steady_clock::now();
+        flash.signal(c.signal);
+        EXPECT_EQ(flash.waitForExit(RunLimit), 128 + c.signal)
+            << flash.err() << "shell status " << flash.shellStatus().value_or(-1);
+        std::printf("%s: exit %.1f ms after signal %d\n", c.what, msSince(sent), c.signal);
+        EXPECT_EQ(flash.err(), line(cli::interruptionLine(c.where)));
+        EXPECT_EQ(flash.out(), BuiltInIdentity);
+        expectAsFound(board.device, *before);
+    }
+}
+
+// Once the board has acknowledged the image it programs its EEPROM: the first signal warns and the
+// run reports the board's real result; a second one ends the run at once.
+TEST(FlashOnSim, WhileTheBoardProgramsASignalWarnsAndASecondEndsTheRun) {
+    const std::string notice = line(cli::programmingNotice());
+    {
+        SCOPED_TRACE("one signal");
+        Board board({"--mode", "update", "--no-pacing"});
+        ASSERT_FALSE(board.device.empty());
+        const std::optional<PortSnapshot> before = snapshot(board.device);
+        ASSERT_TRUE(before.has_value());
+        Flash flash("update", board);
+        ASSERT_TRUE(awaitLog(board.sim, "Data: 5728 bytes received, acknowledged"))
+            << board.sim.out();
+        flash.signal(SIGINT);
+        EXPECT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
+        EXPECT_EQ(flash.err(), notice);
+        EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.update));
+        // The board was asked for its result after the whole wait.
+        EXPECT_TRUE(awaitLog(board.sim, "Query 0xF2: value 0x0000")) << board.sim.out();
+        expectAsFound(board.device, *before);
+    }
+    {
+        SCOPED_TRACE("two signals");
+        Board board({"--mode", "update", "--no-pacing"});
+        ASSERT_FALSE(board.device.empty());
+        const std::optional<PortSnapshot> before = snapshot(board.device);
+        ASSERT_TRUE(before.has_value());
+        Flash flash("update", board);
+        ASSERT_TRUE(awaitLog(board.sim, "Data: 5728 bytes received, acknowledged"))
+            << board.sim.out();
+        flash.signal(SIGHUP);
+        std::this_thread::sleep_for(500ms);
+        const auto sent = std::chrono::steady_clock::now();
+        flash.signal(SIGINT);
+        EXPECT_EQ(flash.waitForExit(RunLimit), 128 + SIGHUP) << flash.err();
+        const double ms = msSince(sent);
+        std::printf("programming: exit %.1f ms after the second signal\n", ms);
+        EXPECT_LT(ms, 2000.0);
+        EXPECT_EQ(flash.err(),
+                  notice + line(cli::interruptionLine({OperationStage::Programming, false})));
+        EXPECT_EQ(flash.out(), BuiltInIdentity);
+        expectAsFound(board.device, *before);
+    }
 }
 
 // One zq417-flash for several boards of one zq417-sim, whatever their mode, and a port that is

@@ -1,10 +1,16 @@
 // The file commands of zq417-flash, and an image file flashed with --image that must reach the
 // board byte for byte.
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/cli/command_line.h"
@@ -54,7 +60,7 @@ Bytes padded(Bytes image) {
 // ---------------------------------------------------------------------------------------------
 // hex2bin and save-bin
 
-TEST(FileCommands, HexToBinWritesTheImageSilentlyOrOneLineSayingWhyWithNoOutputLeft) {
+TEST(FileCommands, HexToBinWritesTheImageSilentlyOrOneLineSayingWhyWithTheOutputAsItWas) {
     TempDir dir;
     sim::SimulatedLine line;
     writeText(dir / "good.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
@@ -82,7 +88,12 @@ TEST(FileCommands, HexToBinWritesTheImageSilentlyOrOneLineSayingWhyWithNoOutputL
         const CliRun r = hexToBin(c.input, c.output);
         EXPECT_EQ(r.status, cli::ExitFailed) << c.input;
         EXPECT_EQ(r.err, c.err + "\n");
-        EXPECT_FALSE(fs::exists(c.output)) << c.input;
+        // The output the first run wrote stays as it was; none is made where there was none.
+        if (c.output == dir / "out.bin") {
+            EXPECT_EQ(readBytes(c.output), (Bytes{1, 2, 3, 4})) << c.input;
+        } else {
+            EXPECT_FALSE(fs::exists(c.output)) << c.input;
+        }
     }
     EXPECT_EQ(run({"hex2bin", (dir / "bad.hex").string()}, line, dir).status, cli::ExitUsage);
     EXPECT_TRUE(line.events.empty());
@@ -120,64 +131,329 @@ TEST(FileCommands, SaveBinWritesTheBuiltInOrTheGivenImage) {
     EXPECT_TRUE(line.events.empty());
 }
 
+// A conversion that fails, or that would write over its own input, leaves every file as it was:
+// an existing output, a link and the file it points to, the input itself.
+TEST(FileCommands, FailedOrRefusedOutputLeavesEveryFileByteForByte) {
+    TempDir dir;
+    sim::SimulatedLine line;
+    writeText(dir / "good.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
+    writeText(dir / "bad.hex", hexRecord(0, {1, 2}, 0, 1) + EndRecord);
+    writeText(dir / "out.bin", "older output");
+    writeText(dir / "target.bin", "linked file");
+    fs::create_symlink(dir / "target.bin", dir / "link.bin");
+    fs::create_symlink(dir / "good.hex", dir / "alias.hex");
+    const auto path = [&](const char* name) { return (dir / name).string(); };
+    const Bytes goodHex = readBytes(dir / "good.hex");
+    const auto untouched = [&] {
+        EXPECT_EQ(readBytes(dir / "good.hex"), goodHex);
+        EXPECT_EQ(readBytes(dir / "out.bin"),
+                  (Bytes{'o', 'l', 'd', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+        EXPECT_EQ(fs::read_symlink(dir / "link.bin"), dir / "target.bin");
+        EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
+        std::vector<std::string> names = dir.names();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"alias.hex", "bad.hex", "good.hex", "link.bin",
+                                                   "out.bin", "target.bin"}));
+    };
+    for (const char* output : {"out.bin", "link.bin"}) {
+        const CliRun r = run({"hex2bin", path("bad.hex"), path(output)}, line, dir);
+        EXPECT_EQ(r.status, cli::ExitFailed) << output;
+        untouched();
+    }
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+        std::string input;
+    };
+    for (const Case& c :
+         {Case{{"hex2bin", path("good.hex"), path("good.hex")}, path("good.hex"), path("good.hex")},
+          Case{{"hex2bin", path("alias.hex"), path("good.hex")},
+               path("good.hex"),
+               path("alias.hex")},
+          Case{{"hex2bin", path("good.hex"), (dir.path / "." / "good.hex").string()},
+               (dir.path / "." / "good.hex").string(),
+               path("good.hex")},
+          Case{{"save-bin", path("alias.hex"), "--image", path("good.hex")},
+               path("alias.hex"),
+               path("good.hex")}}) {
+        const CliRun r = run(c.args, line, dir);
+        EXPECT_EQ(r.status, cli::ExitFailed) << c.output;
+        EXPECT_EQ(r.err, c.output + ": this is the input file " + c.input +
+                             " itself; name another output file\n");
+        untouched();
+    }
+    // A conversion that succeeds replaces the link, never the file it points to.
+    ASSERT_EQ(run({"hex2bin", path("good.hex"), path("link.bin")}, line, dir).status,
+              cli::ExitSuccess);
+    EXPECT_FALSE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(readBytes(dir / "link.bin"), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
+    EXPECT_TRUE(line.events.empty());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Flashing an image file
 
-// A HEX image goes through a temporary file in the start-up directory; it must not take a name
-// already there, and must be gone after.
-TEST(FlashImageFile, ImageReachesTheBoardByteForByte) {
-    struct Case {
-        sim::BoardMode mode;
-        const char* command;
-        std::string_view success;
-        std::string file;
-    };
-    for (const Case& c :
-         {Case{sim::BoardMode::Update, "update", messages::Success.update, "image.bin"},
-          Case{sim::BoardMode::Download, "download", messages::Success.download, "image.hex"}}) {
-        TempDir dir;
-        writeText(dir / "ZQ417Fw_Temp0", "someone else's");
-        const Bytes image = randomImage(c.file == "image.bin" ? 1001 : 3000, 2);
-        if (c.file == "image.bin") {
-            writeBytes(dir / c.file, image);
-        } else {
-            writeText(dir / c.file, asHex(image));
+// sha256sum's view of the bytes, as a user would check the identity line.
+std::string sha256sumOf(const Bytes& bytes, const TempDir& dir) {
+    writeBytes(dir / "sum.bin", bytes);
+    const std::string command = "sha256sum '" + (dir / "sum.bin").string() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char digest[65] = {};
+    const bool read = pipe != nullptr && std::fread(digest, 1, 64, pipe) == 64;
+    if (pipe != nullptr) {
+        ::pclose(pipe);
+    }
+    fs::remove(dir / "sum.bin");
+    return read ? digest : "sha256sum failed";
+}
+
+// What objcopy makes of a HEX file; empty when it is not installed or refuses the file.
+Bytes objcopyOf(const fs::path& hex, const fs::path& bin) {
+    const std::string command = "objcopy -I ihex -O binary --gap-fill 0 '" + hex.string() + "' '" +
+                                bin.string() + "' 2>/dev/null";
+    return std::system(command.c_str()) == 0 ? readBytes(bin) : Bytes{};
+}
+
+// The image as a toolchain on Linux writes it: LF line ends, lower case, an extended linear
+// address record and a start address record, and no line end after the end record.
+std::string toolchainHex(const Bytes& image) {
+    std::string text = hexRecord(0, {0x00, 0x00}, 0x04);
+    text += hexRecord(0, {0x00, 0x00, 0x00, 0x00}, 0x05);
+    text += asHex(image);
+    std::string lf;
+    for (const char c : text) {
+        if (c != '\r') {
+            lf += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }
-        sim::SimulatedLine line({.mode = c.mode});
-        const CliRun r = run({c.command, "--image", (dir / c.file).string()}, line, dir);
+    }
+    lf.pop_back();
+    return lf;
+}
+
+std::string identity(const fs::path& file, const Bytes& image, const TempDir& dir) {
+    return "Image: " + file.string() + ", " + std::to_string(image.size()) +
+           " bytes, SHA-256 of these bytes (before pad and boot header) " +
+           sha256sumOf(image, dir) + "\n";
+}
+
+// HEX is told by its content whatever the name, converted in memory (the start-up directory is
+// read-only and stays empty) and reaches the board as objcopy converts it.
+TEST(FlashImageFile, HexTextReachesTheBoardAsObjcopyConvertsItWhateverItsName) {
+    const bool peer = std::system("objcopy --version >/dev/null 2>&1") == 0;
+    for (const auto& [mode, command, success, file] :
+         {std::tuple{sim::BoardMode::Download, "download", messages::Success.download, "fw.ihx"},
+          std::tuple{sim::BoardMode::Update, "update", messages::Success.update, "fw.bin"}}) {
+        TempDir dir;
+        TempDir startup;
+        fs::permissions(startup.path, fs::perms::owner_read | fs::perms::owner_exec);
+        const Bytes image = randomImage(3001, 5);
+        writeText(dir / file, toolchainHex(image));
+        if (peer) {
+            ASSERT_EQ(objcopyOf(dir / file, dir / "peer.out"), image);
+            fs::remove(dir / "peer.out");
+        }
+        sim::SimulatedLine line({.mode = mode});
+        const CliRun r = run({command, "--image", (dir / file).string()}, line, startup);
         ASSERT_EQ(r.status, cli::ExitSuccess) << r.err;
-        EXPECT_EQ(r.out, std::string(c.success) + "\n");
+        EXPECT_EQ(r.out, identity(dir / file, image, dir) + std::string(success) + "\n");
         EXPECT_EQ(line.board.programmedPayload(), withBootHeader(padded(image)));
-        if (c.mode == sim::BoardMode::Download) {
+        if (mode == sim::BoardMode::Download) {
             EXPECT_EQ(line.board.loadedImage(), padded(image));
         }
-        std::vector<std::string> names = dir.names();
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"ZQ417Fw_Temp0", c.file}));
-        EXPECT_EQ(readBytes(dir / "ZQ417Fw_Temp0").size(), 14u);
+        EXPECT_TRUE(startup.names().empty());
+        EXPECT_EQ(dir.names(), std::vector<std::string>{file});
+        fs::permissions(startup.path, fs::perms::owner_all);
     }
 }
 
+// Nothing reaches the board from a file that cannot be an image, nor from one the operation
+// would refuse: not even the handshake.
 TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePort) {
     TempDir dir;
-    writeText(dir / "bad.hex", hexRecord(0, {1, 2}) + ":00000001FF\n");
+    const auto at = [&](const char* name) { return (dir / name).string(); };
+    writeText(dir / "bad.hex", hexRecord(0, {1, 2}) + hexRecord(2, {3}, 0, 1) + EndRecord);
+    writeText(dir / "notes.txt", "Release notes\nThis build fixes the timer.\n");
+    writeBytes(dir / "empty.bin", {});
+    writeBytes(dir / "huge.bin", randomImage(9000, 1));
+    writeBytes(dir / "long.bin", randomImage(8180, 1));
+    const std::string hint = ": --force would take it as a binary image as it stands\n";
     struct Case {
         std::string file;
         std::string err;
     };
-    for (const Case& c :
-         {Case{"none.bin", std::string(messages::CannotOpenImageFile) + "\n"},
-          Case{"bad.hex", (dir / "bad.hex").string() +
-                              ": not an Intel HEX image this tool takes: record 2: the text ends "
-                              "inside the record\n"}}) {
+    for (const Case& c : {
+             Case{"none.bin", std::string(messages::CannotOpenImageFile) + "\n"},
+             Case{"bad.hex", at("bad.hex") +
+                                 ": not an Intel HEX image this tool takes: record 2: the "
+                                 "checksum does not add up\n" +
+                                 at("bad.hex") + hint},
+             Case{"notes.txt",
+                  at("notes.txt") +
+                      ": mostly printable text, neither Intel HEX nor machine code; --force "
+                      "would take it as a binary image as it stands\n"},
+             Case{"empty.bin", std::string(messages::ReadImageFileFail) + "\n" + at("empty.bin") +
+                                   ": no image bytes in it\n"},
+             Case{"huge.bin", std::string(messages::FirmwareTooLong) + "\n" + at("huge.bin") +
+                                  ": 9000 bytes, more than the 8192 any operation takes; the "
+                                  "file was not read\n"},
+             Case{"long.bin", std::string(messages::FirmwareTooLong) + "\n" + at("long.bin") +
+                                  ": 8212 bytes to program with the boot header, more than the "
+                                  "8192 an Update takes\n"},
+         }) {
         sim::SimulatedLine line;
-        const CliRun r = run({"update", "--image", (dir / c.file).string()}, line, dir);
+        const CliRun r = run({"update", "--image", at(c.file.c_str())}, line, dir);
         EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(line.events.empty()) << c.file;
     }
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"bad.hex"});
+
+    // Asked for, the text goes as it stands.
+    sim::SimulatedLine line({.mode = sim::BoardMode::Update});
+    const CliRun forced = run({"update", "--force", "--image", at("notes.txt")}, line, dir);
+    ASSERT_EQ(forced.status, cli::ExitSuccess) << forced.err;
+    const Bytes notes = readBytes(dir / "notes.txt");
+    EXPECT_EQ(line.board.programmedPayload(), withBootHeader(padded(notes)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// info
+
+TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
+    TempDir dir;
+    sim::SimulatedLine line;
+    const Bytes builtIn(builtInImage(), builtInImage() + BuiltInImageLength);
+    const std::string sum = sha256sumOf(builtIn, dir);
+    const CliRun text = run({"info"}, line, dir);
+    ASSERT_EQ(text.status, cli::ExitSuccess) << text.err;
+    EXPECT_EQ(text.out,
+              "Image:          built-in\n"
+              "Format:         binary\n"
+              "Length:         5695 bytes\n"
+              "Padded length:  5696 bytes\n"
+              "Boot header:    no\n"
+              "Download:       fits (5696 of 8192 bytes)\n"
+              "Update:         fits (5728 of 8192 bytes)\n"
+              "SHA-256:        " +
+                  sum + " (of the image bytes, before pad and boot header)\n");
+
+    // Records at 0x0010 and 0x0100: the image runs from address 0 to the highest byte.
+    const Bytes low = randomImage(16, 3);
+    const Bytes high = randomImage(4, 4);
+    writeText(dir / "app.a51", hexRecord(0x0100, high) + hexRecord(0x0010, low) + EndRecord);
+    Bytes hexImage(0x0104, 0);
+    std::copy(low.begin(), low.end(), hexImage.begin() + 0x10);
+    std::copy(high.begin(), high.end(), hexImage.begin() + 0x100);
+    const CliRun hexText = run({"info", "--image", (dir / "app.a51").string()}, line, dir);
+    EXPECT_NE(hexText.out.find("Format:         Intel HEX, 3 records, addresses 0x0010 to 0x0103\n"
+                               "Length:         260 bytes\n"),
+              std::string::npos)
+        << hexText.out;
+
+    writeBytes(dir / "headed.bin", withBootHeader(randomImage(99, 6)));
+    writeBytes(dir / "huge.bin", randomImage(9001, 6));
+    struct Case {
+        std::string file;
+        nlohmann::json expected;
+    };
+    for (const Case& c : {
+             Case{"app.a51",
+                  {{"image", (dir / "app.a51").string()},
+                   {"format", "intel-hex"},
+                   {"forced", false},
+                   {"hex", {{"records", 3}, {"lowestAddress", 0x10}, {"highestAddress", 0x103}}},
+                   {"length", 260},
+                   {"paddedLength", 260},
+                   {"bootHeader", false},
+                   {"capacity", 8192},
+                   {"download", {{"fits", true}, {"length", 260}}},
+                   {"update", {{"fits", true}, {"length", 292}}},
+                   {"sha256", sha256sumOf(hexImage, dir)}}},
+             Case{"headed.bin",
+                  {{"image", (dir / "headed.bin").string()},
+                   {"format", "binary"},
+                   {"forced", false},
+                   {"hex", nullptr},
+                   {"length", 131},
+                   {"paddedLength", 132},
+                   {"bootHeader", true},
+                   {"capacity", 8192},
+                   {"download", {{"fits", true}, {"length", 132}}},
+                   {"update", {{"fits", true}, {"length", 132}}},
+                   {"sha256", sha256sumOf(readBytes(dir / "headed.bin"), dir)}}},
+             Case{"huge.bin",
+                  {{"image", (dir / "huge.bin").string()},
+                   {"format", "binary"},
+                   {"forced", false},
+                   {"hex", nullptr},
+                   {"length", 9001},
+                   {"paddedLength", 9002},
+                   {"bootHeader", false},
+                   {"capacity", 8192},
+                   {"download", {{"fits", false}, {"length", 9002}}},
+                   {"update", {{"fits", false}, {"length", 9034}}},
+                   {"sha256", nullptr}}},
+         }) {
+        const CliRun r = run({"info", "--json", "--image", (dir / c.file).string()}, line, dir);
+        ASSERT_EQ(r.status, cli::ExitSuccess) << r.err;
+        const nlohmann::json got = nlohmann::json::parse(r.out);
+        for (const auto& [key, value] : c.expected.items()) {
+            EXPECT_EQ(got.at(key), value) << c.file << " " << key;
+        }
+        EXPECT_EQ(got.size(), c.expected.size()) << c.file;
+    }
+    const CliRun hugeText = run({"info", "--image", (dir / "huge.bin").string()}, line, dir);
+    EXPECT_NE(hugeText.out.find("Download:       too long (9002 of 8192 bytes)\n"
+                                "Update:         too long (9034 of 8192 bytes)\n"
+                                "SHA-256:        not computed: the file is too long to be read\n"),
+              std::string::npos)
+        << hugeText.out;
+    EXPECT_TRUE(line.events.empty());
+}
+
+// Nothing to program, or far more than the board holds: refused before the port is opened.
+// The 4 GiB files are sparse and are never read.
+TEST(FlashImageFile, EmptyOrOversizedImageNeverReachesThePort) {
+    TempDir dir;
+    writeBytes(dir / "empty.bin", {});
+    writeText(dir / "empty.hex", EndRecord);
+    for (const char* name : {"huge.bin", "huge.hex"}) {
+        writeBytes(dir / name, {});
+        fs::resize_file(dir / name, std::uint64_t{1} << 32);
+    }
+    const std::string tooLong = std::string(messages::FirmwareTooLong) + "\n";
+    const std::string noBytes = std::string(messages::ReadImageFileFail) + "\n";
+    struct Case {
+        const char* command;
+        std::string file;
+        std::string err;
+    };
+    for (const Case& c : {Case{"update", "empty.bin", noBytes + "%: no image bytes in it\n"},
+                          Case{"download", "empty.hex", noBytes + "%: no image bytes in it\n"},
+                          Case{"download", "huge.bin",
+                               tooLong + "%: 4294967296 bytes, more than the 8192 any operation "
+                                         "takes; the file was not read\n"},
+                          Case{"update", "huge.hex",
+                               tooLong + "%: 4294967296 bytes, more than the 8192 any operation "
+                                         "takes; the file was not read\n"}}) {
+        sim::SimulatedLine line;
+        const std::string file = (dir / c.file).string();
+        const CliRun r = run({c.command, "--image", file}, line, dir);
+        EXPECT_EQ(r.status, cli::ExitFailed) << c.file;
+        std::string expected = c.err;
+        expected.replace(expected.find('%'), 1, file);
+        EXPECT_EQ(r.err, expected);
+        EXPECT_TRUE(line.events.empty()) << c.file;
+    }
+    sim::SimulatedLine line;
+    const CliRun hugeHex =
+        run({"hex2bin", (dir / "huge.hex").string(), (dir / "out.bin").string()}, line, dir);
+    EXPECT_EQ(hugeHex.status, cli::ExitFailed);
+    EXPECT_EQ(hugeHex.err, (dir / "huge.hex").string() +
+                               ": an Intel HEX text of more than 1048576 bytes; the file was not "
+                               "read\n");
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "image/built_in_image.h"
@@ -26,27 +29,30 @@ namespace fs = std::filesystem;
 
 using Bytes = std::vector<std::uint8_t>;
 
+std::string readText(const fs::path& path) {
+    const Bytes bytes = readBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
 TransferJob builtInJob() {
     TransferJob job;
-    job.image = builtInImage();
-    job.imageLength = BuiltInImageLength;
+    useBuiltInImage(job);
     return job;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Saving
 
-TEST(SaveImage, SaveThatFailsLeavesNoFile) {
+TEST(SaveImage, SaveThatFailsLeavesWhatWasThere) {
     TempDir dir;
     writeText(dir / "out.bin", "older content");
     TransferJob withoutBytes;
     withoutBytes.imageLength = 100;  // as a failed load leaves it
     EXPECT_FALSE(saveImageAsBin(withoutBytes, dir / "out.bin", true));
-    EXPECT_FALSE(fs::exists(dir / "out.bin"));
+    EXPECT_EQ(readText(dir / "out.bin"), "older content");
     EXPECT_FALSE(saveImageAsBin(builtInJob(), dir / "no" / "out.bin", false));
 
     // The file-size limit makes the system refuse the write partway, as a full disk would.
-    writeText(dir / "out.bin", "older content");
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
@@ -57,7 +63,8 @@ TEST(SaveImage, SaveThatFailsLeavesNoFile) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(savedOk);
-    EXPECT_FALSE(fs::exists(dir / "out.bin"));
+    EXPECT_EQ(readText(dir / "out.bin"), "older content");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"out.bin"});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -74,14 +81,14 @@ struct Loading {
         writeBytes(dir / "image.bin", bytes);
         return load(dir / "image.bin");
     }
-    Bytes jobBytes() const { return {job.image, job.image + job.imageLength}; }
+    Bytes jobBytes() const { return {job.image.data(), job.image.data() + job.imageLength}; }
 };
 
 TEST(LoadImage, FileBecomesTheJobsImageInABufferTheStoreOwns) {
     Loading l;
     ASSERT_TRUE(l.loadBytes({5, 4, 3, 2, 1}));
     EXPECT_EQ(l.jobBytes(), (Bytes{5, 4, 3, 2, 1}));
-    EXPECT_EQ(l.job.image, l.store.buffer.get());
+    EXPECT_EQ(l.job.image.data(), l.store.buffer.get());
     // The spare byte takes the even-length pad inside the buffer (the sanitizer build sees it).
     l.job.capacity = ImageCapacity;
     EXPECT_EQ(planImage(l.job, PhaseDownload).length, 6u);
@@ -90,7 +97,7 @@ TEST(LoadImage, FileBecomesTheJobsImageInABufferTheStoreOwns) {
     // A second load replaces the first; the sanitizer build reports the first if it leaks.
     ASSERT_TRUE(l.loadBytes({9, 9}));
     EXPECT_EQ(l.jobBytes(), (Bytes{9, 9}));
-    EXPECT_EQ(l.job.image, l.store.buffer.get());
+    EXPECT_EQ(l.job.image.data(), l.store.buffer.get());
     ASSERT_TRUE(l.loadBytes({}));
     EXPECT_EQ(l.job.imageLength, 0u);
     EXPECT_TRUE(l.window.boxes.empty());
@@ -101,29 +108,35 @@ TEST(LoadImage, FileThatCannotBeOpenedChangesNothing) {
         Loading l;
         EXPECT_FALSE(l.load(l.dir / name)) << name;
         EXPECT_EQ(l.window.boxes, (std::vector<ShownBox>{errorBox(messages::CannotOpenImageFile)}));
-        EXPECT_EQ(l.job.image, builtInImage()) << name;
+        EXPECT_EQ(l.job.image.data(), builtInImage()) << name;
         EXPECT_EQ(l.job.imageLength, BuiltInImageLength) << name;
     }
 }
 
-// Sizes whose size + 1 does not fit in 32 bits: 4 GiB - 1 would wrap to a zero-byte buffer, and
-// 4 GiB would pass for an empty image if cut to its low bits. Sparse files: no disk is used.
-TEST(LoadImage, FileTooLargeToHoldFailsWithMemoryNotEnough) {
+// Longer than any phase takes: refused from the size alone. The sparse files of 4 GiB and more
+// use no disk; reading one would take seconds and gigabytes, and 4 GiB - 1 + 1 would wrap.
+TEST(LoadImage, FileLongerThanAnyPhaseTakesIsRefusedWithoutBeingRead) {
     const std::uint64_t MaxLength = std::numeric_limits<std::uint32_t>::max();
-    for (const std::uint64_t size : {MaxLength, MaxLength + 1, MaxLength + 6}) {
+    for (const std::uint64_t size :
+         {MaxImageFileLength + 1, MaxLength, MaxLength + 1, MaxLength + 6}) {
         Loading l;
         ASSERT_TRUE(l.loadBytes({1, 2, 3}));
         writeBytes(l.dir / "huge.bin", {});
         fs::resize_file(l.dir / "huge.bin", size);
+        const auto started = std::chrono::steady_clock::now();
         EXPECT_FALSE(l.load(l.dir / "huge.bin")) << size;
-        EXPECT_EQ(l.window.boxes, (std::vector<ShownBox>{errorBox(messages::MemoryNotEnough)}))
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1)) << size;
+        EXPECT_EQ(l.window.boxes, (std::vector<ShownBox>{errorBox(messages::FirmwareTooLong)}))
             << size;
-        EXPECT_EQ(l.job.image, nullptr) << size;
+        EXPECT_FALSE(l.job.hasImage()) << size;
         EXPECT_EQ(l.store.buffer, nullptr) << size;
-        EXPECT_EQ(l.job.imageLength, MaxLength) << size;
+        EXPECT_EQ(l.job.imageLength, std::min(size, MaxLength)) << size;
         // What a phase then makes of the job: nothing is sent.
         EXPECT_EQ(planImage(l.job, PhaseUpdate).failure, messages::MemoryNotEnough);
     }
+    Loading l;
+    writeBytes(l.dir / "longest.bin", Bytes(MaxImageFileLength, 7));
+    EXPECT_TRUE(l.load(l.dir / "longest.bin"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -175,10 +188,46 @@ TEST(ImageSource, RefusedHexSaysWhereAndLeavesTheJobAndDirectoryAlone) {
     EXPECT_EQ(source.hexFault, HexFault::UnsupportedType);
     EXPECT_EQ(source.hexFaultRecord, 2u);
     EXPECT_TRUE(startupDir.names().empty());
-    EXPECT_EQ(l.job.image, builtInImage());
+    EXPECT_EQ(l.job.image.data(), builtInImage());
     EXPECT_TRUE(l.window.boxes.empty());
     EXPECT_EQ(from("bad.hex", StartupDirectory{}).failure, ImageSourceFailure::NoTempName);
     EXPECT_EQ(from("gone.hex", startup).failure, ImageSourceFailure::CannotReadHex);
+}
+
+// Another program flips a link at the first free temporary name to a file of its choosing while
+// images are taken from HEX files: the conversion must pass the name over, never write through.
+TEST(ImageSource, TemporaryNameTakenByALinkIsNeverWrittenThrough) {
+    Loading l;
+    TempDir startupDir;
+    const StartupDirectory startup{startupDir.path.string()};
+    writeText(l.dir / "victim", "not yours");
+    writeText(l.dir / "image.hex", hexRecord(0, {1, 2, 3, 4}) + EndRecord);
+    const fs::path trap = startupDir / "ZQ417Fw_Temp0";
+    std::atomic<bool> stop{false};
+    std::thread flipper([&] {
+        // Only its own link is removed again; a temporary file of ours stays where it is.
+        while (!stop) {
+            std::error_code taken;
+            fs::create_symlink(l.dir / "victim", trap, taken);
+            if (!taken) {
+                fs::remove(trap, taken);
+            }
+        }
+    });
+    int loaded = 0;
+    for (int run = 0; run < 300; ++run) {
+        const ImageSource source =
+            loadImageSource(l.window, l.dir / "image.hex", startup, l.job, l.store);
+        loaded += source.ok() ? 1 : 0;
+        if (source.ok()) {
+            ASSERT_EQ(l.jobBytes(), (Bytes{1, 2, 3, 4}));
+        }
+    }
+    stop = true;
+    flipper.join();
+    EXPECT_EQ(readText(l.dir / "victim"), "not yours");
+    EXPECT_GT(loaded, 0);
+    EXPECT_TRUE(l.window.boxes.empty());
 }
 
 }  // namespace

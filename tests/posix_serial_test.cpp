@@ -10,12 +10,15 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
@@ -24,7 +27,9 @@
 #include <utility>
 #include <vector>
 
+#include "serial/interruption.h"
 #include "serial/port_state.h"
+#include "serial/posix/interrupt_pipe.h"
 
 namespace {
 
@@ -165,6 +170,107 @@ TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeftAndAHangUpFailsReadAndWrite)
     Bytes buffer(6);
     EXPECT_FALSE(device->read(buffer, written));
     EXPECT_FALSE(device->write(small, written));
+}
+
+double threadCpuMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// A pulled adapter looks like this to a read: the far end goes while the read waits. The read
+// fails then and says why, and neither it nor the calls after it spin while a deadline runs out.
+TEST_F(PosixSerialTest, ADeviceThatVanishesMidReadFailsTheReadSayingSoWithoutSpinning) {
+    toPhase();
+    ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
+    std::jthread puller([this] {
+        std::this_thread::sleep_for(200ms);
+        hangUp();
+    });
+    const double cpuBefore = threadCpuMs();
+    const auto start = std::chrono::steady_clock::now();
+    Bytes buffer(64);
+    std::size_t got = 0;
+    EXPECT_FALSE(device->read(buffer, got));
+    const double took = Milliseconds(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(took, 150.0);
+    EXPECT_LT(took, 2000.0);
+    EXPECT_TRUE(device->lastError().deviceGone) << device->lastError().text;
+    puller.join();
+
+    // The phases go on calling a device that is gone, each call failing at once.
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_FALSE(device->read(buffer, got));
+        EXPECT_FALSE(device->write(Bytes{1, 2}, got));
+    }
+    EXPECT_TRUE(device->lastError().deviceGone) << device->lastError().text;
+    const double cpu = threadCpuMs() - cpuBefore;
+    std::printf("vanished device: read failed after %.1f ms, %.2f ms of CPU for it and 200 calls\n",
+                took, cpu);
+    EXPECT_LT(cpu, 100.0);
+}
+
+// A signal (as its handler notes it) ends a wait at once, where the port's deadline would have
+// been seconds away, and the calls that hand the port back still work.
+TEST_F(PosixSerialTest, ASignalCutsWaitsShortAndLeavesTheHandBackWorking) {
+    ASSERT_TRUE(zq::posix::armInterruptPipe());
+    zq::interruption::resetForTests();
+    zq::LineSettings saved;
+    ASSERT_TRUE(device->getState(saved));
+    toPhase();
+    ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
+    std::jthread raiser([] {
+        std::this_thread::sleep_for(100ms);
+        zq::interruption::raise(SIGINT);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    Bytes buffer(8);
+    std::size_t got = 0;
+    EXPECT_FALSE(device->read(buffer, got));
+    EXPECT_TRUE(device->lastError().interrupted);
+    platform.sleep(3s);
+    EXPECT_FALSE(device->write(Bytes{1, 2, 3}, got));
+    EXPECT_LT(Milliseconds(std::chrono::steady_clock::now() - start).count(), 1000.0);
+
+    EXPECT_TRUE(device->purge(zq::PurgeAll));
+    EXPECT_TRUE(device->setTimeouts({}));
+    EXPECT_TRUE(device->setState(saved));
+    EXPECT_TRUE(device->close());
+    const termios2 after = slaveLine();
+    EXPECT_EQ(std::memcmp(&found, &after, sizeof found), 0);
+    zq::interruption::resetForTests();
+}
+
+// A shielded wait runs its whole time through the first signal, noticing it once; the second
+// cuts it.
+TEST_F(PosixSerialTest, AShieldedWaitServesItsTimeAndASecondSignalCutsIt) {
+    ASSERT_TRUE(zq::posix::armInterruptPipe());
+    zq::interruption::resetForTests();
+    std::vector<int> noticed;
+    zq::interruption::Shield shield([&](int signal) { noticed.push_back(signal); });
+    std::jthread first([] {
+        std::this_thread::sleep_for(50ms);
+        zq::interruption::raise(SIGTERM);
+    });
+    auto start = std::chrono::steady_clock::now();
+    platform.sleep(400ms);
+    double took = Milliseconds(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(took, 400.0);
+    EXPECT_LT(took, 1000.0);
+    EXPECT_EQ(noticed, std::vector<int>{SIGTERM});
+    EXPECT_TRUE(shield.absorbedFirst());
+    first.join();
+
+    std::jthread second([] {
+        std::this_thread::sleep_for(100ms);
+        zq::interruption::raise(SIGINT);
+    });
+    start = std::chrono::steady_clock::now();
+    platform.sleep(3s);
+    took = Milliseconds(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(took, 1000.0);
+    EXPECT_EQ(noticed.size(), 1u);
+    zq::interruption::resetForTests();
 }
 
 TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForByte) {

@@ -2,15 +2,16 @@
 
 #include <optional>
 
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
 
-// The start both phases share: the image checks, which touch no port, then the port preparation.
-// Without a plan the box has been shown and, after a failed preparation, the port closed.
+// The start both phases share: the image checks, which touch no port, then the hand-back of a port
+// held under another name, then the port preparation. Without a plan the box has been shown and,
+// after a failed preparation, the port closed.
 std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
                                     PortState& port);
 

@@ -1,5 +1,7 @@
 #include "transfer/image_plan.h"
 
+#include <limits>
+
 #include "image/boot_header.h"
 #include "text/messages.h"
 
@@ -9,25 +11,41 @@ namespace {
 constexpr std::uint32_t HeaderLength = BootHeader.size();
 }
 
+bool imageHasBytes(const TransferJob& job) {
+    return job.hasImage() && job.imageLength != 0;
+}
+
 ImagePlan planImage(TransferJob& job, TransferPhase phase) {
     ImagePlan plan;
-    if (job.image == nullptr) {
+    // Storage shorter than the length it claims to hold is no image either.
+    if (!job.hasImage() || job.imageLength > job.image.size()) {
         plan.failure = messages::MemoryNotEnough;
         return plan;
     }
-    std::uint32_t length = job.imageLength;
+    // Counted in 64 bits, so neither the pad nor the header in front can wrap a length around
+    // to a small one that would pass the size test.
+    std::uint64_t length = job.imageLength;
     if (length % 2 != 0) {
+        // The pad goes only where the storage has room for it; storage without that byte is
+        // treated as the allocation that failed to provide it.
+        if (length >= job.image.size()) {
+            plan.failure = messages::MemoryNotEnough;
+            return plan;
+        }
         job.image[length] = 0;
         ++length;
     }
-    const bool headerPresent = hasBootHeader(job.image, job.imageLength);
+    const bool headerPresent = hasBootHeader(job.image.data(), job.imageLength);
     // The size test compares unsigned values as the board's tool always has: a reserve larger
-    // than the capacity lets every length through.
+    // than the capacity lets every length through (that no longer fits a 32-bit count).
     const std::uint32_t limit = job.capacity - job.reserved;
-    plan.start = job.image;
+    const auto tooLong = [limit](std::uint64_t bytes) {
+        return bytes > limit || bytes > std::numeric_limits<std::uint32_t>::max();
+    };
+    plan.start = job.image.data();
     if (phase == PhaseDownload) {
         // Tested before any header is removed: the loader's limit counts the stored image.
-        if (length > limit) {
+        if (tooLong(length)) {
             plan.failure = messages::FirmwareTooLong;
             return plan;
         }
@@ -40,12 +58,12 @@ ImagePlan planImage(TransferJob& job, TransferPhase phase) {
             length += HeaderLength;
             plan.headerInFront = true;
         }
-        if (length > limit) {
+        if (tooLong(length)) {
             plan.failure = messages::FirmwareTooLong;
             return plan;
         }
     }
-    plan.length = length;
+    plan.length = static_cast<std::uint32_t>(length);
     return plan;
 }
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "transfer/transfer_job.h"
+#include "job/transfer_job.h"
 
 namespace zq {
 
@@ -16,7 +16,13 @@ struct ImagePlan {
 };
 
 // Applies the length rules of a phase. An odd image gets its zero pad stored at
-// image[imageLength]; the job's imageLength is never changed.
+// image[imageLength] when the storage has that byte (otherwise the plan fails as for a missing
+// image); the job's imageLength is never changed. No length wraps around: one that would not fit
+// 32 bits fails the size test.
 ImagePlan planImage(TransferJob& job, TransferPhase phase);
+
+// Whether the job has an image of at least one byte. Front ends ask before an operation: an
+// empty image would have the board program nothing, so no port should even be opened for it.
+bool imageHasBytes(const TransferJob& job);
 
 }  // namespace zq

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
+#include "serial/platform.h"
 #include "serial/port_state.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
 
@@ -16,5 +17,39 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName);
 // the update phase; Update is the update phase alone.
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
                   PortState& port);
+
+// Lets go of a port that is still held: the settings found at open are put back, the port is
+// closed and its timer request ended. When the close fails its box is shown, the request is
+// ended all the same and the handle dropped, so nothing outlives a window that is going away.
+void releaseHeldPort(OwnerWindow& window, PortState& port);
+
+// What one window holds across its operations: the one port and the one job. Some phases leave
+// the port open for the next operation, so a window that ends must hand it back.
+class WindowSession {
+  public:
+    explicit WindowSession(Platform& platform) : port(platform) {}
+
+    // Runs the operation a button names on the port named. A message box of a running operation
+    // lets other commands through; such a command is ignored (false) rather than started inside
+    // the operation that is waiting for the box.
+    bool run(OwnerWindow& window, TransferMode mode, const std::string& portName,
+             ProgressTarget* progressBar);
+    bool running() const { return running_; }
+
+    // The window ends. A held port is handed back at once; while an operation waits in a box the
+    // settings are put back at once (the process may not outlive the request) and the port is
+    // let go when the operation returns. `window` shows the close-failure box, if any.
+    void end(OwnerWindow& window);
+    // The same without any box, for ends that nobody is there to answer (a signal, the desktop
+    // session ending): a modal box there would keep the program from ending.
+    void endQuietly();
+
+    PortState port;
+    TransferJob job;
+
+  private:
+    bool running_ = false;
+    bool endPending_ = false;
+};
 
 }  // namespace zq

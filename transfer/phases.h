@@ -1,8 +1,8 @@
 #pragma once
 
+#include "job/transfer_job.h"
 #include "serial/owner_window.h"
 #include "serial/port_state.h"
-#include "transfer/transfer_job.h"
 
 namespace zq {
 

@@ -7,14 +7,6 @@ namespace zq {
 
 bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
                  PortState& port) {
-    // A port held from an earlier operation serves only an operation on the same port: anything
-    // else would send the image to a board the user did not choose.
-    if (port.handle && port.name != job.portName) {
-        restorePortSettings(port);
-        if (!closePort(port, window)) {
-            return false;
-        }
-    }
     if (!port.handle) {
         if (!openPort(port, job.portName)) {
             showError(window, messages::CannotOpenPort);
@@ -32,8 +24,8 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
         return false;
     }
     purgePort(port);
-    // The loader in download mode never answers; the firmware in update mode does.
     window.operationStage(OperationStage::Probing);
+    // The loader in download mode never answers; the firmware in update mode does.
     const bool answered = syncDevice(port);
     if (answered && phase == PhaseDownload) {
         restorePortSettings(port);

@@ -1,37 +1,4 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-namespace zq {
-
-// Chooses the wording of messages only; the protocol steps do not depend on it.
-enum TransferMode : std::uint8_t {
-    ModeDownload = 1,
-    ModeUpdate = 2,
-    ModeAdvancedDownload = 3,
-};
-
-// Chooses the line speed and the handshake outcome a phase needs.
-enum TransferPhase : std::uint8_t {
-    PhaseDownload = 1,
-    PhaseUpdate = 2,
-};
-
-inline constexpr std::uint32_t LineSpeed = 14400;
-inline constexpr std::uint32_t ImageCapacity = 8192;
-
-// What one operation transfers. The front end fills it; the phases only read it (apart from the
-// pad byte they may store just past an odd-length image).
-struct TransferJob {
-    std::uint8_t mode = ModeDownload;
-    std::string portName{};  // "COM1".."COM4", or a device path
-    std::uint32_t downloadBaud = 0;
-    std::uint32_t updateBaud = 0;
-    std::uint32_t capacity = 0;
-    std::uint32_t reserved = 0;  // never set; subtracted from capacity in the size test
-    std::uint8_t* image = nullptr;
-    std::uint32_t imageLength = 0;
-};
-
-}  // namespace zq
+// The job record lives below every layer that uses it; the front ends keep this name.
+#include "job/transfer_job.h"

@@ -59,6 +59,7 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         return false;
     }
     const ImagePlan& plan = *started;
+    window.operationStage(OperationStage::Firmware);
     if (!sendCommand(port, transferFirmwarePacket(plan.length))) {
         handBack(port, window);
         showError(window, messages::CannotUseComPort);
@@ -77,13 +78,13 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
     if (progressBar != nullptr) {
         progressBar->setRange(plan.length);
     }
-    window.operationStage(OperationStage::Firmware);
     port.platform.sleep(milliseconds(5));
     if (!sendPayload(port, plan, progressBar)) {
         handBack(port, window);
         showError(window, messages::PayloadSendFail.forMode(job.mode));
         return false;
     }
+    window.operationStage(OperationStage::AwaitingAck);
     if (!isReply(receiveReply(port, 1), IdAck, IdData)) {
         handBack(port, window);
         showError(window, messages::PayloadNotAcknowledged.forMode(job.mode));

@@ -25,9 +25,11 @@ struct PreparedImage {
 // and platform, so nothing but the output is shared.
 struct BoardTask {
     std::size_t index = 0;
-    std::string port;
+    std::string port;        // as resolved: the name the job opens
+    std::string portNote{};  // for the trace: what the name given stood for
     Operation operation = Operation::Flash;
     bool trace = false;
+    unsigned latencyMs = 0;  // added to every read's total timeout
     const PreparedImage* image = nullptr;
     Platform* platform = nullptr;
     RunOutput* output = nullptr;

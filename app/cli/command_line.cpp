@@ -2,87 +2,65 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
-#include <cctype>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
-#include "app/cli/console_window.h"
 #include "app/cli/flash_command.h"
-#include "app/cli/status_line.h"
+#include "app/cli/image_choice.h"
+#include "app/cli/info_command.h"
+#include "app/cli/port_resolution.h"
 #include "app/cli/system_support.h"
-#include "app/cli/transfer_command.h"
 #include "app/version.h"
-#include "image/built_in_image.h"
 #include "image/file_text.h"
-#include "image/hex_convert.h"
-#include "image/hex_image.h"
+#include "image/hex_reader.h"
+#include "image/image_file.h"
 #include "image/image_store.h"
+#include "image/output_file.h"
 #include "image/save_image.h"
 
 namespace zq::cli {
 
 namespace {
 
-char upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
 std::string versionLine() {
     return "zq417-flash (" + std::string(version::ProductName) + ") " +
            std::string(version::Number) + " [" + std::string(version::Text) + "]";
 }
 
-// The port name as the job expects it ("COM1".."COM4" whatever the case, or the path as
-// given); nothing when it is neither.
-std::optional<std::string> normalizePortName(std::string_view name) {
-    if (name.size() == 4 && upper(name[0]) == 'C' && upper(name[1]) == 'O' &&
-        upper(name[2]) == 'M' && name[3] >= '1' && name[3] <= '4') {
-        return std::string("COM") + name[3];
-    }
-    if (isDevicePath(name)) {
-        return std::string(name);
-    }
-    return std::nullopt;
-}
-
-// Transforms the option in place, so the job sees the normalised name.
-std::string checkPort(std::string& name) {
-    if (const auto normalized = normalizePortName(name)) {
-        name = *normalized;
-        return {};
-    }
-    std::string upperName(name);
-    std::transform(upperName.begin(), upperName.end(), upperName.begin(), upper);
-    if (upperName.rfind("COM", 0) == 0) {
-        return "only COM1 to COM4 exist; name any other port by its device path";
-    }
-    return portNameAdvice(name);
-}
-
-void addImageOption(CLI::App& command, std::filesystem::path& imageFile) {
+void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& force) {
     command
         .add_option("--image", imageFile,
-                    "Use this image instead of the built-in one: a binary image, or Intel HEX "
-                    "when the name ends in .hex")
+                    "Use this image instead of the built-in one: Intel HEX when its content is "
+                    "HEX text, whatever its name, and a binary image otherwise")
         ->type_name("FILE");
+    command.add_flag("--force", force,
+                     "Take an image file that is neither valid Intel HEX nor plausible machine "
+                     "code as a binary image as it stands");
 }
 
 void addTransferOptions(CLI::App& command, GangRequest& request) {
+    // Checked after parsing: `auto` looks at the ports present, and finding none is not a
+    // mistake in the command line.
     command
         .add_option("-p,--port", request.ports,
-                    portOptionHelp() + " Give it several times to run on several boards at once.")
-        ->type_name("PORT")
-        ->capture_default_str()
-        ->transform(CLI::Validator(checkPort, ""));
+                    portOptionHelp() + ". Give it several times to run on several boards at once.")
+        ->type_name("PORT");
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
     command.add_flag("--json", request.json,
                      "Print one JSON object per board on standard output (JSON Lines) instead of "
                      "the message texts");
     command.add_flag("-q,--quiet", request.quiet, "Show no progress, only the results");
-    addImageOption(command, request.imageFile);
+    command
+        .add_option("--latency", request.latencyMs,
+                    "Wait this much longer for every reply, for USB serial adapters that hold "
+                    "small replies back and cannot be tuned (default 0: the exact timeouts)")
+        ->type_name("MS")
+        ->check(CLI::Range(0u, 10000u));
+    addImageOption(command, request.imageFile, request.force);
 }
 
 // The same port twice would have two threads fight over one board.
@@ -106,51 +84,92 @@ struct SaveBinRequest {
     std::filesystem::path output;
     bool withHeader = false;
     std::filesystem::path imageFile;
+    bool force = false;
 };
 
-// A failed conversion leaves no output file, so the line says why and nothing else is needed.
+// Writing the output would replace the input it is read from.
+bool refuseOutputOverInput(const std::filesystem::path& input, const std::filesystem::path& output,
+                           std::ostream& err) {
+    if (!namesSameFile(input, output)) {
+        return false;
+    }
+    err << output.string() << ": this is the input file " << input.string()
+        << " itself; name another output file\n";
+    return true;
+}
+
+// A failed conversion leaves the output's name as it was, so the line says why and nothing else
+// is needed.
 int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
-    const std::optional<std::string> text = readFileText(request.input);
-    if (!text) {
-        err << request.input.string() << ": cannot be read\n";
+    if (refuseOutputOverInput(request.input, request.output, err)) {
         return ExitFailed;
     }
-    if (convertHexToBin(*text, request.output)) {
-        return ExitSuccess;
+    const std::string input = request.input.string();
+    const FileText text = readFileText(request.input, HexTextLimit);
+    if (text.status == FileText::Status::TooLarge) {
+        err << input << ": an Intel HEX text of more than " << HexTextLimit
+            << " bytes; the file was not read\n";
+        return ExitFailed;
     }
-    const HexImage image = decodeHex(*text);
-    if (image.ok()) {
+    if (text.status != FileText::Status::Read) {
+        err << input << ": cannot be read\n";
+        return ExitFailed;
+    }
+    const HexReading image = readHex(text.text, HexDialect::Toolchain, ImageCapacity);
+    if (!image.ok()) {
+        err << input << ": not an Intel HEX image this tool takes: record " << image.faultRecord
+            << ": " << describeHexReading(image) << '\n';
+        return ExitFailed;
+    }
+    OutputFile out;
+    if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
         err << request.output.string() << ": cannot be written\n";
-    } else {
-        err << request.input.string() << ": not an Intel HEX image this tool takes: record "
-            << image.faultRecord << ": " << describeHexFault(image.fault) << '\n';
+        return ExitFailed;
     }
-    return ExitFailed;
+    return ExitSuccess;
 }
 
 int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
+    if (!request.imageFile.empty() &&
+        refuseOutputOverInput(request.imageFile, request.output, context.err)) {
+        return ExitFailed;
+    }
+    const ChosenImage image = chooseImage({request.imageFile, request.force});
+    if (!image.ok()) {
+        for (const std::string& line : image.refusal) {
+            context.err << line << '\n';
+        }
+        return ExitFailed;
+    }
     // Declared before the job, which points into it.
     ImageStore store;
     TransferJob job;
-    job.image = builtInImage();
-    job.imageLength = BuiltInImageLength;
-    if (!request.imageFile.empty()) {
-        StatusLine statusLine(context.err);
-        ConsoleWindow window(context.out, context.err, statusLine);
-        const ImageSource source =
-            loadImageSource(window, request.imageFile, context.startup, job, store);
-        if (!source.ok()) {
-            if (const std::string line =
-                    imageSourceFailureLine(source, request.imageFile, context.startup);
-                !line.empty()) {
-                context.err << line << '\n';
-            }
-            return ExitFailed;
-        }
-    }
+    holdImage(job, store, image.bytes);
     if (!saveImageAsBin(job, request.output, request.withHeader)) {
         context.err << request.output.string() << ": cannot be written\n";
         return ExitFailed;
+    }
+    return ExitSuccess;
+}
+
+// Turns each port named on the command line, or the one in ZQ417_PORT, into the one its job
+// opens; a non-zero exit status when one of them names none.
+int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext& context) {
+    std::string source = "--port";
+    if (!givenOnCommandLine && context.environmentPort && !context.environmentPort->empty()) {
+        request.ports = {*context.environmentPort};
+        source = "ZQ417_PORT";
+    }
+    request.portNotes.clear();
+    for (std::string& port : request.ports) {
+        const PortChoice choice = resolvePort(port, thisSystemNaming(), context.listPorts);
+        if (choice.outcome == PortChoice::Outcome::Chosen) {
+            port = choice.port;
+            request.portNotes.push_back(choice.note);
+            continue;
+        }
+        context.err << source << " " << port << ": " << choice.message << '\n';
+        return choice.outcome == PortChoice::Outcome::NoAdapter ? ExitNoPort : ExitUsage;
     }
     return ExitSuccess;
 }
@@ -171,11 +190,12 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
         "failed, a packet that could not be sent)\n"
         "  2  the command line is wrong\n"
-        "  3  the port could not be opened or configured\n"
+        "  3  there is no port to open (--port auto found no adapter), or it could not be "
+        "opened or configured\n"
         "  4  the image was refused\n"
         "  5  the board is in the other mode than the operation needs (for update: a board that "
         "never answers the handshake)\n"
-        "  128+n  interrupted by signal n\n"
+        "  128+n  interrupted by signal n (the port is handed back first)\n"
         "With several ports: 0 only when every board succeeded, otherwise the status of the "
         "first port, in the order given, that did not.");
 
@@ -188,8 +208,12 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         app.add_subcommand("update", "Program the firmware on a board set to update mode");
     CLI::App* flashCommand = app.add_subcommand(
         "flash", "Probe the board and run download or update, whichever its mode calls for");
-    CLI::App* portsCommand =
-        app.add_subcommand("ports", "List the serial devices here and which of COM1..COM4 exist");
+    CLI::App* portsCommand = app.add_subcommand(
+        "ports",
+        "List the serial ports here, with maker, VID:PID, serial number and which program "
+        "holds them, and which of COM1..COM4 exist");
+    bool portsJson = false;
+    portsCommand->add_flag("--json", portsJson, "Print the list as JSON");
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
     addTransferOptions(*flashCommand, flash);
@@ -212,7 +236,13 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         ->type_name("OUTPUT.bin");
     saveBinCommand->add_flag("--with-header", saveBin.withHeader,
                              "Put the boot header in front unless the image starts with it");
-    addImageOption(*saveBinCommand, saveBin.imageFile);
+    addImageOption(*saveBinCommand, saveBin.imageFile, saveBin.force);
+
+    InfoRequest info;
+    CLI::App* infoCommand = app.add_subcommand(
+        "info", "Tell what download and update would send: format, lengths, fit and SHA-256");
+    addImageOption(*infoCommand, info.image.file, info.image.force);
+    infoCommand->add_flag("--json", info.json, "Print it as one JSON object");
 
     try {
         app.parse(argc, argv);
@@ -223,7 +253,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
 
     if (portsCommand->parsed()) {
-        printPorts(context);
+        printPorts(context, portsJson);
         return ExitSuccess;
     }
     if (hexToBinCommand->parsed()) {
@@ -232,9 +262,19 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     if (saveBinCommand->parsed()) {
         return runSaveBin(saveBin, context);
     }
-    const GangRequest& request = downloadCommand->parsed() ? download
-                                 : updateCommand->parsed() ? update
-                                                           : flash;
+    if (infoCommand->parsed()) {
+        return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
+    }
+    CLI::App* const command = downloadCommand->parsed() ? downloadCommand
+                              : updateCommand->parsed()   ? updateCommand
+                                                          : flashCommand;
+    GangRequest& request = downloadCommand->parsed() ? download
+                           : updateCommand->parsed() ? update
+                                                     : flash;
+    if (const int status = choosePorts(request, command->count("--port") > 0, context);
+        status != ExitSuccess) {
+        return status;
+    }
     if (const std::string repeated = firstRepeated(request.ports); !repeated.empty()) {
         context.err << "--port " << repeated << " is given twice\n";
         return ExitUsage;

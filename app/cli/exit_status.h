@@ -3,7 +3,7 @@
 #include <span>
 
 #include "serial/owner_window.h"
-#include "transfer/transfer_job.h"
+#include "job/transfer_job.h"
 
 namespace zq::cli {
 
@@ -12,7 +12,8 @@ enum ExitStatus : int {
     ExitSuccess = 0,    // the operation succeeded: the board confirmed it
     ExitFailed = 1,     // the board or the line failed it
     ExitUsage = 2,      // the command line was wrong; nothing was sent
-    ExitPort = 3,       // the port could not be opened or configured
+    ExitPort = 3,       // the port could not be opened or configured, or there is none
+    ExitNoPort = ExitPort,  // `--port auto` found no adapter
     ExitImage = 4,      // the image was refused
     ExitWrongMode = 5,  // the board is in the other mode than the operation needs
 };

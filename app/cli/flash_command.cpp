@@ -7,65 +7,49 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/json_result.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/system_support.h"
-#include "app/cli/transfer_command.h"
-#include "image/built_in_image.h"
-#include "image/image_source.h"
-#include "image/image_store.h"
+#include "text/messages.h"
 
 namespace zq::cli {
 
 namespace {
 
-// Keeps the boxes of the image load for the results instead of printing them at once.
-class KeptBoxes : public OwnerWindow {
-  public:
-    void showMessage(BoxStyle style, std::string_view text) override {
-        boxes.push_back({style, std::string(text)});
-    }
-    void showUnownedMessage(BoxStyle style, std::string_view text) override {
-        showMessage(style, text);
-    }
-    std::vector<ShownBox> boxes;
-};
-
+// Why the image cannot be used, split into the box the window would show, when there is one,
+// and the line of reason that follows it.
 struct Refusal {
     std::vector<ShownBox> boxes;
     std::string reason;
 };
 
-// The image every board gets, or why it was refused; read before any port is touched.
-std::optional<PreparedImage> prepareImage(const GangRequest& request, const CliContext& context,
-                                          Refusal& refusal) {
-    PreparedImage prepared;
-    if (request.imageFile.empty()) {
-        prepared.bytes.assign(builtInImage(), builtInImage() + BuiltInImageLength);
-        prepared.identity.name = "built-in";
-    } else {
-        // Declared before the job, which points into it.
-        ImageStore store;
-        TransferJob job;
-        KeptBoxes window;
-        const ImageSource source =
-            loadImageSource(window, request.imageFile, context.startup, job, store);
-        refusal.boxes = window.boxes;
-        if (!source.ok()) {
-            // Empty when the box says it all.
-            refusal.reason = imageSourceFailureLine(source, request.imageFile, context.startup);
-            return std::nullopt;
+bool isImageBox(std::string_view line) {
+    return line == messages::CannotOpenImageFile || line == messages::ReadImageFileFail ||
+           line == messages::FirmwareTooLong;
+}
+
+Refusal refusalOf(const std::vector<std::string>& lines) {
+    Refusal refusal;
+    for (const std::string& line : lines) {
+        if (refusal.boxes.empty() && refusal.reason.empty() && isImageBox(line)) {
+            refusal.boxes.push_back({BoxStyle::Error, line});
+        } else {
+            refusal.reason += (refusal.reason.empty() ? "" : "\n") + line;
         }
-        if (job.imageLength == 0) {
-            refusal.reason = request.imageFile.string() +
-                             ": the file is empty: there is nothing "
-                             "to send";
-            return std::nullopt;
-        }
-        prepared.bytes.assign(job.image, job.image + job.imageLength);
-        prepared.identity.name = request.imageFile.string();
     }
-    prepared.identity.length = static_cast<std::uint32_t>(prepared.bytes.size());
-    prepared.identity.sha256 = sha256Hex(prepared.bytes);
-    return prepared;
+    return refusal;
+}
+
+// The image every board gets, or why it was refused; read before any port is touched. Flash may
+// run either operation, so the image must suit both.
+std::optional<PreparedImage> prepareImage(const GangRequest& request, Refusal& refusal) {
+    ChosenImage chosen = chooseImage({request.imageFile, request.force});
+    const std::vector<std::string> lines = refusalFor(
+        chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
+    if (!lines.empty()) {
+        refusal = refusalOf(lines);
+        return std::nullopt;
+    }
+    return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
 }
 
 std::string summaryOf(const std::vector<BoardResult>& results) {
@@ -76,14 +60,20 @@ std::string summaryOf(const std::vector<BoardResult>& results) {
     std::string text = "summary: " + std::to_string(succeeded) + " of " +
                        std::to_string(results.size()) + " boards succeeded";
     for (const BoardResult& r : results) {
-        if (!r.ok) {
-            text += "\nsummary: " + r.port + " failed (exit " + std::to_string(r.exit) + ")";
-            if (r.reason) {
-                text += ": " + *r.reason;
-            } else if (!r.messages.empty()) {
-                const std::string& box = r.messages.front().text;
-                text += ": " + box.substr(0, box.find('\n'));
-            }
+        if (r.ok) {
+            continue;
+        }
+        if (r.interruptedBy != 0) {
+            text += "\nsummary: " + r.port + " interrupted by signal " +
+                    std::to_string(r.interruptedBy) + " (exit " + std::to_string(r.exit) + ")";
+            continue;
+        }
+        text += "\nsummary: " + r.port + " failed (exit " + std::to_string(r.exit) + ")";
+        if (r.reason) {
+            text += ": " + r.reason->substr(0, r.reason->find('\n'));
+        } else if (!r.messages.empty()) {
+            const std::string& box = r.messages.front().text;
+            text += ": " + box.substr(0, box.find('\n'));
         }
     }
     return text;
@@ -100,7 +90,7 @@ int runGang(const GangRequest& request, CliContext& context) {
     std::vector<BoardResult> results(count);
 
     Refusal refusal;
-    const std::optional<PreparedImage> image = prepareImage(request, context, refusal);
+    const std::optional<PreparedImage> image = prepareImage(request, refusal);
     if (!image) {
         // Nothing was sent to any board; the boxes and the reason are said once for all.
         for (std::size_t i = 0; i < count; ++i) {
@@ -121,19 +111,24 @@ int runGang(const GangRequest& request, CliContext& context) {
                 output.result(jsonLine(r), false);
             }
         } else {
-            RunOutput once(context.out, context.err, ProgressStyle::None, {""}, false);
-            for (std::size_t i = 0; i < refusal.boxes.size(); ++i) {
-                const bool last = i + 1 == refusal.boxes.size();
-                once.box(0, refusal.boxes[i].style, refusal.boxes[i].text,
-                         last ? refusal.reason : "");
+            for (const ShownBox& box : refusal.boxes) {
+                context.err << box.text << '\n';
             }
-            if (refusal.boxes.empty() && !refusal.reason.empty()) {
-                once.note(0, refusal.reason);
+            if (!refusal.reason.empty()) {
+                context.err << refusal.reason << '\n';
             }
         }
         return ExitImage;
     }
 
+    // Named before anything is sent, for each board when there are several, so that a log
+    // filtered by port still says what went to that board.
+    for (std::size_t i = 0; i < count; ++i) {
+        output.box(i, BoxStyle::Plain, identityLine(image->identity), "");
+    }
+    if (context.catchInterrupts) {
+        installInterruptHandlers();
+    }
     const auto runOne = [&](std::size_t i) {
         std::unique_ptr<Platform> own;
         Platform* platform = &context.platform;
@@ -143,8 +138,11 @@ int runGang(const GangRequest& request, CliContext& context) {
         }
         results[i] = runBoard({.index = i,
                                .port = request.ports[i],
+                               .portNote = i < request.portNotes.size() ? request.portNotes[i]
+                                                                        : std::string(),
                                .operation = request.operation,
                                .trace = request.trace,
+                               .latencyMs = request.latencyMs,
                                .image = &*image,
                                .platform = platform,
                                .output = &output});
@@ -164,11 +162,19 @@ int runGang(const GangRequest& request, CliContext& context) {
             t.join();
         }
     }
+    markPortHandedBack();
     output.close();
 
     int status = ExitSuccess;
     for (const BoardResult& r : results) {
         if (!r.ok) {
+            status = r.exit;
+            break;
+        }
+    }
+    // A signal interrupts the whole run, whichever board it cut short.
+    for (const BoardResult& r : results) {
+        if (r.interruptedBy != 0) {
             status = r.exit;
             break;
         }

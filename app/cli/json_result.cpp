@@ -46,6 +46,8 @@ std::string jsonLine(const BoardResult& result) {
         {"reason", orNull(result.reason)},
         {"board_mode", orNull(result.boardMode)},
         {"status", orNull(result.status)},
+        {"interrupted_by", result.interruptedBy != 0 ? nlohmann::ordered_json(result.interruptedBy)
+                                                     : nlohmann::ordered_json(nullptr)},
         {"image",
          {{"name", result.image.name},
           {"length", result.image.length},

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
         .platform = *platform,
         .startup = startup,
         .platformFor = [](const std::string&) { return zq::cli::makeSystemPlatform(); },
+        .catchInterrupts = true,
     };
+    if (const char* port = std::getenv("ZQ417_PORT")) {
+        context.environmentPort = port;
+    }
     return zq::cli::runCli(argc, argv, context);
 }

@@ -28,12 +28,15 @@ std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePa
         case OpenFailure::Kind::None:
             return {};
         case OpenFailure::Kind::PermissionDenied: {
-            // Users fix a denied open by joining the group that owns the device.
+            // Joining a group helps only when that group may read and write the device;
+            // otherwise only whoever administers the system can grant access.
             const std::string& group = why.group;
             if (group.empty()) {
-                return device +
-                       ": permission denied; ask for access to the device (on most systems, "
-                       "membership of the group 'dialout'), then log in again.";
+                const std::string owner =
+                    why.owner.empty() ? std::string() : " (" + why.owner + ")";
+                return device + ": permission denied" + owner +
+                       "; no group you could join grants access to it: an administrator must "
+                       "grant it (for example with a udev rule), then try again.";
             }
             return device + ": permission denied; add yourself to the group '" + group +
                    "' (sudo usermod -aG " + group + " $USER), then log in again.";

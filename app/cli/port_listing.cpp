@@ -1,45 +1,17 @@
 #include "app/cli/port_listing.h"
 
-#include <algorithm>
-#include <array>
+#include <nlohmann/json.hpp>
+
 #include <fstream>
-#include <optional>
-#include <string_view>
 #include <system_error>
-#include <tuple>
+
+#include "app/cli/port_resolution.h"
 
 namespace zq::cli {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::array<std::string_view, 3> Families{"ttyS", "ttyUSB", "ttyACM"};
-
-// Orders devices by family, then by number, so ttyS2 comes before ttyS10.
-struct DeviceKey {
-    std::size_t family;
-    unsigned long number;
-    bool operator<(const DeviceKey& other) const {
-        return std::tie(family, number) < std::tie(other.family, other.number);
-    }
-};
-
-std::optional<DeviceKey> keyOf(std::string_view name) {
-    for (std::size_t f = 0; f < Families.size(); ++f) {
-        const std::string_view family = Families[f];
-        if (name.size() <= family.size() || name.substr(0, family.size()) != family) {
-            continue;
-        }
-        const std::string_view digits = name.substr(family.size());
-        if (digits.size() > 6 || !std::all_of(digits.begin(), digits.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; })) {
-            continue;
-        }
-        return DeviceKey{f, std::stoul(std::string(digits))};
-    }
-    return std::nullopt;
-}
 
 // The serial core reports the UART type it detected; 0 means none was found.
 bool kernelFoundNoUart(const fs::path& sysRoot, const std::string& node) {
@@ -48,77 +20,105 @@ bool kernelFoundNoUart(const fs::path& sysRoot, const std::string& node) {
     return type >> value && value == 0;
 }
 
-// A directory that cannot be read lists as empty: /dev/serial/by-id exists only while a USB
-// serial adapter is plugged in.
-std::vector<fs::directory_entry> entriesOf(const fs::path& dir) {
-    std::vector<fs::directory_entry> entries;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        entries.push_back(*it);
+std::string busName(PortInfo::Bus bus) {
+    switch (bus) {
+        case PortInfo::Bus::Usb:
+            return "usb";
+        case PortInfo::Bus::Bluetooth:
+            return "bluetooth";
+        case PortInfo::Bus::Other:
+            break;
     }
-    return entries;
+    return "other";
+}
+
+nlohmann::ordered_json textOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
+std::string hex4(std::uint16_t id) {
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string text(4, '0');
+    for (int i = 3; i >= 0; --i, id = static_cast<std::uint16_t>(id >> 4)) {
+        text[static_cast<std::size_t>(i)] = Digits[id & 0xF];
+    }
+    return text;
 }
 
 }  // namespace
 
-PortListing listPorts(const fs::path& devRoot, const fs::path& sysRoot) {
-    PortListing listing;
+std::vector<ComPortEntry> posixComPorts(const fs::path& devRoot, const fs::path& sysRoot) {
+    std::vector<ComPortEntry> ports;
     std::error_code ec;
-    std::vector<std::pair<DeviceKey, fs::path>> found;
-    for (const fs::directory_entry& entry : entriesOf(devRoot)) {
-        if (entry.is_directory(ec)) {
-            continue;
-        }
-        if (const auto key = keyOf(entry.path().filename().string())) {
-            found.emplace_back(*key, entry.path());
-        }
-    }
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& [key, path] : found) {
-        listing.devices.push_back(std::move(path));
-    }
-
-    for (const fs::directory_entry& entry : entriesOf(devRoot / "serial" / "by-id")) {
-        std::error_code resolveError;
-        fs::path target = fs::canonical(entry.path(), resolveError);
-        listing.byId.emplace_back(entry.path(), resolveError ? fs::path() : std::move(target));
-    }
-    std::sort(listing.byId.begin(), listing.byId.end());
-
     for (int n = 1; n <= 4; ++n) {
         ComPortEntry com;
         com.name = "COM" + std::to_string(n);
         const std::string node = "ttyS" + std::to_string(n - 1);
-        com.device = devRoot / node;
-        com.present = fs::exists(com.device, ec);
+        com.device = (devRoot / node).string();
+        com.present = fs::exists(devRoot / node, ec);
         com.noUart = com.present && kernelFoundNoUart(sysRoot, node);
-        listing.comPorts.push_back(std::move(com));
+        ports.push_back(std::move(com));
     }
-    return listing;
+    return ports;
 }
 
 void printPortListing(const PortListing& listing, std::ostream& out) {
-    out << "Serial devices:\n";
-    if (listing.devices.empty() && listing.byId.empty()) {
+    out << "Serial ports:\n";
+    if (listing.ports.empty()) {
         out << "  none found\n";
     }
-    for (const fs::path& device : listing.devices) {
-        out << "  " << device.string() << '\n';
-    }
-    for (const auto& [link, target] : listing.byId) {
-        out << "  " << link.string() << " -> "
-            << (target.empty() ? std::string("(unresolved)") : target.string()) << '\n';
+    for (const auto& [port, users] : listing.ports) {
+        out << describePortLine(port);
+        out << '\n';
+        if (!port.stableName.empty()) {
+            out << "    also " << port.stableName << '\n';
+        }
+        if (!users.holders.empty()) {
+            out << "    in use by";
+            for (std::size_t i = 0; i < users.holders.size(); ++i) {
+                out << (i == 0 ? " " : ", ") << users.holders[i];
+            }
+            out << '\n';
+        }
     }
     out << "COM ports:\n";
     for (const ComPortEntry& com : listing.comPorts) {
-        out << "  " << com.name << "  " << com.device.string() << "  "
+        out << "  " << com.name << "  " << com.device << "  "
             << (com.present ? "present" : "absent");
         if (com.noUart) {
             out << " (the kernel found no UART behind it)";
         }
         out << '\n';
     }
+}
+
+void printPortListingJson(const PortListing& listing, std::ostream& out) {
+    nlohmann::ordered_json ports = nlohmann::ordered_json::array();
+    for (const auto& [port, users] : listing.ports) {
+        ports.push_back({
+            {"name", port.systemName},
+            {"device", port.devicePath},
+            {"stable_name", textOrNull(port.stableName)},
+            {"description", textOrNull(port.description)},
+            {"manufacturer", textOrNull(port.manufacturer)},
+            {"vid", port.vendorId ? nlohmann::ordered_json(hex4(*port.vendorId)) : nullptr},
+            {"pid", port.productId ? nlohmann::ordered_json(hex4(*port.productId)) : nullptr},
+            {"serial_number", textOrNull(port.serialNumber)},
+            {"bus", busName(port.bus)},
+            {"driver", textOrNull(port.driver)},
+            // null: whether another program holds it cannot be known from here
+            {"in_use", users.known() ? nlohmann::ordered_json(!users.holders.empty()) : nullptr},
+            {"users", users.holders},
+        });
+    }
+    nlohmann::ordered_json comPorts = nlohmann::ordered_json::array();
+    for (const ComPortEntry& com : listing.comPorts) {
+        comPorts.push_back({{"name", com.name},
+                            {"device", com.device},
+                            {"present", com.present},
+                            {"uart_found", com.present && !com.noUart}});
+    }
+    out << nlohmann::ordered_json{{"ports", ports}, {"com_ports", comPorts}}.dump(2) << '\n';
 }
 
 }  // namespace zq::cli

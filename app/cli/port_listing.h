@@ -5,28 +5,36 @@
 #include <string>
 #include <vector>
 
+#include "serial/port_discovery.h"
+
 namespace zq::cli {
 
 struct ComPortEntry {
-    std::string name;  // COM1..COM4
-    std::filesystem::path device;
+    std::string name;    // COM1..COM4
+    std::string device;  // what opening it reaches
     bool present = false;
     // The node exists but the kernel found no UART behind it, as it does for the legacy ports
     // of most PCs: opening it works, yet nothing is connected.
     bool noUart = false;
 };
 
+struct ListedPort {
+    PortInfo port;
+    PortUsers users;
+};
+
+// What `ports` shows: every port discovered, who holds it, and which of COM1..COM4 exist.
 struct PortListing {
-    std::vector<std::filesystem::path> devices;  // ttyS*, ttyUSB*, ttyACM*, in number order
-    // serial/by-id names beside the device each one leads to (empty when it cannot be resolved).
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> byId;
+    std::vector<ListedPort> ports;
     std::vector<ComPortEntry> comPorts;
 };
 
-// What serial devices exist under `devRoot` (normally /dev), with `sysRoot` (normally /sys)
-// consulted for whether a ttyS node has hardware behind it.
-PortListing listPorts(const std::filesystem::path& devRoot, const std::filesystem::path& sysRoot);
+// COM1..COM4 as the Linux backend opens them: /dev/ttyS0..3 under `devRoot`, with `sysRoot`
+// consulted for whether a UART is behind each.
+std::vector<ComPortEntry> posixComPorts(const std::filesystem::path& devRoot,
+                                        const std::filesystem::path& sysRoot);
 
 void printPortListing(const PortListing& listing, std::ostream& out);
+void printPortListingJson(const PortListing& listing, std::ostream& out);
 
 }  // namespace zq::cli

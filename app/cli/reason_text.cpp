@@ -65,8 +65,9 @@ std::string replyTrouble(const WireRecord& wire, std::string_view command) {
 }
 
 std::string writeTrouble(const WireRecord& wire) {
-    if (!wire.systemReason().empty()) {
-        return "the port refused the write: " + wire.systemReason();
+    if (wire.lastWriteFailed()) {
+        return "the port refused the write of " + std::to_string(wire.lastWriteAsked()) +
+               " bytes after " + std::to_string(wire.lastWriteDone());
     }
     return "the port took only " + std::to_string(wire.lastWriteDone()) + " of " +
            std::to_string(wire.lastWriteAsked()) + " bytes within the write's time limit";
@@ -84,10 +85,15 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string explainFailure(std::string_view box, TransferMode mode, const WireRecord& wire) {
+std::string explainFailure(std::string_view box, TransferMode mode, const WireRecord& wire,
+                           std::string_view systemReason) {
+    // A port call the system failed is the cause; what the board did or did not answer after it
+    // is only its consequence.
+    if (!systemReason.empty()) {
+        return std::string(systemReason);
+    }
     if (box == messages::CannotConfigPort || box == messages::CannotClosePort) {
-        return wire.systemReason().empty() ? std::string()
-                                           : "the system said: " + wire.systemReason();
+        return {};
     }
     if (isOneOf(box, messages::BoardInUpdateMode)) {
         return "the board answered the handshake, so it runs its firmware (update mode); use "

@@ -27,6 +27,8 @@ std::string_view stageName(OperationStage stage) {
             return "loader";
         case OperationStage::Firmware:
             return "firmware";
+        case OperationStage::AwaitingAck:
+            return "awaiting the image's acknowledgement";
         case OperationStage::Programming:
             return "programming";
     }
@@ -118,7 +120,8 @@ void RunOutput::endStage(Board& b) {
 }
 
 void RunOutput::stage(std::size_t board, OperationStage stage) {
-    if (style_ == ProgressStyle::None) {
+    // The wait for the image's acknowledgement is the firmware stage's last ~25 ms.
+    if (style_ == ProgressStyle::None || stage == OperationStage::AwaitingAck) {
         return;
     }
     const std::lock_guard hold(lock_);

@@ -1,8 +1,12 @@
 #include <unistd.h>
 
+#include <csignal>
+
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
+#include "serial/interruption.h"
+#include "serial/posix/interrupt_pipe.h"
 #include "serial/posix/posix_platform.h"
 
 namespace zq::cli {
@@ -24,7 +28,8 @@ bool isDevicePath(std::string_view name) {
 }
 
 std::string portOptionHelp() {
-    return "COM1..COM4 (COMn is /dev/ttyS<n-1>) or a device path";
+    return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
+           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else COM1";
 }
 
 std::string portNameAdvice(std::string_view name) {
@@ -38,8 +43,42 @@ std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devi
     return explainOpenFailure(why, devicePath);
 }
 
-void printPorts(const CliContext& context) {
-    printPortListing(listPorts(context.devRoot, context.sysRoot), context.out);
+namespace {
+
+extern "C" void onInterrupt(int signal) {
+    interruption::raise(signal);
+}
+
+}  // namespace
+
+void installInterruptHandlers() {
+    posix::armInterruptPipe();
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a blocking call the signal lands in returns EINTR, and its caller looks at
+    // the interruption before going round again.
+    action.sa_flags = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+// A POSIX process is not killed when its handler returns.
+void markPortHandedBack() {}
+
+void printPorts(const CliContext& context, bool json) {
+    PortListing listing;
+    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
+        PortUsers users = findPortUsers(port.devicePath, context.procRoot.string());
+        listing.ports.push_back({std::move(port), std::move(users)});
+    }
+    listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
+    if (json) {
+        printPortListingJson(listing, context.out);
+    } else {
+        printPortListing(listing, context.out);
+    }
 }
 
 }  // namespace zq::cli

@@ -31,7 +31,16 @@ std::string portNameAdvice(std::string_view name);
 // The line printed after the fixed "Can not open selected COM port!" box.
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
 
-// The `ports` command.
-void printPorts(const CliContext& context);
+// Has SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C, Ctrl+Break and the console's closing)
+// interrupt the operation rather than kill the process, so that the port is handed back as it
+// was found. For the transfer commands of the real program only.
+void installInterruptHandlers();
+
+// Tells a console-close handler, which must hold the process until then, that the port has been
+// handed back.
+void markPortHandedBack();
+
+// The `ports` command: as text, or as JSON for scripts.
+void printPorts(const CliContext& context, bool json);
 
 }  // namespace zq::cli

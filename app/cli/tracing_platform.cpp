@@ -1,5 +1,6 @@
 #include "app/cli/tracing_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/cli/open_failure_text.h"
@@ -85,8 +86,19 @@ std::string describeTimeouts(const CommTimeouts& t) {
            std::to_string(t.writeTotalTimeoutConstant) + " ms";
 }
 
-std::string suffixIfFailed(bool ok) {
-    return ok ? std::string() : " failed";
+// What the system said, for the line of the call that failed.
+std::string reasonOf(const SystemError& error) {
+    if (!error) {
+        return {};
+    }
+    std::string text = ": " + error.text;
+    if (error.code != 0) {
+        text += " (error " + std::to_string(error.code) + ")";
+    }
+    if (error.deviceGone) {
+        text += ", the device has gone";
+    }
+    return text;
 }
 
 }  // namespace
@@ -105,11 +117,13 @@ class TracingPlatform::Device : public SerialDevice {
     Device(TracingPlatform& trace, std::unique_ptr<SerialDevice> inner)
         : trace_(trace), inner_(std::move(inner)) {}
 
+    SystemError lastError() const override { return inner_->lastError(); }
+
     bool getState(LineSettings& out) override {
         const auto at = trace_.now();
         const bool ok = inner_->getState(out);
         if (!ok) {
-            trace_.emit(at, "reading the line settings failed");
+            trace_.emit(at, "reading the line settings" + failed(ok));
         }
         return ok;
     }
@@ -117,7 +131,7 @@ class TracingPlatform::Device : public SerialDevice {
     bool setState(const LineSettings& settings) override {
         const auto at = trace_.now();
         const bool ok = inner_->setState(settings);
-        trace_.emit(at, "set " + describeLine(settings) + suffixIfFailed(ok));
+        trace_.emit(at, "set " + describeLine(settings) + failed(ok));
         return ok;
     }
 
@@ -125,7 +139,7 @@ class TracingPlatform::Device : public SerialDevice {
         const auto at = trace_.now();
         const bool ok = inner_->getTimeouts(out);
         if (!ok) {
-            trace_.emit(at, "reading the timeouts failed");
+            trace_.emit(at, "reading the timeouts" + failed(ok));
         }
         return ok;
     }
@@ -133,7 +147,7 @@ class TracingPlatform::Device : public SerialDevice {
     bool setTimeouts(const CommTimeouts& timeouts) override {
         const auto at = trace_.now();
         const bool ok = inner_->setTimeouts(timeouts);
-        trace_.emit(at, "set " + describeTimeouts(timeouts) + suffixIfFailed(ok));
+        trace_.emit(at, "set " + describeTimeouts(timeouts) + failed(ok));
         return ok;
     }
 
@@ -141,7 +155,7 @@ class TracingPlatform::Device : public SerialDevice {
         const auto at = trace_.now();
         const bool ok = inner_->setupQueues(inputBytes, outputBytes);
         if (!ok) {
-            trace_.emit(at, "setting the queue sizes failed");
+            trace_.emit(at, "setting the queue sizes" + failed(ok));
         }
         return ok;
     }
@@ -152,7 +166,7 @@ class TracingPlatform::Device : public SerialDevice {
         const auto at = trace_.now();
         const bool ok = inner_->flush();
         if (!ok) {
-            trace_.emit(at, "flush failed");
+            trace_.emit(at, "flush" + failed(ok));
         }
         return ok;
     }
@@ -161,7 +175,7 @@ class TracingPlatform::Device : public SerialDevice {
         const auto at = trace_.now();
         const bool ok = inner_->clearErrors();
         if (!ok) {
-            trace_.emit(at, "clearing errors failed");
+            trace_.emit(at, "clearing errors" + failed(ok));
         }
         return ok;
     }
@@ -175,7 +189,7 @@ class TracingPlatform::Device : public SerialDevice {
             std::snprintf(mask, sizeof mask, " 0x%02X", static_cast<unsigned>(flags));
             text += mask;
         }
-        trace_.emit(at, text + suffixIfFailed(ok));
+        trace_.emit(at, text + failed(ok));
         return ok;
     }
 
@@ -186,6 +200,9 @@ class TracingPlatform::Device : public SerialDevice {
         if (got == 0) {
             text += ok ? "nothing" : "read failed";
             text += " (" + std::to_string(into.size()) + " asked)";
+            if (!ok) {
+                text += reasonOf(inner_->lastError());
+            }
         } else {
             text += traceBytes(into.first(got));
             if (got < into.size()) {
@@ -193,7 +210,7 @@ class TracingPlatform::Device : public SerialDevice {
                     "  (" + std::to_string(got) + " of " + std::to_string(into.size()) + " asked)";
             }
             if (!ok) {
-                text += "  read failed";
+                text += "  read failed" + reasonOf(inner_->lastError());
             }
         }
         trace_.emit(at, text);
@@ -209,7 +226,7 @@ class TracingPlatform::Device : public SerialDevice {
                 "  (" + std::to_string(written) + " of " + std::to_string(bytes.size()) + " sent)";
         }
         if (!ok) {
-            text += "  write failed";
+            text += "  write failed" + reasonOf(inner_->lastError());
         }
         trace_.emit(at, text);
         return ok;
@@ -218,11 +235,18 @@ class TracingPlatform::Device : public SerialDevice {
     bool close() override {
         const auto at = trace_.now();
         const bool ok = inner_->close();
-        trace_.emit(at, "close" + suffixIfFailed(ok));
+        trace_.emit(at, "close" + failed(ok));
         return ok;
     }
 
+    std::string openNotes() const override { return inner_->openNotes(); }
+    std::optional<std::size_t> queuedInput() override { return inner_->queuedInput(); }
+
   private:
+    std::string failed(bool ok) const {
+        return ok ? std::string() : " failed" + reasonOf(inner_->lastError());
+    }
+
     TracingPlatform& trace_;
     std::unique_ptr<SerialDevice> inner_;
 };
@@ -244,6 +268,12 @@ std::unique_ptr<SerialDevice> TracingPlatform::openSerial(const std::string& nam
         return nullptr;
     }
     emit(at, "open " + name);
+    const std::string notes = device->openNotes();
+    for (std::size_t from = 0; from < notes.size();) {
+        const std::size_t end = std::min(notes.find('\n', from), notes.size());
+        emit(at, notes.substr(from, end - from));
+        from = end + 1;
+    }
     return std::make_unique<Device>(*this, std::move(device));
 }
 

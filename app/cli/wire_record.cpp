@@ -1,8 +1,6 @@
 #include "app/cli/wire_record.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <span>
 
 #include "protocol/command_packet.h"
@@ -27,31 +25,31 @@ class WireRecord::Device : public SerialDevice {
         : owner_(owner), inner_(std::move(inner)) {}
 
     bool getState(LineSettings& out) override {
-        return call("GetState", [&] { return inner_->getState(out); });
+        return inner_->getState(out);
     }
     bool setState(const LineSettings& s) override {
-        return call("SetState", [&] { return inner_->setState(s); });
+        return inner_->setState(s);
     }
     bool getTimeouts(CommTimeouts& out) override {
-        return call("GetTimeouts", [&] { return inner_->getTimeouts(out); });
+        return inner_->getTimeouts(out);
     }
     bool setTimeouts(const CommTimeouts& t) override {
-        return call("SetTimeouts", [&] { return inner_->setTimeouts(t); });
+        return inner_->setTimeouts(t);
     }
     bool setupQueues(std::uint32_t in, std::uint32_t out) override {
-        return call("SetupQueues", [&] { return inner_->setupQueues(in, out); });
+        return inner_->setupQueues(in, out);
     }
     bool flush() override {
-        return call("Flush", [&] { return inner_->flush(); });
+        return inner_->flush();
     }
     bool clearErrors() override {
-        return call("ClearErrors", [&] { return inner_->clearErrors(); });
+        return inner_->clearErrors();
     }
     bool purge(std::uint32_t flags) override {
-        return call("Purge", [&] { return inner_->purge(flags); });
+        return inner_->purge(flags);
     }
     bool close() override {
-        return call("Close", [&] { return inner_->close(); });
+        return inner_->close();
     }
 
     bool read(std::span<std::uint8_t> into, std::size_t& got) override {
@@ -61,7 +59,7 @@ class WireRecord::Device : public SerialDevice {
             return call->ok;
         }
         got = 0;
-        const bool ok = call("ReadFile", [&] { return inner_->read(into, got); });
+        const bool ok = inner_->read(into, got);
         owner_.noteRead(into.first(got), ok);
         return ok;
     }
@@ -72,23 +70,16 @@ class WireRecord::Device : public SerialDevice {
             return call->ok;
         }
         written = 0;
-        const bool ok = call("WriteFile", [&] { return inner_->write(bytes, written); });
+        const bool ok = inner_->write(bytes, written);
         owner_.noteWrite(bytes, written, ok);
         return ok;
     }
 
-  private:
-    // errno is cleared first, so a reason is never left over from an earlier call.
-    template <typename F>
-    bool call(const char* name, F f) {
-        errno = 0;
-        const bool ok = f();
-        if (!ok) {
-            owner_.noteFailure(name);
-        }
-        return ok;
-    }
+    SystemError lastError() const override { return inner_->lastError(); }
+    std::string openNotes() const override { return inner_->openNotes(); }
+    std::optional<std::size_t> queuedInput() override { return inner_->queuedInput(); }
 
+  private:
     WireRecord& owner_;
     std::unique_ptr<SerialDevice> inner_;
 };
@@ -121,14 +112,6 @@ void WireRecord::sleep(milliseconds duration) {
     }
 }
 
-void WireRecord::noteFailure(const char* call) {
-    const int code = errno;
-    systemReason_ = std::string(call) + " failed";
-    if (code != 0) {
-        systemReason_ += ": " + std::string(std::strerror(code));
-    }
-}
-
 void WireRecord::noteWrite(std::span<const std::uint8_t> bytes, std::size_t written, bool ok) {
     if (recording_) {
         script_.push_back({.write = true, .bytes = {bytes.begin(), bytes.end()}, .ok = ok});
@@ -136,6 +119,7 @@ void WireRecord::noteWrite(std::span<const std::uint8_t> bytes, std::size_t writ
     lastSent_.assign(bytes.begin(), bytes.end());
     lastWriteAsked_ = bytes.size();
     lastWriteDone_ = written;
+    lastWriteFailed_ = !ok;
     replied_.clear();
     firstReplyAfter_.reset();
     lastReplyAfter_.reset();

@@ -13,8 +13,8 @@
 namespace zq::cli {
 
 // Wraps one board's platform and remembers what the last exchange on the wire looked like, so
-// that a failure can say why in one line: what was sent last, what came back and when, and the
-// system's reason for a port call that failed. It can also replay a handshake it recorded, so
+// that a failure can say why in one line: what was sent last, what came back and when (the
+// system's reason for a failing call is the FailureRecorder's). It can also replay a handshake it recorded, so
 // that an operation chosen after a probe finds the same answer without a second handshake on
 // the wire. One recorder serves one port on one thread.
 class WireRecord : public Platform {
@@ -36,8 +36,8 @@ class WireRecord : public Platform {
     // Bytes the last write call was asked to send, and how many left.
     std::size_t lastWriteAsked() const { return lastWriteAsked_; }
     std::size_t lastWriteDone() const { return lastWriteDone_; }
-    // The system's reason for the last port call that failed, with the call's name.
-    const std::string& systemReason() const { return systemReason_; }
+    // The last write call failed rather than running out of time.
+    bool lastWriteFailed() const { return lastWriteFailed_; }
     // The status value the board reported after programming, when it did.
     std::optional<std::uint16_t> statusValue() const { return status_; }
     // An Ack went out since this was last reset: the board answered the handshake.
@@ -65,7 +65,6 @@ class WireRecord : public Platform {
         bool ok = true;
     };
 
-    void noteFailure(const char* call);
     void noteWrite(std::span<const std::uint8_t> bytes, std::size_t written, bool ok);
     void noteRead(std::span<const std::uint8_t> got, bool ok);
     // The recorded call to answer this one with, when replay is still on.
@@ -79,7 +78,7 @@ class WireRecord : public Platform {
     std::optional<std::chrono::nanoseconds> lastReplyAfter_;
     std::size_t lastWriteAsked_ = 0;
     std::size_t lastWriteDone_ = 0;
-    std::string systemReason_;
+    bool lastWriteFailed_ = false;
     std::optional<std::uint16_t> status_;
     bool ackSent_ = false;
     std::function<void(std::chrono::milliseconds)> sleepWatcher_;

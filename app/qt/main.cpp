@@ -1,6 +1,7 @@
 // The "Firmware Updater" window. The command line is not read.
 #include <QApplication>
 
+#include "app/qt/termination_signals.h"
 #include "app/qt/updater_dialog.h"
 #include "app/version.h"
 #include "image/startup_directory.h"
@@ -19,6 +20,7 @@ int main(int, char** argv) {
     (void)startup;  // read only by the image file operations
     zq::PosixPlatform platform;
     zq::qt::UpdaterDialog dialog(platform);
+    const zq::qt::TerminationSignals termination([&dialog] { dialog.endFromSystem(); });
     dialog.exec();
     return 0;
 }

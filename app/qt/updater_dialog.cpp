@@ -2,10 +2,12 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSessionManager>
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/message_boxes.h"
@@ -58,7 +60,8 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       platform_(platform),
-      port_(platform) {
+      recorder_(platform),
+      session_(recorder_) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -101,14 +104,38 @@ UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
     portCombo->setCurrentIndex(0);
     updateButton->setEnabled(true);
     downloadButton->setEnabled(true);
-    job_.mode = ModeDownload;
+    session_.job.mode = ModeDownload;
+
+    // No push button has the focus at start, so Enter starts nothing: the window keeps it
+    // itself (Qt would give it to the first button), and the first Tab reaches Download.
+    setFocusPolicy(Qt::ClickFocus);
+    setFocus();
 
     connect(exitButton, &QPushButton::clicked, this, [this] { done(1); });
     connect(downloadButton, &QPushButton::clicked, this, [this] { runFromButton(ModeDownload); });
     connect(updateButton, &QPushButton::clicked, this, [this] { runFromButton(ModeUpdate); });
+    // The desktop session may end the process soon after asking for its data.
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { session_.endQuietly(); });
+    connect(qGuiApp, &QCoreApplication::aboutToQuit, this, [this] { session_.endQuietly(); });
 }
 
-UpdaterDialog::~UpdaterDialog() = default;
+UpdaterDialog::~UpdaterDialog() {
+    session_.endQuietly();
+}
+
+void UpdaterDialog::done(int result) {
+    DialogMessages messages(this);
+    session_.end(messages);
+    QDialog::done(result);
+}
+
+void UpdaterDialog::endFromSystem() {
+    session_.endQuietly();
+    // Ends the dialog's loop and that of any box a running operation waits in; the operation
+    // then returns, and the port it still holds is let go behind it.
+    QCoreApplication::exit(0);
+}
 
 void UpdaterDialog::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -129,11 +156,12 @@ void UpdaterDialog::closeEvent(QCloseEvent* event) {
 
 void UpdaterDialog::runFromButton(TransferMode mode) {
     const std::string portName = portCombo->currentText().left(MaxPortNameLength).toStdString();
-    fillJob(job_, mode, portName);
     DialogMessages messages(this);
+    messages.explainFailuresWith([this] { return describeFailure(recorder_.take()); });
     BarProgress progress(progressBar);
-    runOperation(messages, job_, &progress, port_);
-    setCursor(Qt::ArrowCursor);
+    if (session_.run(messages, mode, portName, &progress)) {
+        setCursor(Qt::ArrowCursor);
+    }
 }
 
 }  // namespace zq::qt

@@ -2,9 +2,9 @@
 
 #include <QDialog>
 
+#include "serial/failure_recorder.h"
 #include "serial/platform.h"
-#include "serial/port_state.h"
-#include "transfer/transfer_job.h"
+#include "transfer/operation.h"
 
 class QComboBox;
 class QLabel;
@@ -46,13 +46,18 @@ class UpdaterDialog : public QDialog {
   public:
     // Escape is ignored: the window ends only through Exit or a close request.
     void reject() override {}
+    // Exit and the close box end here; a port still held is handed back first.
+    void done(int result) override;
+    // A signal or the window system ends the program: the port is handed back without a box,
+    // since nobody may be there to answer one, and every event loop ends, a box's included.
+    void endFromSystem();
 
   private:
     void runFromButton(TransferMode mode);
 
     Platform& platform_;
-    PortState port_;
-    TransferJob job_;
+    FailureRecorder recorder_;  // keeps why a port call failed for the box it leads to
+    WindowSession session_;
 };
 
 }  // namespace zq::qt

@@ -41,11 +41,13 @@ void runButton(HWND dialog, TransferMode mode, UpdaterSession& session) {
     char portName[5] = {};
     ::SendMessageA(::GetDlgItem(dialog, ZQ_PORT_COMBO), WM_GETTEXT, sizeof portName,
                    reinterpret_cast<LPARAM>(portName));
-    fillJob(session.job, mode, portName);
     DialogBoxes boxes(dialog);
     ProgressBarControl bar(::GetDlgItem(dialog, ZQ_PROGRESS_BAR));
-    runOperation(boxes, session.job, &bar, session.port);
-    ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
+    // The close-failure box has no owner, so the dialog takes commands while it is up; one
+    // that arrives then is ignored.
+    if (session.run(boxes, mode, portName, &bar)) {
+        ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
+    }
 }
 
 INT_PTR CALLBACK updaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -58,6 +60,17 @@ INT_PTR CALLBACK updaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         case WM_CLOSE:
         case WM_DESTROY:
             ::EndDialog(dialog, 1);
+            return TRUE;
+        case WM_QUERYENDSESSION:
+            // The session may end the process without another word; the answer is yes.
+            session.endQuietly();
+            ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != FALSE) {
+                session.endQuietly();
+            }
+            ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 0);
             return TRUE;
         case WM_COMMAND:
             // Enter (IDOK) and Escape (IDCANCEL) arrive here too and are ignored like any
@@ -109,6 +122,9 @@ INT_PTR runUpdaterDialog(HINSTANCE instance, HWND owner, UpdaterSession& session
     const INT_PTR result = ::DialogBoxParamA(instance, MAKEINTRESOURCEA(ZQ_UPDATER_DIALOG), owner,
                                              updaterDialogProc, 0);
     activeSession = nullptr;
+    // Exit or the close request: the user is there to see a close failure.
+    DialogBoxes boxes(nullptr);
+    session.end(boxes);
     return result;
 }
 

@@ -9,19 +9,17 @@
 #include "image/startup_directory.h"
 #include "serial/owner_window.h"
 #include "serial/platform.h"
-#include "serial/port_state.h"
-#include "transfer/transfer_job.h"
+#include "transfer/operation.h"
 
 namespace zq::win32 {
 
 // Everything one run of the window holds: the one port and the one job, kept across the
-// operations so that a port a failure left open is reused by the next one.
-struct UpdaterSession {
+// operations so that a port a failure left open is reused by the next one, and handed back when
+// the window ends.
+struct UpdaterSession : WindowSession {
     UpdaterSession(Platform& platform, StartupDirectory startup)
-        : port(platform), startup(std::move(startup)) {}
+        : WindowSession(platform), startup(std::move(startup)) {}
 
-    PortState port;
-    TransferJob job;
     // Read only by the image file operations, which no control of the window invokes.
     StartupDirectory startup;
 };
@@ -48,7 +46,7 @@ class ProgressBarControl final : public ProgressTarget {
 };
 
 // Shows the dialog of template 1 modally, owned by `owner`, until Exit or a close request ends
-// it; returns the dialog's result.
+// it, then hands back a port the session still holds; returns the dialog's result.
 INT_PTR runUpdaterDialog(HINSTANCE instance, HWND owner, UpdaterSession& session);
 
 }  // namespace zq::win32

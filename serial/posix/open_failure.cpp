@@ -1,12 +1,15 @@
 #include "serial/posix/open_failure.h"
 
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <optional>
 #include <system_error>
 #include <vector>
+
+#include "serial/posix/access_advice.h"
 
 namespace zq::posix {
 
@@ -31,23 +34,33 @@ OpenFailure::Kind kindOf(int error) {
     }
 }
 
-// Serial devices usually belong to a group (dialout, uucp) the user must join; naming it turns
-// "Permission denied" into something the user can act on.
-std::optional<std::string> owningGroup(const std::string& path) {
+std::string userName(uid_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(1024);
+    while (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
+}
+
+std::string groupName(gid_t gid) {
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(1024);
+    while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return found != nullptr ? std::string(found->gr_name) : std::to_string(gid);
+}
+
+std::optional<DeviceOwnership> ownershipOf(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         return std::nullopt;
     }
-    group entry{};
-    group* found = nullptr;
-    std::vector<char> buffer(1024);
-    while (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-        buffer.resize(buffer.size() * 2);
-    }
-    if (found == nullptr) {
-        return std::to_string(info.st_gid);
-    }
-    return std::string(found->gr_name);
+    return DeviceOwnership{info.st_uid, info.st_gid, info.st_mode, userName(info.st_uid),
+                           groupName(info.st_gid)};
 }
 
 }  // namespace
@@ -64,9 +77,11 @@ OpenFailure failureFor(int error, const std::string& path, std::string_view why)
         failure.detail += std::system_category().message(error);
     }
     if (failure.kind == OpenFailure::Kind::PermissionDenied) {
-        if (const auto groupName = owningGroup(path)) {
-            failure.detail += " (the device belongs to group " + *groupName + ")";
-            failure.group = *groupName;
+        // Joining the device's group helps only when the group may read and write it.
+        if (const auto owner = ownershipOf(path)) {
+            failure.owner = describeOwnership(*owner);
+            failure.detail += " (" + failure.owner + ")";
+            failure.group = groupToJoin(*owner).value_or("");
         }
     }
     return failure;

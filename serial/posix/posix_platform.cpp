@@ -18,9 +18,11 @@
 #include <cstring>
 #include <optional>
 #include <system_error>
-#include <thread>
 #include <vector>
 
+#include "serial/posix/low_latency.h"
+#include "serial/interruption.h"
+#include "serial/posix/interrupt_pipe.h"
 #include "serial/posix/open_failure.h"
 #include "serial/posix/termios_mapping.h"
 #include "serial/timeout_rules.h"
@@ -44,6 +46,76 @@ timespec toTimespec(nanoseconds duration) {
     return ts;
 }
 
+// While a shield stands the wake pipe stays readable from the first signal on, so waits look at
+// the signal count in slices this long instead; a deadline is still computed once.
+constexpr milliseconds ShieldedSlice{20};
+const timespec NoTime{};
+
+// The system's word for a failed call; errors that mean the device itself went away are marked,
+// so that the user hears "unplugged" rather than "input/output error".
+SystemError systemError(int code) {
+    SystemError error{code, std::generic_category().message(code)};
+    error.deviceGone = code == EIO || code == ENXIO || code == ENODEV;
+    return error;
+}
+
+SystemError hungUp() {
+    SystemError error{0, "the line hung up"};
+    error.deviceGone = true;
+    return error;
+}
+
+SystemError interruptedError() {
+    SystemError error{EINTR, "interrupted"};
+    error.interrupted = true;
+    return error;
+}
+
+// Waits until `until` (or for ever) for the device in `watch`, if any, or the first signal. The
+// wake pipe is watched only when no shield stands; a shielded wait wakes every slice to count.
+// Returns the ppoll result, with errno as ppoll left it.
+int pollOrSignal(pollfd* device, std::optional<Clock::time_point> until) {
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (device != nullptr) {
+        fds[n++] = *device;
+    }
+    const bool shield = interruption::shielded();
+    const int wakeFd = interruptPipeFd();
+    if (!shield && wakeFd >= 0) {
+        fds[n++] = pollfd{wakeFd, POLLIN, 0};
+    }
+    std::optional<nanoseconds> left;
+    if (until) {
+        left = std::max<nanoseconds>(*until - Clock::now(), nanoseconds(0));
+    }
+    if (shield) {
+        left = left ? std::min<nanoseconds>(*left, ShieldedSlice) : nanoseconds(ShieldedSlice);
+    }
+    timespec limit{};
+    if (left) {
+        limit = toTimespec(*left);
+    }
+    const int ready = ::ppoll(fds, n, left ? &limit : nullptr, nullptr);
+    if (device != nullptr) {
+        device->revents = fds[0].revents;
+    }
+    return ready;
+}
+
+// Sleeps until `until`; false, at once, when a signal ends the wait.
+bool napUnlessInterrupted(Clock::time_point until) {
+    for (;;) {
+        if (interruption::stopsWaits()) {
+            return false;
+        }
+        if (Clock::now() >= until) {
+            return true;
+        }
+        pollOrSignal(nullptr, until);
+    }
+}
+
 std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> a,
                                           std::optional<Clock::time_point> b) {
     if (!a) {
@@ -57,7 +129,8 @@ std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> a,
 
 class PosixSerialDevice final : public SerialDevice {
   public:
-    explicit PosixSerialDevice(int fd) : fd_(fd) {}
+    PosixSerialDevice(int fd, LowLatency lowLatency)
+        : fd_(fd), lowLatency_(std::move(lowLatency)) {}
     ~PosixSerialDevice() override {
         if (fd_ >= 0) {
             release();
@@ -69,7 +142,7 @@ class PosixSerialDevice final : public SerialDevice {
     bool getState(LineSettings& out) override {
         NativeRecord record;
         if (::ioctl(fd_, TCGETS2, &record.line) != 0) {
-            return false;
+            return fail(errno);
         }
         int bits = 0;
         record.modemKnown = ::ioctl(fd_, TIOCMGET, &bits) == 0;
@@ -82,23 +155,26 @@ class PosixSerialDevice final : public SerialDevice {
     bool setState(const LineSettings& settings) override {
         const std::optional<NativeRecord> found = decodeNative(settings.native);
         if (!found) {
-            return false;
+            return fail(SystemError{EINVAL, "settings not in this system's form"});
         }
         // Settings handed back as they were read go back byte for byte.
         const bool asFound = settings.fields == fieldsOf(*found);
         termios2 wanted = found->line;
         if (!asFound) {
             if (!applyFields(wanted, settings.fields)) {
-                return false;
+                return fail(SystemError{EINVAL, "the line cannot take these settings"});
             }
             makeRaw(wanted);
         }
         if (::ioctl(fd_, TCSETS2, &wanted) != 0) {
-            return false;
+            return fail(errno);
         }
         termios2 got{};
-        if (::ioctl(fd_, TCGETS2, &got) != 0 || !kernelTook(wanted, got)) {
-            return false;
+        if (::ioctl(fd_, TCGETS2, &got) != 0) {
+            return fail(errno);
+        }
+        if (!kernelTook(wanted, got)) {
+            return fail(SystemError{EINVAL, "the driver did not take the settings"});
         }
         if (!asFound || found->modemKnown) {
             driveModemLines(settings.fields);
@@ -108,40 +184,44 @@ class PosixSerialDevice final : public SerialDevice {
 
     bool getTimeouts(CommTimeouts& out) override {
         out = timeouts_;
-        return fd_ >= 0;
+        return fd_ >= 0 || fail(EBADF);
     }
 
     bool setTimeouts(const CommTimeouts& timeouts) override {
         if (fd_ < 0) {
-            return false;
+            return fail(EBADF);
         }
         timeouts_ = timeouts;
         return true;
     }
 
     // The kernel's buffers have a fixed size.
-    bool setupQueues(std::uint32_t, std::uint32_t) override { return fd_ >= 0; }
+    bool setupQueues(std::uint32_t, std::uint32_t) override { return fd_ >= 0 || fail(EBADF); }
 
     bool flush() override {
         for (;;) {
+            // A drain held up by flow control could take for ever; after a signal it is skipped.
+            if (interruption::stopsWaits()) {
+                return fail(interruptedError());
+            }
             // TCSBRK with a non-zero argument sends no break and only waits for the output,
             // which is what tcdrain does.
             if (::ioctl(fd_, TCSBRK, 1UL) == 0) {
                 return true;
             }
             if (errno != EINTR) {
-                return false;
+                return fail(errno);
             }
         }
     }
 
     // Line errors are not latched on Linux.
-    bool clearErrors() override { return fd_ >= 0; }
+    bool clearErrors() override { return fd_ >= 0 || fail(EBADF); }
 
     bool purge(std::uint32_t flags) override {
         bool ok = true;
         if ((flags & (PurgeRxAbort | PurgeRxClear)) != 0) {
-            ok = ::ioctl(fd_, TCFLSH, TCIFLUSH) == 0 && ok;
+            ok = (::ioctl(fd_, TCFLSH, TCIFLUSH) == 0 || fail(errno)) && ok;
         }
         if ((flags & (PurgeTxAbort | PurgeTxClear)) != 0) {
             // On a pseudo-terminal TCOFLUSH also drops bytes already written but not yet read
@@ -149,9 +229,9 @@ class PosixSerialDevice final : public SerialDevice {
             // queued output, so this leaves them alone.
             int queued = 0;
             if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
-                ok = false;
+                ok = fail(errno);
             } else if (queued > 0) {
-                ok = ::ioctl(fd_, TCFLSH, TCOFLUSH) == 0 && ok;
+                ok = (::ioctl(fd_, TCFLSH, TCOFLUSH) == 0 || fail(errno)) && ok;
             }
         }
         return ok;
@@ -174,7 +254,7 @@ class PosixSerialDevice final : public SerialDevice {
         for (;;) {
             switch (waitFor(POLLIN, earliest(totalEnd, gapEnd))) {
                 case Wait::Failed:
-                    return false;
+                    return false;  // the wait has said why
                 case Wait::TimedOut:
                     return true;
                 case Wait::Ready:
@@ -185,11 +265,11 @@ class PosixSerialDevice final : public SerialDevice {
                 if (errno == EINTR || errno == EAGAIN) {
                     continue;
                 }
-                return false;
+                return fail(errno);
             }
             if (n == 0) {
                 // Readable yet empty: the line has hung up.
-                return false;
+                return fail(hungUp());
             }
             got += static_cast<std::size_t>(n);
             if (got == into.size() || rule.returnAtOnce || rule.returnOnFirstBytes) {
@@ -206,6 +286,9 @@ class PosixSerialDevice final : public SerialDevice {
         if (bytes.empty()) {
             return true;
         }
+        if (interruption::stopsWaits()) {
+            return fail(interruptedError());
+        }
         std::optional<Clock::time_point> deadline;
         if (const auto limit = writeTimeLimit(timeouts_, bytes.size())) {
             deadline = Clock::now() + *limit;
@@ -221,7 +304,7 @@ class PosixSerialDevice final : public SerialDevice {
                 continue;
             }
             if (n < 0 && errno != EAGAIN) {
-                return false;
+                return fail(errno);
             }
             const Wait room = waitFor(POLLOUT, deadline);
             if (room == Wait::Failed) {
@@ -236,37 +319,64 @@ class PosixSerialDevice final : public SerialDevice {
 
     bool close() override {
         if (fd_ < 0) {
-            return false;
+            return fail(EBADF);
         }
-        return release();
+        return release() || fail(errno);
     }
+
+    std::string openNotes() const override { return lowLatency_.note; }
+
+    std::optional<std::size_t> queuedInput() override {
+        int queued = 0;
+        if (fd_ < 0 || ::ioctl(fd_, TIOCINQ, &queued) != 0 || queued < 0) {
+            return std::nullopt;
+        }
+        return static_cast<std::size_t>(queued);
+    }
+    SystemError lastError() const override { return lastError_; }
 
   private:
     enum class Wait { Ready, TimedOut, Failed };
 
+    bool fail(int code) { return fail(systemError(code)); }
+    bool fail(SystemError error) {
+        lastError_ = std::move(error);
+        return false;
+    }
+
     // One wait against a deadline fixed by the caller; a deadline already passed still looks
-    // once at the device.
+    // once at the device. A signal ends it at once as a failure, unless the device is ready
+    // already: an acknowledgement that has arrived is taken, so that the program knows the
+    // board has it.
     Wait waitFor(short events, std::optional<Clock::time_point> until) {
         for (;;) {
-            timespec left{};
-            timespec* limit = nullptr;
-            if (until) {
-                left = toTimespec(std::max<nanoseconds>(*until - Clock::now(), nanoseconds(0)));
-                limit = &left;
-            }
+            const bool interrupted = interruption::stopsWaits();
             pollfd watch{fd_, events, 0};
-            const int ready = ::ppoll(&watch, 1, limit, nullptr);
+            const int ready =
+                interrupted ? ::ppoll(&watch, 1, &NoTime, nullptr) : pollOrSignal(&watch, until);
             if (ready < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
+                fail(errno);
                 return Wait::Failed;
             }
-            if ((watch.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            if ((watch.revents & (POLLERR | POLLHUP)) != 0) {
+                // What a pulled adapter or a closed far end looks like: the next read or write
+                // would fail at once, so the wait does not go round again.
+                fail(hungUp());
+                return Wait::Failed;
+            }
+            if ((watch.revents & POLLNVAL) != 0) {
+                fail(EBADF);
                 return Wait::Failed;
             }
             if ((watch.revents & events) != 0) {
                 return Wait::Ready;
+            }
+            if (interrupted) {
+                fail(interruptedError());
+                return Wait::Failed;
             }
             if (until && Clock::now() >= *until) {
                 return Wait::TimedOut;
@@ -286,7 +396,7 @@ class PosixSerialDevice final : public SerialDevice {
         for (;;) {
             int queued = 0;
             if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
-                return false;
+                return fail(errno);
             }
             if (queued <= 0) {
                 written = accepted;
@@ -312,7 +422,13 @@ class PosixSerialDevice final : public SerialDevice {
             if (deadline) {
                 nap = std::min<nanoseconds>(nap, *deadline - now);
             }
-            std::this_thread::sleep_for(nap);
+            if (!napUnlessInterrupted(now + nap)) {
+                // What has not left is dropped, so that the restored settings and the close do
+                // not wait for it.
+                ::ioctl(fd_, TCFLSH, TCOFLUSH);
+                written = accepted - std::min(accepted, static_cast<std::size_t>(queued));
+                return fail(interruptedError());
+            }
         }
     }
 
@@ -331,6 +447,7 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     bool release() {
+        putBackLowLatency(serialFlagsOf(fd_), lowLatency_);
         // A pseudo-terminal keeps the exclusive flag after the last close and would lock out
         // every later opener that is not root.
         ::ioctl(fd_, TIOCNXCL);
@@ -342,7 +459,9 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     int fd_;
+    LowLatency lowLatency_;
     CommTimeouts timeouts_{};
+    SystemError lastError_{};
 };
 
 }  // namespace
@@ -388,11 +507,12 @@ std::unique_ptr<SerialDevice> PosixPlatform::openSerial(const std::string& name,
     if (::ioctl(fd, TIOCEXCL) != 0) {
         return giveUp(errno, "cannot be opened exclusively");
     }
-    return std::make_unique<PosixSerialDevice>(fd);
+    // Only once the port is ours: a loser above must not touch the owner's setting.
+    return std::make_unique<PosixSerialDevice>(fd, switchOnLowLatency(serialFlagsOf(fd)));
 }
 
 void PosixPlatform::sleep(std::chrono::milliseconds duration) {
-    std::this_thread::sleep_for(duration);
+    napUnlessInterrupted(Clock::now() + duration);
 }
 
 std::chrono::nanoseconds PosixPlatform::now() {

@@ -5,10 +5,14 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "serial/interruption.h"
 
 namespace zq {
 
@@ -157,6 +161,50 @@ OpenFailure failureFor(DWORD error, const std::string& path) {
     return failure;
 }
 
+SystemError systemError(DWORD code) {
+    SystemError error{static_cast<int>(code), systemMessage(code)};
+    // A USB adapter pulled out: the driver's handle stays, every call on it fails.
+    error.deviceGone = code == ERROR_DEVICE_REMOVED || code == ERROR_BAD_COMMAND ||
+                       code == ERROR_GEN_FAILURE || code == ERROR_DEV_NOT_EXIST ||
+                       code == ERROR_ACCESS_DENIED;
+    error.interrupted = code == ERROR_OPERATION_ABORTED && interruption::count() > 0;
+    return error;
+}
+
+// Set from the console control handler's thread; sleeps wait on it.
+std::atomic<HANDLE> wakeEvent{nullptr};
+
+void wake() noexcept {
+    if (const HANDLE event = wakeEvent.load()) {
+        ::SetEvent(event);
+    }
+}
+
+// Sleeps for `duration`; returns at once when a signal ends the wait. Without a signal this is
+// one wait of the whole duration, timed as Sleep is. A shielded wait looks at the count every
+// 20 ms, since the event stays set from the first signal on.
+void napUnlessInterrupted(std::chrono::milliseconds duration) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + duration;
+    for (;;) {
+        if (interruption::stopsWaits()) {
+            return;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            return;
+        }
+        if (interruption::shielded()) {
+            ::Sleep(static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(left.count(), 20)));
+            continue;
+        }
+        if (::WaitForSingleObject(wakeEvent.load(), static_cast<DWORD>(left.count())) !=
+            WAIT_OBJECT_0) {
+            return;
+        }
+    }
+}
+
 class Win32SerialDevice final : public SerialDevice {
   public:
     explicit Win32SerialDevice(HANDLE handle) : handle_(handle) {}
@@ -172,7 +220,7 @@ class Win32SerialDevice final : public SerialDevice {
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         if (!::GetCommState(handle_, &dcb)) {
-            return false;
+            return fail();
         }
         out.fields = fieldsOf(dcb);
         out.native = encodeNative(dcb);
@@ -186,16 +234,17 @@ class Win32SerialDevice final : public SerialDevice {
     bool setState(const LineSettings& settings) override {
         DCB dcb{};
         if (!decodeNative(settings.native, dcb)) {
+            lastError_ = SystemError{ERROR_INVALID_PARAMETER, "settings not in this system's form"};
             return false;
         }
         applyFields(dcb, settings.fields);
-        return ::SetCommState(handle_, &dcb) != 0;
+        return ::SetCommState(handle_, &dcb) != 0 || fail();
     }
 
     bool getTimeouts(CommTimeouts& out) override {
         COMMTIMEOUTS native{};
         if (!::GetCommTimeouts(handle_, &native)) {
-            return false;
+            return fail();
         }
         out = fromNative(native);
         return true;
@@ -203,43 +252,77 @@ class Win32SerialDevice final : public SerialDevice {
 
     bool setTimeouts(const CommTimeouts& timeouts) override {
         COMMTIMEOUTS native = toNative(timeouts);
-        return ::SetCommTimeouts(handle_, &native) != 0;
+        return ::SetCommTimeouts(handle_, &native) != 0 || fail();
     }
 
     bool setupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) override {
-        return ::SetupComm(handle_, inputBytes, outputBytes) != 0;
+        return ::SetupComm(handle_, inputBytes, outputBytes) != 0 || fail();
     }
 
-    bool flush() override { return ::FlushFileBuffers(handle_) != 0; }
+    bool flush() override {
+        if (interruption::stopsWaits()) {
+            return interrupted();
+        }
+        return ::FlushFileBuffers(handle_) != 0 || fail();
+    }
 
-    bool clearErrors() override { return ::ClearCommError(handle_, nullptr, nullptr) != 0; }
+    bool clearErrors() override {
+        return ::ClearCommError(handle_, nullptr, nullptr) != 0 || fail();
+    }
 
-    bool purge(std::uint32_t flags) override { return ::PurgeComm(handle_, flags) != 0; }
+    bool purge(std::uint32_t flags) override { return ::PurgeComm(handle_, flags) != 0 || fail(); }
 
     bool read(std::span<std::uint8_t> into, std::size_t& got) override {
+        // A read is bounded by the port's timeouts, so a signal is seen at the next call.
+        got = 0;
+        if (interruption::stopsWaits()) {
+            return interrupted();
+        }
         DWORD n = 0;
         const BOOL ok = ::ReadFile(handle_, into.data(), countFor(into.size()), &n, nullptr);
         got = n;
-        return ok != 0;
+        return ok != 0 || fail();
     }
 
     bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+        written = 0;
+        if (interruption::stopsWaits()) {
+            return interrupted();
+        }
         DWORD n = 0;
         const BOOL ok = ::WriteFile(handle_, bytes.data(), countFor(bytes.size()), &n, nullptr);
         written = n;
-        return ok != 0;
+        return ok != 0 || fail();
     }
 
     bool close() override {
-        if (handle_ == INVALID_HANDLE_VALUE || !::CloseHandle(handle_)) {
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            lastError_ = systemError(ERROR_INVALID_HANDLE);
             return false;
+        }
+        if (!::CloseHandle(handle_)) {
+            return fail();
         }
         handle_ = INVALID_HANDLE_VALUE;
         return true;
     }
 
+    SystemError lastError() const override { return lastError_; }
+
   private:
+    bool fail() {
+        lastError_ = systemError(::GetLastError());
+        return false;
+    }
+
+    bool interrupted() {
+        lastError_ = SystemError{ERROR_OPERATION_ABORTED, "interrupted"};
+        lastError_.interrupted = true;
+        return false;
+    }
+
     HANDLE handle_;
+    SystemError lastError_{};
 };
 
 }  // namespace
@@ -263,8 +346,26 @@ std::unique_ptr<SerialDevice> Win32Platform::openSerial(const std::string& name,
     return std::make_unique<Win32SerialDevice>(handle);
 }
 
+bool armWin32Interruption() {
+    if (wakeEvent.load() != nullptr) {
+        return true;
+    }
+    const HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+        return false;
+    }
+    wakeEvent.store(event);
+    interruption::setWaker(&wake);
+    return true;
+}
+
 void Win32Platform::sleep(std::chrono::milliseconds duration) {
-    ::Sleep(static_cast<DWORD>(std::max<std::chrono::milliseconds::rep>(duration.count(), 0)));
+    const auto ms = std::max<std::chrono::milliseconds::rep>(duration.count(), 0);
+    if (wakeEvent.load() == nullptr) {
+        ::Sleep(static_cast<DWORD>(ms));  // no handler: the exact old wait
+        return;
+    }
+    napUnlessInterrupted(std::chrono::milliseconds(ms));
 }
 
 void Win32Platform::beginTimerResolution() {

@@ -13,6 +13,10 @@ namespace zq {
 // ports above COM9; a name already in the device namespace is kept as it is.
 std::string win32DevicePath(std::string_view name);
 
+// Lets a console control event end the platform's sleeps at once: call it before installing the
+// handler that raises the interruption.
+bool armWin32Interruption();
+
 class Win32Platform final : public Platform {
   public:
     std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override;

@@ -9,6 +9,10 @@
 #include <QTimer>
 #include <QtTest/QtTest>
 
+#include <functional>
+#include <optional>
+#include <span>
+
 #include "app/qt/dialog_units.h"
 #include "app/qt/updater_dialog.h"
 #include "sim/simulated_line.h"
@@ -23,12 +27,15 @@ struct SeenBox {
     QString text;
     QMessageBox::Icon icon;
     bool ownedByDialog;
+    QString detail;
 };
 
 // Answers every message box the operation opens, as a user pressing OK, and remembers it.
+// `whileUp` runs while each box is up, before it is answered.
 class BoxAnswerer {
   public:
-    explicit BoxAnswerer(QWidget* dialog) : dialog_(dialog) {
+    explicit BoxAnswerer(QWidget* dialog, std::function<void()> whileUp = {})
+        : whileUp_(std::move(whileUp)), dialog_(dialog) {
         QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
         timer_.start(0);
     }
@@ -40,16 +47,47 @@ class BoxAnswerer {
         if (box == nullptr) {
             return;
         }
-        boxes.append(
-            {box->windowTitle(), box->text(), box->icon(), box->parentWidget() == dialog_});
+        boxes.append({box->windowTitle(), box->text(), box->icon(), box->parentWidget() == dialog_,
+                      box->detailedText()});
+        if (whileUp_) {
+            whileUp_();
+        }
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     }
+    std::function<void()> whileUp_;
     QWidget* dialog_;
     QTimer timer_;
 };
 
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+
+// A board in download mode whose port takes no wake bytes: the Download that meets it leaves the
+// port open at the download settings, as the next operation would reuse it.
+void holdPortByFailedWake(zq::sim::SimulatedLine& line, UpdaterDialog& dialog) {
+    line.faults.writeFault = [](std::span<const std::uint8_t> bytes) -> std::optional<long> {
+        if (bytes.size() == 2 && bytes[0] == 0xFF && bytes[1] == 0xFF) {
+            return -1;
+        }
+        return std::nullopt;
+    };
+    BoxAnswerer answerer(&dialog);
+    QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotUseComPort));
+    QVERIFY(line.isOpen());
+    QVERIFY(!(line.settings().fields == zq::sim::SimulatedLine::initialSettings().fields));
+    QCOMPARE(line.timerRequests(), 1);
+    line.faults.writeFault = nullptr;
+}
+
+// The port is closed, as it was found, and every timer request is paired.
+bool handedBack(const zq::sim::SimulatedLine& line) {
+    return !line.isOpen() &&
+           line.settings().fields == zq::sim::SimulatedLine::initialSettings().fields &&
+           line.timeouts() == zq::sim::SimulatedLine::initialTimeouts() &&
+           line.timerRequests() == 0;
 }
 
 class UpdaterDialogTest : public QObject {
@@ -97,6 +135,36 @@ class UpdaterDialogTest : public QObject {
         dialog.close();
     }
 
+    // The box reads as it always has; what the system said about the failing call is its
+    // detailed text.
+    void aFailedPortCallGivesTheSystemsReasonAsTheBoxDetail() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+        line.faults.writeFault = [](std::span<const std::uint8_t> bytes) -> std::optional<long> {
+            if (bytes.size() == 2 && bytes[0] == 0xFF) {  // the wake bytes
+                return -1;
+            }
+            return std::nullopt;
+        };
+        line.faults.error = {.code = 5, .text = "Input/output error", .deviceGone = true};
+        UpdaterDialog dialog(line);
+        dialog.show();
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotUseComPort));
+        QCOMPARE(answerer.boxes[0].detail,
+                 QStringLiteral("write failed: Input/output error (error 5); the device has gone: "
+                                "unplugged, switched off, or the line hung up"));
+
+        // A box no failing call led to has no detail.
+        line.faults.writeFault = nullptr;
+        line.board.config().mode = zq::sim::BoardMode::Update;
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 2);
+        QCOMPARE(answerer.boxes[1].detail, QString());
+        dialog.close();
+    }
+
     void updateWithAbsentPortSaysSo() {
         zq::sim::SimulatedLine line;
         line.deviceName = "COM2";
@@ -137,6 +205,85 @@ class UpdaterDialogTest : public QObject {
         }
         dialog.close();
         QCOMPARE(dialog.result(), 1);
+    }
+
+    void enterRightAfterStartStartsNothing() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(qobject_cast<QPushButton*>(QApplication::focusWidget()) == nullptr);
+        QWidget* target =
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &dialog;
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter);
+        QVERIFY(line.events.empty());
+        // The first Tab reaches Download.
+        QTest::keyClick(target, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), dialog.downloadButton);
+        dialog.close();
+    }
+
+    void endingWindowHandsBackAHeldPort() {
+        using End = std::function<void(UpdaterDialog&)>;
+        const QList<QPair<const char*, End>> ends = {
+            {"Exit", [](UpdaterDialog& d) { QTest::mouseClick(d.exitButton, Qt::LeftButton); }},
+            {"close box", [](UpdaterDialog& d) { d.close(); }},
+            {"quit",
+             [](UpdaterDialog&) {
+                 QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+             }},
+        };
+        for (const auto& [name, end] : ends) {
+            zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+            UpdaterDialog dialog(line);
+            dialog.show();
+            holdPortByFailedWake(line, dialog);
+            end(dialog);
+            QVERIFY2(handedBack(line), name);
+            dialog.hide();
+        }
+    }
+
+    void heldPortThatCannotBeLetGoShowsOneBoxAndStaysPaired() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        holdPortByFailedWake(line, dialog);
+        line.faults.closeFailures = 1000;
+        dialog.portCombo->setCurrentIndex(1);
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotClosePort));
+        QVERIFY(!answerer.boxes[0].ownedByDialog);
+        QVERIFY(line.eventsOf(zq::sim::PortEvent::Kind::OpenFailed).empty());
+        QCOMPARE(line.timerRequests(), 1);  // still held, with its request
+
+        // Exit tells the user the port could not be closed, and leaves nothing behind.
+        QTest::mouseClick(dialog.exitButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 2);
+        QCOMPARE(answerer.boxes[1].text, text(zq::messages::CannotClosePort));
+        QCOMPARE(line.timerRequests(), 0);
+        QVERIFY(line.settings().fields == zq::sim::SimulatedLine::initialSettings().fields);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void commandWhileABoxIsUpStartsNothing() {
+        zq::sim::SimulatedLine line({.mode = zq::sim::BoardMode::Update});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        // The box of the mode check is up while the port is still held: an Update started
+        // then would run inside the Download that waits for the box.
+        BoxAnswerer answerer(&dialog, [&] { dialog.updateButton->click(); });
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QVERIFY(answerer.boxes[0].text.startsWith(
+            QStringLiteral("Error occurs before download operation!")));
+        QCOMPARE(line.wireFromHost().size(), std::size_t{12});
+        QVERIFY(handedBack(line));
+        dialog.close();
     }
 
     void tabMovesThroughTheFourControlsInTemplateOrder() {

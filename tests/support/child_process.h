@@ -119,6 +119,22 @@ class ChildProcess {
         return waitForExit(limit);
     }
 
+    // Sends the child a signal, as a user's Ctrl+C or a service manager would.
+    void signal(int number) {
+        if (pid_ > 0) {
+            ::kill(pid_, number);
+        }
+    }
+
+    // The exit status a shell would report: 128 + the signal's number for a child a signal
+    // killed; nothing while it runs.
+    std::optional<int> shellStatus() const {
+        if (!status_) {
+            return std::nullopt;
+        }
+        return WIFSIGNALED(*status_) ? 128 + WTERMSIG(*status_) : WEXITSTATUS(*status_);
+    }
+
     const std::string& out() const { return pipes_[0].text; }
     const std::string& err() const { return pipes_[1].text; }
     // From the spawn to the moment the exit was seen; meaningful once the child has ended.

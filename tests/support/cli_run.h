@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ struct CliSetup {
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
     StartupDirectory startup{};
+    // The ports `ports` and `--port auto` see; unset: the system's own.
+    std::optional<std::vector<PortInfo>> ports{};
+    std::optional<std::string> environmentPort{};
+    std::filesystem::path procRoot = "/proc";
 };
 
 inline CliRun runCliWith(std::vector<std::string> args, Platform& platform,
@@ -34,6 +39,11 @@ inline CliRun runCliWith(std::vector<std::string> args, Platform& platform,
     std::ostringstream err;
     cli::CliContext context{out,           err,           setup.terminal, platform,
                             setup.devRoot, setup.sysRoot, setup.startup};
+    if (setup.ports) {
+        context.listPorts = [ports = *setup.ports] { return ports; };
+    }
+    context.environmentPort = setup.environmentPort;
+    context.procRoot = setup.procRoot;
     CliRun run;
     run.status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
     run.out = out.str();

@@ -41,6 +41,7 @@ PID_FILE=$WORK/pids
 TITLE="Firmware Updater"
 PROGRESS_BAR=1002
 DOWNLOAD_BUTTON=1032
+UPDATE_BUTTON=1033
 EXIT_BUTTON=4
 PORT_COMBO=1067
 
@@ -293,6 +294,7 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
 "COM1"="$PORT_LINK"
+"COM7"="$PORT_LINK"
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Managed"="N"
@@ -314,7 +316,7 @@ windows_imports() {
         while read -r dll; do
             case "${dll,,}" in
                 kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | \
-                    msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
+                    setupapi.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
                 *) problem "$(basename "$exe") imports $dll, which Windows does not have" ;;
             esac
         done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
@@ -401,12 +403,24 @@ flash_absent_port() {
 no such port here; 'zq417-flash ports' lists the ports that are present."
 }
 
-# The port list reads the ports from the system: COM1 is the one the key gave Wine.
+# The port list reads the ports from the system: COM1 and COM7 are the ones the key gave Wine.
 flash_ports() {
     flash ports ports
     expect_equal "exit status" "$FLASH_STATUS" 0
     grep -qxF '  COM1  \\.\COM1  present' "$WORK/ports.out" ||
         problem "COM1 not listed as present: $(cat "$WORK/ports.out")"
+    grep -qE '^  \\\\\.\\COM7( |$)' "$WORK/ports.out" ||
+        problem "COM7 not listed: $(cat "$WORK/ports.out")"
+}
+
+# Past COM4 the command line takes a COM name as it is, opened in the device namespace.
+flash_update_com7() {
+    start_sim com7 --mode update || return
+    flash com7 update --port com7 --trace
+    stop_sim
+    expect_equal "exit status" "$FLASH_STATUS" 0
+    expect_equal "standard output" "$(cat "$WORK/com7.out")" "$UPDATE_SUCCESS"
+    grep -qF 'COM7 is \\.\COM7' "$WORK/com7.err" || problem "COM7 not opened as \\.\COM7"
 }
 
 # --- the window -------------------------------------------------------------------------------------
@@ -498,6 +512,36 @@ window_download() {
     stop_sim
 }
 
+# A command that reaches the dialog while an operation waits in its box is ignored: the Update
+# posted while the mode error of a Download is up never runs inside that Download.
+window_command_while_busy() {
+    start_sim busy --mode update || return
+    wine_run 150 "$UPDATER" >"$WORK/updater-busy.log" 2>&1 &
+    local updater=$!
+    remember_pid "$updater"
+    if [ -z "$(timeout 30 xdotool search --sync --name "^$TITLE\$" | head -n1)" ]; then
+        problem "the window did not appear: $(cat "$WORK/updater-busy.log")"
+        stop_pid "$updater"
+        return
+    fi
+    click_control "$DOWNLOAD_BUTTON"
+    expect_equal "the box after Download" "$(readbox box 30000)" \
+        $'title: Error\nicon: yes\nowner: '"$TITLE"$'\ntext:\n'"$BOARD_IN_UPDATE_MODE"
+    readbox command "$TITLE" "$UPDATE_BUTTON" || problem "the Update command could not be posted"
+    # A nested Update would have its handshake answered within a second.
+    sleep 3
+    dismiss_box Error
+    sleep 1
+    expect_equal "boxes left" "$(readbox box 0 | head -n1)" "no box"
+    expect_sim_silent_on "TransferFirmware"
+    click_control "$EXIT_BUTTON"
+    wait_pid "$updater" 15
+    local status=$?
+    expect_equal "exit status of firmware-updater.exe" "$status" 0
+    [ "$status" -eq 124 ] && stop_pid "$updater"
+    stop_sim
+}
+
 # --- main ---------------------------------------------------------------------------------------------
 
 main() {
@@ -537,12 +581,14 @@ main() {
     run_case flash_eeprom_fails
     run_case flash_absent_port
     run_case flash_ports
+    run_case flash_update_com7
     stop_wineserver
 
     # A server started without a display would give the window none.
     start_display || return 1
     start_wineserver || return 1
     run_case window_download
+    run_case window_command_while_busy
     stop_wineserver
     stop_display
 

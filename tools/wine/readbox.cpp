@@ -155,6 +155,19 @@ int readProgress(const char* title, const char* idText) {
     return 0;
 }
 
+// Posts a button's command to the dialog, as a click would send it, without waiting for the
+// dialog to take it: the dialog may be inside an operation, with a box of its own up.
+int postCommand(const char* title, const char* idText) {
+    const HWND control = findControl(title, idText);
+    if (control == nullptr) {
+        return 1;
+    }
+    const int id = std::atoi(idText);
+    const BOOL posted = ::PostMessageA(::GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                       reinterpret_cast<LPARAM>(control));
+    return posted ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,8 +184,11 @@ int main(int argc, char** argv) {
     if (command == "progress" && argc == 4) {
         return readProgress(argv[2], argv[3]);
     }
+    if (command == "command" && argc == 4) {
+        return postCommand(argv[2], argv[3]);
+    }
     std::fprintf(stderr,
                  "usage: readbox box [WAIT_MS] | combo TITLE ID | centre TITLE ID | "
-                 "progress TITLE ID\n");
+                 "progress TITLE ID | command TITLE ID\n");
     return 2;
 }

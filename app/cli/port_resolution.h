@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "serial/port_discovery.h"
+
+namespace zq::cli {
+
+// How port names are written on a system: on Linux COM1..COM4 are the first four on-board ports
+// and anything with a slash is a path; on Windows every COMn exists and \\.\ starts a device name.
+enum class PortNaming { Posix, Windows };
+
+PortNaming thisSystemNaming();
+
+using PortLister = std::function<std::vector<PortInfo>()>;
+
+// What a --port value comes to.
+struct PortChoice {
+    enum class Outcome { Chosen, Invalid, NoAdapter, SeveralAdapters };
+    Outcome outcome = Outcome::Invalid;
+    std::string port{};     // the name the job opens, when chosen
+    std::string message{};  // otherwise: why not, with the ports present where that helps
+    std::string note{};     // for the trace: what `auto` or a by-id name stood for
+};
+
+// Takes COMn ("com7" as well), a device path, a /dev/serial/by-id name with or without its
+// directory, or "auto" for the one USB serial adapter present. The ports are listed only when
+// the name needs them.
+PortChoice resolvePort(std::string_view given, PortNaming naming, const PortLister& listPorts);
+
+// One line per port, for messages that list what is here: "  /dev/ttyUSB0  FT232R USB UART ...".
+std::string describePortLine(const PortInfo& port);
+
+}  // namespace zq::cli

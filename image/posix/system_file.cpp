@@ -1,0 +1,141 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "image/system_file.h"
+
+namespace zq {
+
+namespace {
+
+int fd(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+}  // namespace
+
+SystemFile::~SystemFile() {
+    close();
+}
+
+bool SystemFile::openForReading(const std::filesystem::path& path) {
+    close();
+    // Non-blocking for the open only: opening a pipe or a terminal must not wait.
+    const int opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (opened < 0) {
+        return false;
+    }
+    handle_ = opened;
+    struct stat info {};
+    if (::fstat(opened, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+SystemFile::Created SystemFile::createNew(const std::filesystem::path& path) {
+    close();
+    const int opened =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+    if (opened < 0) {
+        return errno == EEXIST ? Created::NameTaken : Created::Failed;
+    }
+    handle_ = opened;
+    return Created::Yes;
+}
+
+bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
+    close();
+    const int opened = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (opened < 0) {
+        return false;
+    }
+    handle_ = opened;
+    return true;
+}
+
+std::optional<std::uint64_t> SystemFile::size() const {
+    struct stat info {};
+    if (!isOpen() || ::fstat(fd(handle_), &info) != 0 || info.st_size < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::size_t> SystemFile::read(std::span<std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (isOpen() && done < bytes.size()) {
+        const ssize_t got = ::read(fd(handle_), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return isOpen() ? std::optional<std::size_t>(done) : std::nullopt;
+}
+
+bool SystemFile::write(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (isOpen() && done < bytes.size()) {
+        const ssize_t put = ::write(fd(handle_), bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return isOpen();
+}
+
+void SystemFile::takePermissionsOf(const std::filesystem::path& model) {
+    struct stat info {};
+    if (isOpen() && ::stat(model.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        // Only the read, write and execute bits: a copy never becomes set-user-ID.
+        ::fchmod(fd(handle_), info.st_mode & 0777);
+    }
+}
+
+bool SystemFile::sync() {
+    if (!isOpen()) {
+        return false;
+    }
+    // Devices and pipes cannot be synced; what they were given has gone already.
+    return ::fsync(fd(handle_)) == 0 || errno == EINVAL || errno == EROFS;
+}
+
+bool SystemFile::close() {
+    if (!isOpen()) {
+        return true;
+    }
+    const int closing = fd(handle_);
+    handle_ = Invalid;
+    return ::close(closing) == 0;
+}
+
+bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void syncDirectory(const std::filesystem::path& directory) {
+    const std::filesystem::path where = directory.empty() ? "." : directory;
+    const int opened = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened >= 0) {
+        ::fsync(opened);
+        ::close(opened);
+    }
+}
+
+}  // namespace zq

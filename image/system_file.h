@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+
+namespace zq {
+
+// One open file of the system, closed when it goes. Sizes come from the open file's own
+// metadata, so a name swapped after the open cannot change what is measured or read.
+class SystemFile {
+  public:
+    enum class Created { Yes, NameTaken, Failed };
+
+    SystemFile() = default;
+    SystemFile(const SystemFile&) = delete;
+    SystemFile& operator=(const SystemFile&) = delete;
+    ~SystemFile();
+
+    // Opens a regular file for reading (others may read it too). Anything else, a directory, a
+    // device or a pipe, is refused without waiting on it.
+    bool openForReading(const std::filesystem::path& path);
+    // Creates a file under a name that held nothing: an existing name, a link included, is
+    // never opened, followed or truncated.
+    Created createNew(const std::filesystem::path& path);
+    // Opens what the name already holds (a device, a pipe) to write through it.
+    bool openExistingForWriting(const std::filesystem::path& path);
+
+    bool isOpen() const { return handle_ != Invalid; }
+    std::optional<std::uint64_t> size() const;
+    // Fills `bytes` from the current position; the count is short only at the end of the file.
+    std::optional<std::size_t> read(std::span<std::uint8_t> bytes);
+    bool write(std::span<const std::uint8_t> bytes);
+    // Gives the file the permission bits of the regular file `model` names, if there is one.
+    void takePermissionsOf(const std::filesystem::path& model);
+    // Puts the written bytes on the disk before anything relies on them being there.
+    bool sync();
+    bool close();
+
+  private:
+    static constexpr std::intptr_t Invalid = -1;
+    std::intptr_t handle_ = Invalid;  // a descriptor, or a HANDLE
+};
+
+// Gives `to` the file named `from` in one step: whatever `to` named before (a link itself, never
+// the file it points to) is replaced, or stays as it was when this fails.
+bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Makes the names changed in `directory` durable; a no-op where the system has no such step.
+void syncDirectory(const std::filesystem::path& directory);
+
+}  // namespace zq

@@ -1,0 +1,135 @@
+#include "image/system_file.h"
+
+#include <algorithm>
+
+#include "serial/win32/lean_windows.h"
+
+namespace zq {
+
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+std::intptr_t keep(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
+}  // namespace
+
+SystemFile::~SystemFile() {
+    close();
+}
+
+bool SystemFile::openForReading(const std::filesystem::path& path) {
+    close();
+    const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    handle_ = keep(opened);
+    if (::GetFileType(opened) != FILE_TYPE_DISK) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+SystemFile::Created SystemFile::createNew(const std::filesystem::path& path) {
+    close();
+    // CREATE_NEW fails on any existing name; the reparse-point flag keeps a link from being
+    // followed should one appear.
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::NameTaken
+                                                                           : Created::Failed;
+    }
+    handle_ = keep(opened);
+    return Created::Yes;
+}
+
+bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
+    close();
+    const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    handle_ = keep(opened);
+    return true;
+}
+
+std::optional<std::uint64_t> SystemFile::size() const {
+    LARGE_INTEGER size{};
+    if (!isOpen() || !::GetFileSizeEx(handleOf(handle_), &size) || size.QuadPart < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::optional<std::size_t> SystemFile::read(std::span<std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (isOpen() && done < bytes.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD got = 0;
+        if (!::ReadFile(handleOf(handle_), bytes.data() + done, want, &got, nullptr)) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return isOpen() ? std::optional<std::size_t>(done) : std::nullopt;
+}
+
+bool SystemFile::write(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (isOpen() && done < bytes.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD put = 0;
+        if (!::WriteFile(handleOf(handle_), bytes.data() + done, want, &put, nullptr) || put == 0) {
+            return false;
+        }
+        done += put;
+    }
+    return isOpen();
+}
+
+void SystemFile::takePermissionsOf(const std::filesystem::path&) {
+    // A new file takes its access from the directory, as the file it replaces did.
+}
+
+bool SystemFile::sync() {
+    if (!isOpen()) {
+        return false;
+    }
+    // Devices cannot be flushed; what they were given has gone already.
+    return ::FlushFileBuffers(handleOf(handle_)) ||
+           ::GetFileType(handleOf(handle_)) != FILE_TYPE_DISK;
+}
+
+bool SystemFile::close() {
+    if (!isOpen()) {
+        return true;
+    }
+    const HANDLE closing = handleOf(handle_);
+    handle_ = Invalid;
+    return ::CloseHandle(closing) != 0;
+}
+
+bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to) {
+    return ::MoveFileExW(from.c_str(), to.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void syncDirectory(const std::filesystem::path&) {
+    // MOVEFILE_WRITE_THROUGH has made the rename durable already.
+}
+
+}  // namespace zq

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace zq::posix {
+
+// A pipe the interruption waker writes a byte into, so that a wait polling its read end beside
+// the device ends the moment a signal comes. Made once per process, before the signal handlers
+// are installed; false when the system would not give a pipe (waits then see a signal only when
+// the call they are in returns EINTR).
+bool armInterruptPipe();
+
+// The read end, readable from the first signal on (it is never drained); -1 before arming.
+int interruptPipeFd();
+
+}  // namespace zq::posix

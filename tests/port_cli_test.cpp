@@ -1,0 +1,270 @@
+// The command line's side of serial ports: how --port and ZQ417_PORT name them, `ports` and its
+// JSON, and the reply window of USB serial adapters (--latency, late replies) in virtual time.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/command_line.h"
+#include "app/cli/port_resolution.h"
+#include "app/cli/reply_window_platform.h"
+#include "serial/port_state.h"
+#include "sim/simulated_line.h"
+#include "support/cli_run.h"
+#include "support/image_files.h"
+#include "text/messages.h"
+
+namespace zq::test {
+namespace {
+
+namespace fs = std::filesystem;
+using cli::PortChoice;
+using cli::PortNaming;
+using Kind = sim::PortEvent::Kind;
+using std::chrono::milliseconds;
+
+PortInfo builtInPort() {
+    PortInfo port;
+    port.systemName = "ttyS0";
+    port.devicePath = "/dev/ttyS0";
+    port.description = "Built-in serial port";
+    port.driver = "serial8250";
+    return port;
+}
+
+PortInfo adapter(int n, std::uint16_t vid, std::uint16_t pid, std::string serial) {
+    const std::string node = "ttyUSB" + std::to_string(n);
+    return {.systemName = node,
+            .devicePath = "/dev/" + node,
+            .stableName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0",
+            .description = "FT232R USB UART",
+            .manufacturer = "FTDI",
+            .vendorId = vid,
+            .productId = pid,
+            .serialNumber = std::move(serial),
+            .driver = "ftdi_sio",
+            .bus = PortInfo::Bus::Usb};
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(PortNames, AutoTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList) {
+    const std::vector<PortInfo> none{builtInPort()};
+    const std::vector<PortInfo> one{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI")};
+    const std::vector<PortInfo> two{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI"),
+                                    adapter(1, 0x1a86, 0x7523, "")};
+
+    sim::SimulatedLine absent;
+    const CliRun noAdapter = runCliWith({"update", "--port", "auto"}, absent, {.ports = none});
+    EXPECT_EQ(noAdapter.status, cli::ExitNoPort);
+    EXPECT_TRUE(contains(noAdapter.err, "no USB serial adapter is present")) << noAdapter.err;
+    EXPECT_TRUE(contains(noAdapter.err, "\n  /dev/ttyS0  Built-in serial port")) << noAdapter.err;
+    EXPECT_TRUE(absent.events.empty());
+
+    sim::SimulatedLine several;
+    const CliRun ambiguous = runCliWith({"update", "--port", "AUTO"}, several, {.ports = two});
+    EXPECT_EQ(ambiguous.status, cli::ExitUsage);
+    EXPECT_TRUE(contains(ambiguous.err, "2 USB serial adapters are present")) << ambiguous.err;
+    EXPECT_TRUE(contains(ambiguous.err,
+                         "/dev/ttyUSB0  FT232R USB UART  FTDI  0403:6001  serial "
+                         "A50285BI\n  /dev/ttyUSB1"))
+        << ambiguous.err;
+    EXPECT_FALSE(contains(ambiguous.err, "ttyS0"));
+    EXPECT_TRUE(several.events.empty());
+
+    // From the environment too; --port wins over it.
+    for (const bool fromEnvironment : {false, true}) {
+        sim::SimulatedLine line;
+        line.deviceName = "/dev/ttyUSB0";
+        const CliRun run =
+            fromEnvironment
+                ? runCliWith({"update", "--trace"}, line, {.ports = one, .environmentPort = "auto"})
+                : runCliWith({"update", "--trace", "--port", "auto"}, line,
+                             {.ports = one, .environmentPort = "COM3"});
+        EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;
+        EXPECT_TRUE(contains(run.err, "auto is /dev/ttyUSB0  FT232R USB UART")) << run.err;
+        EXPECT_TRUE(contains(run.err, "open /dev/ttyUSB0\n")) << run.err;
+    }
+    sim::SimulatedLine line;
+    const CliRun wrongEnvironment =
+        runCliWith({"update"}, line, {.ports = one, .environmentPort = "COM9"});
+    EXPECT_EQ(wrongEnvironment.status, cli::ExitUsage);
+    EXPECT_TRUE(wrongEnvironment.err.starts_with("ZQ417_PORT COM9: only COM1 to COM4"))
+        << wrongEnvironment.err;
+}
+
+TEST(PortNames, ComNamesPathsAndByIdNamesOnEachSystem) {
+    const std::vector<PortInfo> bench{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI")};
+    const cli::PortLister lister = [&] { return bench; };
+    const auto chosen = [&](const char* given, PortNaming naming) {
+        const PortChoice choice = cli::resolvePort(given, naming, lister);
+        return choice.outcome == PortChoice::Outcome::Chosen ? choice.port
+                                                             : "(" + choice.message + ")";
+    };
+    EXPECT_EQ(chosen("com7", PortNaming::Windows), "COM7");
+    EXPECT_EQ(chosen("COM256", PortNaming::Windows), "COM256");
+    EXPECT_EQ(chosen("\\\\.\\COM12", PortNaming::Windows), "\\\\.\\COM12");
+    EXPECT_EQ(chosen("auto", PortNaming::Windows), "ttyUSB0");  // Windows opens it by its COM name
+    EXPECT_EQ(chosen("com4", PortNaming::Posix), "COM4");
+    EXPECT_TRUE(chosen("COM7", PortNaming::Posix).starts_with("(only COM1 to COM4"));
+    EXPECT_TRUE(chosen("COM0", PortNaming::Windows).starts_with("(not a port name"));
+    EXPECT_EQ(chosen("/dev/pts/4", PortNaming::Posix), "/dev/pts/4");
+    EXPECT_EQ(chosen("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", PortNaming::Posix),
+              "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    EXPECT_EQ(chosen("ttyUSB0", PortNaming::Posix),
+              "(not a port name; did you mean /dev/ttyUSB0?)");
+}
+
+// A bench of three ports, one held by minicom; the COM part comes from the device nodes.
+TEST(PortsCommand, ListsMakerIdsSerialAndHoldersAsTextAndAsJson) {
+    TempDir root;
+    const fs::path dev = root / "dev";
+    const fs::path sys = root / "sys";
+    const fs::path proc = root / "proc";
+    fs::create_directories(dev);
+    for (const char* node : {"ttyS0", "ttyS1"}) {
+        std::ofstream(dev / node).put('\0');
+    }
+    fs::create_directories(sys / "class" / "tty" / "ttyS1");
+    std::ofstream(sys / "class" / "tty" / "ttyS1" / "type") << "0\n";
+    fs::create_directories(proc / "4242" / "fd");
+    std::ofstream(proc / "4242" / "comm") << "minicom\n";
+    PortInfo held = adapter(0, 0x0403, 0x6001, "A50285BI");
+    held.devicePath = (dev / "ttyUSB0").string();
+    std::ofstream(held.devicePath).put('\0');
+    fs::create_symlink(held.devicePath, proc / "4242" / "fd" / "3");
+    PortInfo noSerial = adapter(1, 0x1a86, 0x7523, "");
+    noSerial.stableName.clear();
+    const std::vector<PortInfo> bench{builtInPort(), held, noSerial};
+    const CliSetup setup{.devRoot = dev, .sysRoot = sys, .ports = bench, .procRoot = proc};
+
+    sim::SimulatedLine line;
+    const CliRun text = runCliWith({"ports"}, line, setup);
+    EXPECT_EQ(text.status, cli::ExitSuccess);
+    EXPECT_EQ(text.out,
+              "Serial ports:\n"
+              "  /dev/ttyS0  Built-in serial port\n"
+              "  " +
+                  held.devicePath +
+                  "  FT232R USB UART  FTDI  0403:6001  serial A50285BI\n"
+                  "    also /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n"
+                  "    in use by 4242 (minicom)\n"
+                  "  /dev/ttyUSB1  FT232R USB UART  FTDI  1a86:7523\n"
+                  "COM ports:\n"
+                  "  COM1  " +
+                  (dev / "ttyS0").string() +
+                  "  present\n"
+                  "  COM2  " +
+                  (dev / "ttyS1").string() +
+                  "  present (the kernel found no UART behind it)\n"
+                  "  COM3  " +
+                  (dev / "ttyS2").string() +
+                  "  absent\n"
+                  "  COM4  " +
+                  (dev / "ttyS3").string() + "  absent\n");
+
+    const CliRun json = runCliWith({"ports", "--json"}, line, setup);
+    EXPECT_EQ(json.status, cli::ExitSuccess);
+    const nlohmann::json parsed = nlohmann::json::parse(json.out);
+    ASSERT_EQ(parsed["ports"].size(), 3u);
+    const nlohmann::json& ftdi = parsed["ports"][1];
+    EXPECT_EQ(ftdi["name"], "ttyUSB0");
+    EXPECT_EQ(ftdi["device"], held.devicePath);
+    EXPECT_EQ(ftdi["stable_name"], held.stableName);
+    EXPECT_EQ(ftdi["description"], "FT232R USB UART");
+    EXPECT_EQ(ftdi["manufacturer"], "FTDI");
+    EXPECT_EQ(ftdi["vid"], "0403");
+    EXPECT_EQ(ftdi["pid"], "6001");
+    EXPECT_EQ(ftdi["serial_number"], "A50285BI");
+    EXPECT_EQ(ftdi["bus"], "usb");
+    EXPECT_EQ(ftdi["driver"], "ftdi_sio");
+    EXPECT_EQ(ftdi["in_use"], true);
+    EXPECT_EQ(ftdi["users"], nlohmann::json::array({"4242 (minicom)"}));
+    EXPECT_EQ(parsed["ports"][0]["vid"], nullptr);
+    EXPECT_EQ(parsed["ports"][0]["in_use"], false);
+    EXPECT_EQ(parsed["ports"][2]["serial_number"], nullptr);
+    EXPECT_EQ(parsed["com_ports"][1], nlohmann::json({{"name", "COM2"},
+                                                      {"device", (dev / "ttyS1").string()},
+                                                      {"present", true},
+                                                      {"uart_found", false}}));
+}
+
+// The durations of the reads of a run, in order.
+std::vector<sim::SimTime> readDurations(const sim::SimulatedLine& line) {
+    std::vector<sim::SimTime> durations;
+    for (const sim::PortEvent* read : line.eventsOf(Kind::Read)) {
+        durations.push_back(read->endedAt - read->at);
+    }
+    return durations;
+}
+
+TEST(ReplyWindow, LatencyWidensEveryReadWindowByExactlyThatMuchAndRestoresTheTimeoutsFound) {
+    sim::SimulatedLine exact({.silent = true});
+    EXPECT_EQ(runCliWith({"update"}, exact).status, cli::ExitFailed);
+    sim::SimulatedLine widened({.silent = true});
+    EXPECT_EQ(runCliWith({"update", "--latency", "7"}, widened).status, cli::ExitFailed);
+
+    const std::vector<sim::SimTime> before = readDurations(exact);
+    const std::vector<sim::SimTime> after = readDurations(widened);
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(before.size(), after.size());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after[i] - before[i], milliseconds(7)) << "read " << i;
+    }
+    EXPECT_EQ(widened.timeouts(), sim::SimulatedLine::initialTimeouts());
+
+    // Out of range is a usage error, before any port is touched.
+    sim::SimulatedLine untouched;
+    EXPECT_EQ(runCliWith({"update", "--latency", "-1"}, untouched).status, cli::ExitUsage);
+    EXPECT_TRUE(untouched.events.empty());
+
+    // Only timeouts with a total limit change.
+    const CommTimeouts atOnce{TimeoutMaxDword, 0, 0, 0, 0};
+    EXPECT_EQ(cli::widenReadWindow(atOnce, milliseconds(20)), atOnce);
+    const CommTimeouts noTotal{15, 0, 0, 0, 0};
+    EXPECT_EQ(cli::widenReadWindow(noTotal, milliseconds(20)), noTotal);
+    EXPECT_EQ(cli::widenReadWindow(FixedTimeouts, milliseconds(20)).readTotalTimeoutConstant,
+              FixedTimeouts.readTotalTimeoutConstant + 20);
+}
+
+// Replies that leave 26 ms after each request end past the 24 ms window of a 6-byte read, as they
+// do behind an adapter's latency timer: the trace says so, the failure suggests --latency, and a
+// wide enough window lets the same board succeed.
+TEST(ReplyWindow, ReplyAfterItsWindowIsNamedInTheTraceAndTheFailureSuggestsLatency) {
+    const sim::BoardConfig slow{.mode = sim::BoardMode::Update, .replyDelay = milliseconds(26)};
+    sim::SimulatedLine late(slow);
+    late.openNotes = "low-latency mode unavailable: no such setting";
+    const CliRun failed = runCliWith({"update", "--trace"}, late);
+    EXPECT_EQ(failed.status, cli::ExitFailed);
+    EXPECT_TRUE(contains(failed.err, "ms  open COM1\n")) << failed.err;
+    EXPECT_TRUE(contains(failed.err, "ms  low-latency mode unavailable: no such setting\n"));
+    EXPECT_TRUE(contains(failed.err,
+                         "ms  late reply: 5 bytes came after a read window closed, "
+                         "found 5.167 ms after it\n"))
+        << failed.err;
+    EXPECT_TRUE(contains(failed.err,
+                         "A reply came up to 6 ms after the program stopped waiting "
+                         "for it"))
+        << failed.err;
+    EXPECT_TRUE(failed.err.ends_with("or set the adapter's latency timer to 1 ms.\n"))
+        << failed.err;
+
+    sim::SimulatedLine widened(slow);
+    const CliRun run = runCliWith({"update", "--latency", "20"}, widened);
+    EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;
+    EXPECT_EQ(run.err, "");
+
+    EXPECT_NE(cli::latencyAdviceFor(milliseconds(3)).find("try --latency 20,"), std::string::npos);
+    EXPECT_NE(cli::latencyAdviceFor(std::chrono::microseconds(31500)).find("up to 32 ms"),
+              std::string::npos);
+    EXPECT_NE(cli::latencyAdviceFor(milliseconds(32)).find("--latency 40,"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zq::test
