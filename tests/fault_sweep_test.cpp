@@ -313,7 +313,7 @@ TEST(FaultSweep, FiveHundredOperationsInARowLeaveNothingBehind) {
     s.faulty.closesImmune = true;
     std::mt19937 rng(417);
     std::size_t fdsBefore = 0;
-    std::size_t heapBefore = 0;
+    [[maybe_unused]] std::size_t heapBefore = 0;
     int successes = 0;
     int held = 0;
     for (int i = 0; i < WarmUp + Measured; ++i) {
