@@ -158,8 +158,13 @@ std::string describe(const std::optional<FaultHit>& hit, const Outcome& out) {
         "GetTimeouts", "SetTimeouts", "SetupQueues", "Flush",       "ClearErrors", "Purge",
         "Read",        "Write",       "Close",       "CloseFailed", "Sleep"};
     std::string text = "struck: ";
-    text += hit ? Names[static_cast<int>(hit->kind)] + std::string(" #") + std::to_string(hit->call)
-                : std::string("nothing");
+    if (!hit) {
+        text += "nothing";
+    } else {
+        const auto kind = static_cast<std::size_t>(hit->kind);
+        text += (kind < std::size(Names) ? Names[kind] : "?") + std::string(" #") +
+                std::to_string(hit->call);
+    }
     for (const ShownBox& box : out.boxes) {
         text += "\nbox: " + box.text.substr(0, box.text.find('\n'));
     }
@@ -316,6 +321,7 @@ TEST(FaultSweep, FiveHundredOperationsInARowLeaveNothingBehind) {
     [[maybe_unused]] std::size_t heapBefore = 0;
     int successes = 0;
     int held = 0;
+    int wrongBoardSuccesses = 0;
     for (int i = 0; i < WarmUp + Measured; ++i) {
         if (i == WarmUp) {
             fdsBefore = openDescriptors();
@@ -350,8 +356,14 @@ TEST(FaultSweep, FiveHundredOperationsInARowLeaveNothingBehind) {
         checkOutcome(s, mode, out);
         successes += out.ok ? 1 : 0;
         held += s.port.handle ? 1 : 0;
+        // A Sync that cannot be written passes the download phase's probe, so a board already
+        // running its firmware gets the image programmed and the Download reports success.
+        wrongBoardSuccesses += out.ok && mode == ModeDownload && pick == 9 ? 1 : 0;
     }
-    std::printf("%d operations: %d succeeded, %d left the port held\n", Measured, successes, held);
+    std::printf(
+        "%d operations: %d succeeded (%d of them Downloads on a board in update mode), "
+        "%d left the port held\n",
+        Measured, successes, wrongBoardSuccesses, held);
     EXPECT_GT(successes, Measured / 5);
     EXPECT_LT(successes, Measured - Measured / 5);
     EXPECT_GT(held, 0);
