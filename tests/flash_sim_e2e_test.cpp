@@ -89,7 +89,11 @@ TEST(FlashOnSim, DownloadLoadsTheImageAndHasTheFirmwareProgramIt) {
     Board board({});  // paced at 14400 baud, as a real board answers
     ASSERT_FALSE(board.device.empty());
     Flash flash("download", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
+    const std::optional<int> exit = flash.waitForExit(RunLimit);
+    if (exit != 0) {
+        board.sim.stop();
+    }
+    ASSERT_EQ(exit, 0) << flash.err() << board.sim.out();
     EXPECT_EQ(flash.out(), line(messages::Success.download));
     EXPECT_EQ(flash.err(), "");
 
