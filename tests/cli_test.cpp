@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/run_output.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/progress_bar.h"
+#include "app/cli/run_output.h"
 #include "app/cli/status_line.h"
 #include "app/cli/tracing_platform.h"
 #include "image/built_in_image.h"
@@ -211,19 +211,18 @@ TEST(Trace, LongTransfersAreSummarisedAndReadsThatTimeOutEmptyAreShown) {
 // ---------------------------------------------------------------------------------------------
 // The progress bar on a terminal
 
-// A box ends the bar's transfer, so its text starts on a line of its own.
-TEST(ProgressBar, RedrawsInPlaceAndLetsTraceLinesAndBoxesPassAbove) {
-    Console c;
-    cli::ProgressBar bar(c.status);
-    bar.setRange(1000);
-    bar.setPosition(500);
-    c.status.printAbove("trace one");
-    bar.setPosition(1000);
-    c.status.printAbove("trace two");
-    c.window.showMessage(BoxStyle::Error, messages::CannotUsePort);
-    EXPECT_EQ(screenOf(c.err.str()),
-              (Lines{"trace one", "trace two", cli::renderProgress(1000, 1000),
-                     std::string(messages::CannotUsePort), ""}));
+// A trace line never lands in the bar, and a box after a finished bar starts on a line of its own.
+TEST(StatusLine, RedrawsInPlaceAndLetsTraceLinesAndBoxesPassAbove) {
+    std::ostringstream err;
+    StatusLine status{err};
+    status.show(cli::renderProgress(500, 1000));
+    status.printAbove("trace one");
+    status.show(cli::renderProgress(1000, 1000));
+    status.printAbove("trace two");
+    status.finish();
+    err << messages::CannotUsePort << '\n';
+    EXPECT_EQ(screenOf(err.str()), (Lines{"trace one", "trace two", cli::renderProgress(1000, 1000),
+                                          std::string(messages::CannotUsePort), ""}));
 }
 
 TEST(ProgressBar, OutOfRangePositionsDrawAFullOrEmptyBar) {
@@ -266,7 +265,7 @@ TEST(CommandLine, PortLeftOpenByAFailedDownloadIsHandedBackBeforeExit) {
     const CliRun run = runCliWith({"download", "--quiet"}, line);
     EXPECT_EQ(run.status, cli::ExitFailed);
     EXPECT_EQ(run.err, lineOf(messages::CannotUseComPort) +
-                           lineOf("the port refused the write: WriteFile failed"));
+                           lineOf("the port refused the write of 2 bytes after 0"));
     EXPECT_FALSE(line.isOpen());
     EXPECT_EQ(line.settings().fields, sim::SimulatedLine::initialSettings().fields);
     EXPECT_EQ(line.timeouts(), sim::SimulatedLine::initialTimeouts());

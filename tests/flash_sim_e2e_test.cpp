@@ -192,7 +192,8 @@ TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     Board board({"--no-pacing", "--drop-after", "3000"});
     ASSERT_FALSE(board.device.empty());
     Flash flash("download", board);
-    const int status = flash.waitForExit(RunLimit);
+    const std::optional<int> status = flash.waitForExit(RunLimit);
+    ASSERT_TRUE(status.has_value());
     // A pseudo-terminal takes the whole image at once, so the hang-up may reach the host inside
     // the image's write or only when the next phase sets the line up.
     // After the box, the system's reason: the device has gone.
@@ -202,7 +203,7 @@ TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     const bool inImage = err.starts_with(line(messages::LoaderTransferFail.download) + reason);
     EXPECT_TRUE(inImage || err.starts_with(line(messages::CannotConfigPort) + reason)) << err;
     EXPECT_TRUE(err.ends_with(gone)) << err;
-    EXPECT_EQ(status, inImage ? 1 : 3);
+    EXPECT_EQ(*status, inImage ? 1 : 3);
     EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake alone takes 1.5 s; a run that waits on a dead line takes far longer.
     EXPECT_LT(flash.runTime(), 10s);

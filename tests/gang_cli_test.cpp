@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
+#include "app/cli/image_choice.h"
+#include "image/built_in_image.h"
 #include "protocol/command_packet.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
@@ -28,6 +30,10 @@ using sim::BoardConfig;
 using sim::BoardMode;
 using sim::SimulatedLine;
 using Json = nlohmann::json;
+
+// The line every transfer prints before it sends anything.
+const std::string BuiltInIdentity =
+    cli::identityLine(identifyImage("built-in", {builtInImage(), BuiltInImageLength})) + "\n";
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -162,7 +168,7 @@ TEST(ExitStatus, EachClassOfFailureHasItsStatusAndSaysWhyBelowItsBox) {
         ASSERT_NE(at, std::string::npos) << run.err;
         const std::string after = run.err.substr(at + box.size());
         EXPECT_TRUE(contains(after.substr(0, after.find('\n')), c.reason)) << after;
-        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.out, c.status == cli::ExitImage ? "" : BuiltInIdentity);
     }
 }
 
@@ -338,7 +344,7 @@ TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
     SimulatedLine quiet(board(BoardMode::Update));
     const CliRun q = runCliWith({"update", "--quiet"}, quiet);
     EXPECT_EQ(q.err, "");
-    EXPECT_EQ(q.out, std::string(messages::Success.update) + "\n");
+    EXPECT_EQ(q.out, BuiltInIdentity + std::string(messages::Success.update) + "\n");
 }
 
 TEST(Progress, TheTerminalBarNamesItsPhaseAndCountsDownTheProgramming) {

@@ -440,7 +440,7 @@ TEST(FlashImageFile, EmptyOrOversizedImageNeverReachesThePort) {
         sim::SimulatedLine line;
         const std::string file = (dir / c.file).string();
         const CliRun r = run({c.command, "--image", file}, line, dir);
-        EXPECT_EQ(r.status, cli::ExitFailed) << c.file;
+        EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         std::string expected = c.err;
         expected.replace(expected.find('%'), 1, file);
         EXPECT_EQ(r.err, expected);

@@ -31,8 +31,7 @@ namespace {
 class BoardWindow : public OwnerWindow {
   public:
     BoardWindow(const BoardTask& task, BoardResult& result, WireRecord& wire,
-                std::function<std::string()> explainOpen,
-                std::function<std::string()> systemReason)
+                std::function<std::string()> explainOpen, std::function<std::string()> systemReason)
         : task_(task),
           result_(result),
           wire_(wire),
@@ -214,14 +213,17 @@ BoardResult runBoard(const BoardTask& task) {
             return reason.empty() ? reason : result.device + ": " + reason;
         });
     // The board says nothing while it programs; the count is the time that is known to take.
-    wire.watchSleeps([&](std::chrono::milliseconds) {
-        if (window.programmingAt) {
-            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                wire.now() - *window.programmingAt);
-            task.output->countdown(
-                task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
-        }
-    });
+    // Elsewhere the pause stays one sleep, as the phases ask for it.
+    if (task.output->showsCountdown()) {
+        wire.watchSleeps([&](std::chrono::milliseconds) {
+            if (window.programmingAt) {
+                const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    wire.now() - *window.programmingAt);
+                task.output->countdown(
+                    task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+            }
+        });
+    }
 
     // A copy of its own, with room for the pad byte an odd length gets.
     std::vector<std::uint8_t> image(task.image->bytes);
@@ -262,8 +264,7 @@ BoardResult runBoard(const BoardTask& task) {
         result.exit = 128 + result.interruptedBy;
         result.reason = window.interruptionLine();
     } else {
-        result.exit =
-            classifyOutcome(succeeded, result.messages, performed.value_or(ModeDownload));
+        result.exit = classifyOutcome(succeeded, result.messages, performed.value_or(ModeDownload));
     }
     if (performed && (task.operation != Operation::Flash || result.boardMode)) {
         result.performed = modeName(*performed);
@@ -271,10 +272,10 @@ BoardResult runBoard(const BoardTask& task) {
     result.status = wire.statusValue();
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    task.output->finished(task.index, result.ok            ? "done"
-                                      : interrupted        ? "interrupted"
-                                                           : "failed (exit " +
-                                                               std::to_string(result.exit) + ")");
+    task.output->finished(task.index, result.ok ? "done"
+                                      : interrupted
+                                          ? "interrupted"
+                                          : "failed (exit " + std::to_string(result.exit) + ")");
     if (interrupted) {
         task.output->note(task.index, *result.reason);
     }

@@ -39,6 +39,8 @@ class RunOutput {
     void range(std::size_t board, std::uint32_t maximum);
     void position(std::size_t board, std::uint32_t position);
     void countdown(std::size_t board, std::chrono::milliseconds left);
+    // Only a terminal's bar counts down; plain lines never rewrite themselves.
+    bool showsCountdown() const { return style_ == ProgressStyle::Terminal; }
     // The board's operation is over: its last phase ends here.
     void finished(std::size_t board, std::string_view outcome);
     // Leaves the terminal below everything drawn.

@@ -1,5 +1,7 @@
 #include "app/cli/wire_record.h"
 
+#include "serial/interruption.h"
+
 #include <algorithm>
 #include <span>
 
@@ -24,33 +26,17 @@ class WireRecord::Device : public SerialDevice {
     Device(WireRecord& owner, std::unique_ptr<SerialDevice> inner)
         : owner_(owner), inner_(std::move(inner)) {}
 
-    bool getState(LineSettings& out) override {
-        return inner_->getState(out);
-    }
-    bool setState(const LineSettings& s) override {
-        return inner_->setState(s);
-    }
-    bool getTimeouts(CommTimeouts& out) override {
-        return inner_->getTimeouts(out);
-    }
-    bool setTimeouts(const CommTimeouts& t) override {
-        return inner_->setTimeouts(t);
-    }
+    bool getState(LineSettings& out) override { return inner_->getState(out); }
+    bool setState(const LineSettings& s) override { return inner_->setState(s); }
+    bool getTimeouts(CommTimeouts& out) override { return inner_->getTimeouts(out); }
+    bool setTimeouts(const CommTimeouts& t) override { return inner_->setTimeouts(t); }
     bool setupQueues(std::uint32_t in, std::uint32_t out) override {
         return inner_->setupQueues(in, out);
     }
-    bool flush() override {
-        return inner_->flush();
-    }
-    bool clearErrors() override {
-        return inner_->clearErrors();
-    }
-    bool purge(std::uint32_t flags) override {
-        return inner_->purge(flags);
-    }
-    bool close() override {
-        return inner_->close();
-    }
+    bool flush() override { return inner_->flush(); }
+    bool clearErrors() override { return inner_->clearErrors(); }
+    bool purge(std::uint32_t flags) override { return inner_->purge(flags); }
+    bool close() override { return inner_->close(); }
 
     bool read(std::span<std::uint8_t> into, std::size_t& got) override {
         if (const Call* call = owner_.replayed(false, {})) {
@@ -109,6 +95,10 @@ void WireRecord::sleep(milliseconds duration) {
         }
         sleepWatcher_(left);
         inner_.sleep(std::min(left, WatchEvery));
+        // A signal cut the slice short: the whole pause ends with it.
+        if (interruption::stopsWaits()) {
+            return;
+        }
     }
 }
 
