@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/console_window.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/progress_bar.h"
+#include "app/cli/run_output.h"
 #include "app/cli/status_line.h"
 #include "app/cli/tracing_platform.h"
 #include "image/built_in_image.h"
@@ -64,27 +64,21 @@ Lines screenOf(const std::string& text) {
 // ---------------------------------------------------------------------------------------------
 // Message boxes
 
-struct Console {
+// Each box on a line of its own, "OK" boxes on standard output and "Error" boxes with the reason
+// after them on standard error, so a script can tell them apart and a log keeps the exact wording.
+TEST(RunOutput, PlainBoxesGoToStandardOutputErrorBoxesAndTheirReasonToStandardError) {
     std::ostringstream out;
     std::ostringstream err;
-    StatusLine status{err};
-    cli::ConsoleWindow window{out, err, status};
-};
-
-TEST(ConsoleWindow, PlainBoxesGoToStandardOutputErrorBoxesAndTheOpenReasonToStandardError) {
-    Console c;
-    c.window.explainOpenFailureWith([] { return std::string("the reason"); });
-    c.window.showMessage(BoxStyle::Error, messages::BoardNotAnswering.update);
-    c.window.showMessage(BoxStyle::Plain, messages::Success.update);
-    c.window.showUnownedMessage(BoxStyle::Error, messages::CannotClosePort);
-    c.window.showUnownedMessage(BoxStyle::Plain, "unowned plain");
-    c.window.showMessage(BoxStyle::Error, messages::CannotConfigPort);
-    c.window.showMessage(BoxStyle::Error, messages::CannotOpenPort);
-    EXPECT_EQ(c.out.str(), lineOf(messages::Success.update) + "unowned plain\n");
-    EXPECT_EQ(c.err.str(), lineOf(messages::BoardNotAnswering.update) +
-                               lineOf(messages::CannotClosePort) +
-                               lineOf(messages::CannotConfigPort) +
-                               lineOf(messages::CannotOpenPort) + "the reason\n");
+    cli::RunOutput output(out, err, cli::ProgressStyle::None, {"COM1"}, false);
+    output.box(0, BoxStyle::Error, messages::BoardNotAnswering.update, "");
+    output.box(0, BoxStyle::Plain, messages::Success.update, "");
+    output.box(0, BoxStyle::Error, messages::CannotClosePort, "");
+    output.box(0, BoxStyle::Plain, "plain", "");
+    output.box(0, BoxStyle::Error, messages::CannotOpenPort, "the reason");
+    EXPECT_EQ(out.str(), lineOf(messages::Success.update) + "plain\n");
+    EXPECT_EQ(err.str(), lineOf(messages::BoardNotAnswering.update) +
+                             lineOf(messages::CannotClosePort) + lineOf(messages::CannotOpenPort) +
+                             "the reason\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -217,19 +211,18 @@ TEST(Trace, LongTransfersAreSummarisedAndReadsThatTimeOutEmptyAreShown) {
 // ---------------------------------------------------------------------------------------------
 // The progress bar on a terminal
 
-// A box ends the bar's transfer, so its text starts on a line of its own.
-TEST(ProgressBar, RedrawsInPlaceAndLetsTraceLinesAndBoxesPassAbove) {
-    Console c;
-    cli::ProgressBar bar(c.status);
-    bar.setRange(1000);
-    bar.setPosition(500);
-    c.status.printAbove("trace one");
-    bar.setPosition(1000);
-    c.status.printAbove("trace two");
-    c.window.showMessage(BoxStyle::Error, messages::CannotUsePort);
-    EXPECT_EQ(screenOf(c.err.str()),
-              (Lines{"trace one", "trace two", cli::renderProgress(1000, 1000),
-                     std::string(messages::CannotUsePort), ""}));
+// A trace line never lands in the bar, and a box after a finished bar starts on a line of its own.
+TEST(StatusLine, RedrawsInPlaceAndLetsTraceLinesAndBoxesPassAbove) {
+    std::ostringstream err;
+    StatusLine status{err};
+    status.show(cli::renderProgress(500, 1000));
+    status.printAbove("trace one");
+    status.show(cli::renderProgress(1000, 1000));
+    status.printAbove("trace two");
+    status.finish();
+    err << messages::CannotUsePort << '\n';
+    EXPECT_EQ(screenOf(err.str()), (Lines{"trace one", "trace two", cli::renderProgress(1000, 1000),
+                                          std::string(messages::CannotUsePort), ""}));
 }
 
 TEST(ProgressBar, OutOfRangePositionsDrawAFullOrEmptyBar) {
@@ -256,7 +249,7 @@ TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
         EXPECT_TRUE(line.events.empty()) << command;
     };
     for (const char* wrong :
-         {"", "flash", "download --port", "download --port COM5", "download --port COM10",
+         {"", "frobnicate", "download --port", "download --port COM5", "download --port COM10",
           "update --port COM0", "update --port ttyUSB0", "update --speed 9600", "update extra",
           "ports --port COM1"}) {
         check(wrong, cli::ExitUsage);
@@ -269,9 +262,10 @@ TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
 TEST(CommandLine, PortLeftOpenByAFailedDownloadIsHandedBackBeforeExit) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
     line.faults.writeFault = failWritesStartingWith({0xFF, 0xFF});  // the wake bytes
-    const CliRun run = runCliWith({"download"}, line);
+    const CliRun run = runCliWith({"download", "--quiet"}, line);
     EXPECT_EQ(run.status, cli::ExitFailed);
-    EXPECT_EQ(run.err, lineOf(messages::CannotUseComPort));
+    EXPECT_EQ(run.err, lineOf(messages::CannotUseComPort) +
+                           lineOf("the port refused the write of 2 bytes after 0"));
     EXPECT_FALSE(line.isOpen());
     EXPECT_EQ(line.settings().fields, sim::SimulatedLine::initialSettings().fields);
     EXPECT_EQ(line.timeouts(), sim::SimulatedLine::initialTimeouts());
@@ -281,19 +275,22 @@ TEST(CommandLine, PortThatCannotBeOpenedGetsTheBoxAndOneLineOfReason) {
     sim::SimulatedLine line;
     line.faults.openFails = OpenFailure::Kind::Busy;
     const CliRun run = runCliWith({"update"}, line);
-    EXPECT_EQ(run.status, cli::ExitFailed);
+    EXPECT_EQ(run.status, cli::ExitPort);
     EXPECT_EQ(run.err,
               lineOf(messages::CannotOpenPort) +
                   lineOf(cli::explainOpenFailure({OpenFailure::Kind::Busy}, "/dev/ttyS0")));
 }
 
-// Download sends the image twice, so two bars stay on screen; trace lines, when asked for, pass
-// above the bar without garbling it. Off a terminal there is no bar at all.
+// Download sends the image twice, so two bars stay on screen, each after its handshake and the
+// second followed by the programming count; trace lines, when asked for, pass above the bar
+// without garbling it. Off a terminal there is no bar at all.
 TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveIt) {
     sim::SimulatedLine offTerminal({.mode = sim::BoardMode::Download});
-    EXPECT_EQ(runCliWith({"download"}, offTerminal).err, "");
+    EXPECT_EQ(runCliWith({"download"}, offTerminal).err.find('\r'), std::string::npos);
     const std::regex traceLine(R"( *\d+\.\d{3} ms  \S.*)");
-    const std::regex barLine(R"(\[#{40}\] 100%  (\d+) / \1 bytes)");
+    const std::regex barLine(R"((loader|firmware) +\[#{40}\] 100%  (\d+) / \2 bytes)");
+    const std::regex stageLine(
+        R"(probing +waiting for the board to answer the handshake|programming +the EEPROM, about 0\.\d s left)");
     for (const bool trace : {false, true}) {
         sim::SimulatedLine line({.mode = sim::BoardMode::Download});
         const CliRun run = runCliWith(trace ? std::vector<std::string>{"download", "--trace"}
@@ -310,6 +307,7 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
         for (std::size_t i = 0; i + 1 < screen.size(); ++i) {
             bars += std::regex_match(screen[i], barLine) ? 1 : 0;
             EXPECT_TRUE(std::regex_match(screen[i], barLine) ||
+                        std::regex_match(screen[i], stageLine) ||
                         (trace && std::regex_match(screen[i], traceLine)))
                 << "line " << i << ": " << screen[i];
         }

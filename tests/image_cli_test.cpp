@@ -303,7 +303,7 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePort) {
          }) {
         sim::SimulatedLine line;
         const CliRun r = run({"update", "--image", at(c.file.c_str())}, line, dir);
-        EXPECT_EQ(r.status, cli::ExitFailed) << c.file;
+        EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(line.events.empty()) << c.file;
@@ -440,7 +440,7 @@ TEST(FlashImageFile, EmptyOrOversizedImageNeverReachesThePort) {
         sim::SimulatedLine line;
         const std::string file = (dir / c.file).string();
         const CliRun r = run({c.command, "--image", file}, line, dir);
-        EXPECT_EQ(r.status, cli::ExitFailed) << c.file;
+        EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         std::string expected = c.err;
         expected.replace(expected.find('%'), 1, file);
         EXPECT_EQ(r.err, expected);

@@ -114,7 +114,7 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = c.board});
         line.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
-        const CliRun run = runCliWith({c.command}, line);
+        const CliRun run = runCliWith({c.command, "--quiet"}, line);
         EXPECT_EQ(run.status, 128 + c.signal);
         EXPECT_EQ(run.out, BuiltInIdentity);
         EXPECT_EQ(run.err, lineOf(cli::interruptionLine(c.where)));
@@ -136,7 +136,7 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
 TEST_F(Interrupted, ASignalBeforeThePortIsTouchedSendsNothing) {
     interruption::raise(SIGINT);
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
-    const CliRun run = runCliWith({"update"}, line);
+    const CliRun run = runCliWith({"update", "--quiet"}, line);
     EXPECT_EQ(run.status, 130);
     EXPECT_EQ(run.err, lineOf(cli::interruptionLine({})));
     EXPECT_TRUE(line.eventsOf(sim::PortEvent::Kind::Open).empty());
@@ -165,7 +165,7 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = sim::BoardMode::Update});
         signalsInSleeps(line, {1});
-        const CliRun run = runCliWith({"update"}, line);
+        const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, BuiltInIdentity + lineOf(messages::Success.update));
         EXPECT_EQ(run.err, notice);
@@ -182,16 +182,18 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = sim::BoardMode::Update, .statusValue = 0x0080});
         signalsInSleeps(line, {1});
-        const CliRun run = runCliWith({"update"}, line);
+        const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, notice + lineOf(messages::EepromProgramFail));
+        EXPECT_EQ(run.err, notice + lineOf(messages::EepromProgramFail) +
+                               lineOf("the board reported status 0x0080 after programming (bit "
+                                      "7: programming failed)"));
     }
     {
         SCOPED_TRACE("a second signal during the status read");
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = sim::BoardMode::Update});
         signalsInSleeps(line, {1, 1});
-        const CliRun run = runCliWith({"update"}, line);
+        const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 130);
         EXPECT_EQ(run.out, BuiltInIdentity);
         EXPECT_EQ(run.err,
@@ -203,7 +205,7 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = sim::BoardMode::Update});
         signalsInSleeps(line, {2});
-        const CliRun run = runCliWith({"update"}, line);
+        const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 130);
         EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::Programming, false})));
         expectHandedBack(line);
@@ -231,7 +233,7 @@ TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnsw
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = sim::BoardMode::Update});
         signalAfterTheImage(line);
-        const CliRun run = runCliWith({"update"}, line);
+        const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, lineOf(cli::programmingNotice()));
         EXPECT_EQ(run.out, BuiltInIdentity + lineOf(messages::Success.update));
@@ -241,7 +243,7 @@ TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnsw
         interruption::resetForTests();
         sim::SimulatedLine line({.mode = sim::BoardMode::Update, .unansweredIds = 1u << 0x0A});
         signalAfterTheImage(line);
-        const CliRun run = runCliWith({"update"}, line);
+        const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 130);
         EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})));
         expectHandedBack(line);
@@ -252,7 +254,7 @@ TEST(FailureReason, TheSystemsReasonFollowsTheBoxAndShowsInTheTrace) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
     line.faults.writeFault = failWritesStartingWith({0xFF, 0xFF});  // the wake bytes
     line.faults.error = {.code = 5, .text = "Input/output error", .deviceGone = true};
-    const CliRun run = runCliWith({"download"}, line);
+    const CliRun run = runCliWith({"download", "--quiet"}, line);
     EXPECT_EQ(run.status, 1);
     const std::string reason =
         "/dev/ttyS0: write failed: Input/output error (error 5); the device has gone: unplugged, "
@@ -262,16 +264,22 @@ TEST(FailureReason, TheSystemsReasonFollowsTheBoxAndShowsInTheTrace) {
     sim::SimulatedLine traced({.mode = sim::BoardMode::Download});
     traced.faults.writeFault = failWritesStartingWith({0xFF, 0xFF});
     traced.faults.error = {.code = 5, .text = "Input/output error", .deviceGone = true};
-    const CliRun trace = runCliWith({"download", "--trace"}, traced);
+    const CliRun trace = runCliWith({"download", "--quiet", "--trace"}, traced);
     EXPECT_NE(trace.err.find("-> FF FF  (0 of 2 sent)  write failed: Input/output error (error 5), "
                              "the device has gone\n"),
               std::string::npos)
         << trace.err;
 
-    // A box that no failing call led to has no reason line.
+    // A box that no failing call led to has no system's reason: the line after it says what the
+    // wire showed.
     sim::SimulatedLine silent({.mode = sim::BoardMode::Update, .silent = true});
-    const CliRun quiet = runCliWith({"update"}, silent);
-    EXPECT_EQ(quiet.err, lineOf(messages::BoardNotAnswering.update));
+    const CliRun quiet = runCliWith({"update", "--quiet"}, silent);
+    ASSERT_TRUE(quiet.err.starts_with(lineOf(messages::BoardNotAnswering.update))) << quiet.err;
+    EXPECT_TRUE(
+        quiet.err.ends_with("\nthe board never answered the handshake (60 tries): "
+                            "probably not powered, not connected, or in download mode "
+                            "(use download, or flash)\n"))
+        << quiet.err;
 }
 
 }  // namespace

@@ -206,9 +206,9 @@ std::vector<sim::SimTime> readDurations(const sim::SimulatedLine& line) {
 
 TEST(ReplyWindow, LatencyWidensEveryReadWindowByExactlyThatMuchAndRestoresTheTimeoutsFound) {
     sim::SimulatedLine exact({.silent = true});
-    EXPECT_EQ(runCliWith({"update"}, exact).status, cli::ExitFailed);
+    EXPECT_EQ(runCliWith({"update"}, exact).status, cli::ExitWrongMode);
     sim::SimulatedLine widened({.silent = true});
-    EXPECT_EQ(runCliWith({"update", "--latency", "7"}, widened).status, cli::ExitFailed);
+    EXPECT_EQ(runCliWith({"update", "--latency", "7"}, widened).status, cli::ExitWrongMode);
 
     const std::vector<sim::SimTime> before = readDurations(exact);
     const std::vector<sim::SimTime> after = readDurations(widened);
@@ -240,7 +240,7 @@ TEST(ReplyWindow, ReplyAfterItsWindowIsNamedInTheTraceAndTheFailureSuggestsLaten
     const sim::BoardConfig slow{.mode = sim::BoardMode::Update, .replyDelay = milliseconds(26)};
     sim::SimulatedLine late(slow);
     late.openNotes = "low-latency mode unavailable: no such setting";
-    const CliRun failed = runCliWith({"update", "--trace"}, late);
+    const CliRun failed = runCliWith({"update", "--quiet", "--trace"}, late);
     EXPECT_EQ(failed.status, cli::ExitFailed);
     EXPECT_TRUE(contains(failed.err, "ms  open COM1\n")) << failed.err;
     EXPECT_TRUE(contains(failed.err, "ms  low-latency mode unavailable: no such setting\n"));
@@ -256,7 +256,7 @@ TEST(ReplyWindow, ReplyAfterItsWindowIsNamedInTheTraceAndTheFailureSuggestsLaten
         << failed.err;
 
     sim::SimulatedLine widened(slow);
-    const CliRun run = runCliWith({"update", "--latency", "20"}, widened);
+    const CliRun run = runCliWith({"update", "--quiet", "--latency", "20"}, widened);
     EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;
     EXPECT_EQ(run.err, "");
 

@@ -8,13 +8,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/cli/console_window.h"
+#include "app/cli/flash_command.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
 #include "app/cli/port_resolution.h"
-#include "app/cli/status_line.h"
 #include "app/cli/system_support.h"
-#include "app/cli/transfer_command.h"
 #include "app/version.h"
 #include "image/file_text.h"
 #include "image/hex_reader.h"
@@ -43,12 +41,19 @@ void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& f
                      "code as a binary image as it stands");
 }
 
-void addTransferOptions(CLI::App& command, TransferRequest& request) {
+void addTransferOptions(CLI::App& command, GangRequest& request) {
     // Checked after parsing: `auto` looks at the ports present, and finding none is not a
     // mistake in the command line.
-    command.add_option("-p,--port", request.portName, portOptionHelp())->type_name("PORT");
+    command
+        .add_option("-p,--port", request.ports,
+                    portOptionHelp() + ". Give it several times to run on several boards at once.")
+        ->type_name("PORT");
     command.add_flag("--trace", request.trace,
                      "Print every packet and port event on standard error");
+    command.add_flag("--json", request.json,
+                     "Print one JSON object per board on standard output (JSON Lines) instead of "
+                     "the message texts");
+    command.add_flag("-q,--quiet", request.quiet, "Show no progress, only the results");
     command
         .add_option("--latency", request.latencyMs,
                     "Wait this much longer for every reply, for USB serial adapters that hold "
@@ -56,6 +61,18 @@ void addTransferOptions(CLI::App& command, TransferRequest& request) {
         ->type_name("MS")
         ->check(CLI::Range(0u, 10000u));
     addImageOption(command, request.imageFile, request.force);
+}
+
+// The same port twice would have two threads fight over one board.
+std::string firstRepeated(const std::vector<std::string>& ports) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (std::size_t j = i + 1; j < ports.size(); ++j) {
+            if (devicePathFor(ports[i]) == devicePathFor(ports[j])) {
+                return ports[j];
+            }
+        }
+    }
+    return {};
 }
 
 struct HexToBinRequest {
@@ -135,29 +152,26 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     return ExitSuccess;
 }
 
-// Turns the port named on the command line, or in ZQ417_PORT, into the one the job opens; a
-// non-zero exit status when there is none.
-int choosePort(TransferRequest& request, bool givenOnCommandLine, const CliContext& context) {
+// Turns each port named on the command line, or the one in ZQ417_PORT, into the one its job
+// opens; a non-zero exit status when one of them names none.
+int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext& context) {
     std::string source = "--port";
     if (!givenOnCommandLine && context.environmentPort && !context.environmentPort->empty()) {
-        request.portName = *context.environmentPort;
+        request.ports = {*context.environmentPort};
         source = "ZQ417_PORT";
     }
-    const PortChoice choice = resolvePort(request.portName, thisSystemNaming(), context.listPorts);
-    switch (choice.outcome) {
-        case PortChoice::Outcome::Chosen:
-            request.portName = choice.port;
-            request.portNote = choice.note;
-            return ExitSuccess;
-        case PortChoice::Outcome::NoAdapter:
-            context.err << source << " " << request.portName << ": " << choice.message << '\n';
-            return ExitNoPort;
-        case PortChoice::Outcome::Invalid:
-        case PortChoice::Outcome::SeveralAdapters:
-            break;
+    request.portNotes.clear();
+    for (std::string& port : request.ports) {
+        const PortChoice choice = resolvePort(port, thisSystemNaming(), context.listPorts);
+        if (choice.outcome == PortChoice::Outcome::Chosen) {
+            port = choice.port;
+            request.portNotes.push_back(choice.note);
+            continue;
+        }
+        context.err << source << " " << port << ": " << choice.message << '\n';
+        return choice.outcome == PortChoice::Outcome::NoAdapter ? ExitNoPort : ExitUsage;
     }
-    context.err << source << " " << request.portName << ": " << choice.message << '\n';
-    return ExitUsage;
+    return ExitSuccess;
 }
 
 }  // namespace
@@ -170,16 +184,30 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     app.require_subcommand(1);
     app.footer(
         "Messages go to standard output when they report success and to standard error "
-        "otherwise.\nExit status: 0 the operation succeeded, 1 it failed, 2 the command line "
-        "was wrong, 3 there was no port to open, 128 + n signal n interrupted it (the port is "
-        "handed back first).");
+        "otherwise.\n"
+        "Exit status, the same for every subcommand:\n"
+        "  0  the operation succeeded (the board confirmed it)\n"
+        "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
+        "failed, a packet that could not be sent)\n"
+        "  2  the command line is wrong\n"
+        "  3  there is no port to open (--port auto found no adapter), or it could not be "
+        "opened or configured\n"
+        "  4  the image was refused\n"
+        "  5  the board is in the other mode than the operation needs (for update: a board that "
+        "never answers the handshake)\n"
+        "  128+n  interrupted by signal n (the port is handed back first)\n"
+        "With several ports: 0 only when every board succeeded, otherwise the status of the "
+        "first port, in the order given, that did not.");
 
-    TransferRequest download{.mode = ModeDownload};
-    TransferRequest update{.mode = ModeUpdate};
+    GangRequest download{.operation = Operation::Download};
+    GangRequest update{.operation = Operation::Update};
+    GangRequest flash{.operation = Operation::Flash};
     CLI::App* downloadCommand = app.add_subcommand(
         "download", "Load and program the firmware on a board set to download mode");
     CLI::App* updateCommand =
         app.add_subcommand("update", "Program the firmware on a board set to update mode");
+    CLI::App* flashCommand = app.add_subcommand(
+        "flash", "Probe the board and run download or update, whichever its mode calls for");
     CLI::App* portsCommand = app.add_subcommand(
         "ports",
         "List the serial ports here, with maker, VID:PID, serial number and which program "
@@ -188,6 +216,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     portsCommand->add_flag("--json", portsJson, "Print the list as JSON");
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
+    addTransferOptions(*flashCommand, flash);
 
     HexToBinRequest hexToBin;
     CLI::App* hexToBinCommand = app.add_subcommand(
@@ -236,23 +265,21 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     if (infoCommand->parsed()) {
         return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
     }
-    CLI::App* const command = downloadCommand->parsed() ? downloadCommand : updateCommand;
-    TransferRequest& request = downloadCommand->parsed() ? download : update;
-    if (const int status = choosePort(request, command->count("--port") > 0, context);
+    CLI::App* const command = downloadCommand->parsed() ? downloadCommand
+                              : updateCommand->parsed()   ? updateCommand
+                                                          : flashCommand;
+    GangRequest& request = downloadCommand->parsed() ? download
+                           : updateCommand->parsed() ? update
+                                                     : flash;
+    if (const int status = choosePorts(request, command->count("--port") > 0, context);
         status != ExitSuccess) {
         return status;
     }
-    const Console console{context.out, context.err, context.errIsTerminal};
-    if (context.catchInterrupts) {
-        installInterruptHandlers();
+    if (const std::string repeated = firstRepeated(request.ports); !repeated.empty()) {
+        context.err << "--port " << repeated << " is given twice\n";
+        return ExitUsage;
     }
-    const TransferOutcome outcome =
-        runTransferOutcome(request, context.platform, console, context.startup);
-    if (outcome.interruptedBy != 0) {
-        // What a shell reports for a program a signal ended.
-        return 128 + outcome.interruptedBy;
-    }
-    return outcome.succeeded ? ExitSuccess : ExitFailed;
+    return runGang(request, context);
 }
 
 }  // namespace zq::cli

@@ -2,23 +2,18 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/cli/exit_status.h"
 #include "image/startup_directory.h"
 #include "serial/platform.h"
 #include "serial/port_discovery.h"
 
 namespace zq::cli {
-
-enum ExitStatus : int {
-    ExitSuccess = 0,
-    ExitFailed = 1,  // the operation ran and did not succeed
-    ExitUsage = 2,   // the command line was wrong; nothing was sent
-    ExitNoPort = 3,  // there is no port to open (`--port auto` found no adapter)
-};
 
 // What the command line runs against: the real system in main, a simulated one in tests.
 struct CliContext {
@@ -29,6 +24,8 @@ struct CliContext {
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
     StartupDirectory startup{};  // where the program was started
+    // A platform of its own for each port of a run with several; unset, all share `platform`.
+    std::function<std::unique_ptr<Platform>(const std::string& port)> platformFor{};
     std::function<std::vector<PortInfo>()> listPorts = discoverPorts;
     std::optional<std::string> environmentPort{};  // ZQ417_PORT, when set
     std::filesystem::path procRoot = "/proc";      // where `ports` looks for the programs using one

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
         .errIsTerminal = zq::cli::standardErrorIsTerminal(),
         .platform = *platform,
         .startup = startup,
+        .platformFor = [](const std::string&) { return zq::cli::makeSystemPlatform(); },
         .catchInterrupts = true,
     };
     if (const char* port = std::getenv("ZQ417_PORT")) {

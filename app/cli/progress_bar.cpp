@@ -22,20 +22,4 @@ std::string renderProgress(std::uint32_t position, std::uint32_t maximum) {
     return bar + numbers;
 }
 
-void ProgressBar::setRange(std::uint32_t maximum) {
-    line_.finish();
-    maximum_ = maximum;
-    position_ = 0;
-    draw();
-}
-
-void ProgressBar::setPosition(std::uint32_t position) {
-    position_ = position;
-    draw();
-}
-
-void ProgressBar::draw() {
-    line_.show(renderProgress(position_, maximum_));
-}
-
 }  // namespace zq::cli

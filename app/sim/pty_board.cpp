@@ -84,7 +84,7 @@ SimTime PtyBoard::elapsed() const {
 
 void PtyBoard::log(SimTime at, const std::string& text) const {
     if (!options_.quiet) {
-        std::printf("%10.3f ms  %s\n", inMs(at), text.c_str());
+        std::printf("%s%10.3f ms  %s\n", options_.logPrefix.c_str(), inMs(at), text.c_str());
     }
 }
 
@@ -214,7 +214,7 @@ int PtyBoard::run() {
 
         const bool masterPaused = now < masterPausedUntil_;
         pollfd fds[3] = {};
-        fds[0] = {.fd = signals_, .events = POLLIN, .revents = 0};
+        fds[0] = {.fd = stopFd_ >= 0 ? stopFd_ : signals_, .events = POLLIN, .revents = 0};
         // A paused master is left out entirely: it would report its hang-up again at once.
         fds[1] = {.fd = masterPaused ? -1 : master_,
                   .events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)),
@@ -240,6 +240,9 @@ int PtyBoard::run() {
             return 1;
         }
 
+        if ((fds[0].revents & POLLIN) != 0 && stopFd_ >= 0) {
+            return 0;
+        }
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo info{};
             const ssize_t got = ::read(signals_, &info, sizeof info);

@@ -22,6 +22,9 @@ class PtyBoard {
     // Creates the pseudo-terminal and the link; on failure `error` says why.
     bool open(std::string& error);
     const std::string& devicePath() const { return slavePath_; }
+    // With several boards in one process the program takes the stop signals once for all and
+    // makes this descriptor readable; each board then ends its run.
+    void stopWhenReadable(int fd) { stopFd_ = fd; }
 
     // Serves the host until a stop signal, a dropped line or the operation count ends the run;
     // returns the exit status.
@@ -46,6 +49,7 @@ class PtyBoard {
     int master_ = -1;
     int slave_ = -1;    // our own, so the line stays up between the host's sessions
     int signals_ = -1;  // signalfd for the stop signals
+    int stopFd_ = -1;   // not ours: replaces the signalfd when set
     int watch_ = -1;    // inotify on the slave device: the host's opens and closes
     std::string slavePath_;
     bool linked_ = false;

@@ -143,6 +143,13 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
         ->type_name("MS")
         ->capture_default_str();
     app.add_flag("--quiet", options.quiet, "Do not print the exchanges");
+    app.add_option("--boards", options.boards,
+                   "Serve N independent boards, each on a pseudo-terminal of its own and with the "
+                   "same switches; one line per board names its device (\"board K in ... mode on "
+                   "PATH\", K from 0), and with --link each gets the link LINK0 .. LINK<N-1>")
+        ->transform(number(1, 256))
+        ->type_name("N")
+        ->capture_default_str();
     app.add_option("--exit-after-operations", exitAfter,
                    "Exit when the host closes the device after N images were programmed")
         ->transform(number(1, INT_MAX))

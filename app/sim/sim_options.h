@@ -13,6 +13,8 @@ struct SimOptions {
     std::string linkPath;  // empty: no link
     bool quiet = false;
     std::optional<int> exitAfterOperations;
+    int boards = 1;
+    std::string logPrefix;  // in front of each exchange line, to tell boards apart
 };
 
 // Fills `options` from the command line. Returns the status to exit with when the program should

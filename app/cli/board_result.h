@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/image_identity.h"
+#include "serial/owner_window.h"
+
+namespace zq::cli {
+
+struct ShownBox {
+    BoxStyle style = BoxStyle::Error;
+    std::string text;
+};
+
+// Everything one board's operation ended with, for the result lines, the summary and JSON.
+struct BoardResult {
+    std::string port;       // as given on the command line
+    std::string device;     // the device it names
+    std::string operation;  // download, update or flash
+    std::string performed;  // the operation that ran (flash chooses), empty when none did
+    bool ok = false;
+    int exit = 1;
+    std::vector<ShownBox> messages;
+    std::optional<std::string> reason;  // the line after the box; for an interruption, its line
+    int interruptedBy = 0;              // the signal that ended the operation, 0 when none
+    std::optional<std::string> boardMode;  // what the first handshake found
+    std::optional<std::uint16_t> status;   // the board's status value after programming
+    ImageIdentity image;
+    std::chrono::system_clock::time_point started{};
+    double seconds = 0;
+};
+
+}  // namespace zq::cli

@@ -1,0 +1,189 @@
+#include "app/cli/flash_command.h"
+
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "app/cli/command_line.h"
+#include "app/cli/exit_status.h"
+#include "app/cli/json_result.h"
+#include "app/cli/image_choice.h"
+#include "app/cli/system_support.h"
+#include "text/messages.h"
+
+namespace zq::cli {
+
+namespace {
+
+// Why the image cannot be used, split into the box the window would show, when there is one,
+// and the line of reason that follows it.
+struct Refusal {
+    std::vector<ShownBox> boxes;
+    std::string reason;
+};
+
+bool isImageBox(std::string_view line) {
+    return line == messages::CannotOpenImageFile || line == messages::ReadImageFileFail ||
+           line == messages::FirmwareTooLong;
+}
+
+Refusal refusalOf(const std::vector<std::string>& lines) {
+    Refusal refusal;
+    for (const std::string& line : lines) {
+        if (refusal.boxes.empty() && refusal.reason.empty() && isImageBox(line)) {
+            refusal.boxes.push_back({BoxStyle::Error, line});
+        } else {
+            refusal.reason += (refusal.reason.empty() ? "" : "\n") + line;
+        }
+    }
+    return refusal;
+}
+
+// The image every board gets, or why it was refused; read before any port is touched. Flash may
+// run either operation, so the image must suit both.
+std::optional<PreparedImage> prepareImage(const GangRequest& request, Refusal& refusal) {
+    ChosenImage chosen = chooseImage({request.imageFile, request.force});
+    const std::vector<std::string> lines = refusalFor(
+        chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
+    if (!lines.empty()) {
+        refusal = refusalOf(lines);
+        return std::nullopt;
+    }
+    return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
+}
+
+std::string summaryOf(const std::vector<BoardResult>& results) {
+    std::size_t succeeded = 0;
+    for (const BoardResult& r : results) {
+        succeeded += r.ok ? 1 : 0;
+    }
+    std::string text = "summary: " + std::to_string(succeeded) + " of " +
+                       std::to_string(results.size()) + " boards succeeded";
+    for (const BoardResult& r : results) {
+        if (r.ok) {
+            continue;
+        }
+        if (r.interruptedBy != 0) {
+            text += "\nsummary: " + r.port + " interrupted by signal " +
+                    std::to_string(r.interruptedBy) + " (exit " + std::to_string(r.exit) + ")";
+            continue;
+        }
+        text += "\nsummary: " + r.port + " failed (exit " + std::to_string(r.exit) + ")";
+        if (r.reason) {
+            text += ": " + r.reason->substr(0, r.reason->find('\n'));
+        } else if (!r.messages.empty()) {
+            const std::string& box = r.messages.front().text;
+            text += ": " + box.substr(0, box.find('\n'));
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+int runGang(const GangRequest& request, CliContext& context) {
+    const ProgressStyle style = request.quiet           ? ProgressStyle::None
+                                : context.errIsTerminal ? ProgressStyle::Terminal
+                                                        : ProgressStyle::Lines;
+    RunOutput output(context.out, context.err, style, request.ports, request.json);
+    const std::size_t count = request.ports.size();
+    std::vector<BoardResult> results(count);
+
+    Refusal refusal;
+    const std::optional<PreparedImage> image = prepareImage(request, refusal);
+    if (!image) {
+        // Nothing was sent to any board; the boxes and the reason are said once for all.
+        for (std::size_t i = 0; i < count; ++i) {
+            BoardResult& r = results[i];
+            r.port = request.ports[i];
+            r.device = devicePathFor(r.port);
+            r.operation = operationName(request.operation);
+            r.exit = ExitImage;
+            r.messages = refusal.boxes;
+            if (!refusal.reason.empty()) {
+                r.reason = refusal.reason;
+            }
+            r.image.name = request.imageFile.string();
+            r.started = std::chrono::system_clock::now();
+        }
+        if (request.json) {
+            for (const BoardResult& r : results) {
+                output.result(jsonLine(r), false);
+            }
+        } else {
+            for (const ShownBox& box : refusal.boxes) {
+                context.err << box.text << '\n';
+            }
+            if (!refusal.reason.empty()) {
+                context.err << refusal.reason << '\n';
+            }
+        }
+        return ExitImage;
+    }
+
+    // Named before anything is sent, for each board when there are several, so that a log
+    // filtered by port still says what went to that board.
+    for (std::size_t i = 0; i < count; ++i) {
+        output.box(i, BoxStyle::Plain, identityLine(image->identity), "");
+    }
+    if (context.catchInterrupts) {
+        installInterruptHandlers();
+    }
+    const auto runOne = [&](std::size_t i) {
+        std::unique_ptr<Platform> own;
+        Platform* platform = &context.platform;
+        if (context.platformFor) {
+            own = context.platformFor(request.ports[i]);
+            platform = own.get();
+        }
+        results[i] = runBoard({.index = i,
+                               .port = request.ports[i],
+                               .portNote = i < request.portNotes.size() ? request.portNotes[i]
+                                                                        : std::string(),
+                               .operation = request.operation,
+                               .trace = request.trace,
+                               .latencyMs = request.latencyMs,
+                               .image = &*image,
+                               .platform = platform,
+                               .output = &output});
+        if (request.json) {
+            output.result(jsonLine(results[i]), false);
+        }
+    };
+    if (count == 1) {
+        runOne(0);
+    } else {
+        std::vector<std::thread> threads;
+        threads.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            threads.emplace_back(runOne, i);
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+    markPortHandedBack();
+    output.close();
+
+    int status = ExitSuccess;
+    for (const BoardResult& r : results) {
+        if (!r.ok) {
+            status = r.exit;
+            break;
+        }
+    }
+    // A signal interrupts the whole run, whichever board it cut short.
+    for (const BoardResult& r : results) {
+        if (r.interruptedBy != 0) {
+            status = r.exit;
+            break;
+        }
+    }
+    if (count > 1) {
+        // Standard output keeps the JSON lines alone; a summary of failures is an error report.
+        output.result(summaryOf(results), request.json || status != ExitSuccess);
+    }
+    return status;
+}
+
+}  // namespace zq::cli

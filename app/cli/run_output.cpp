@@ -1,0 +1,274 @@
+#include "app/cli/run_output.h"
+
+#include <cstdio>
+
+#include "app/cli/progress_bar.h"
+
+namespace zq::cli {
+
+namespace {
+
+// Redrawing a block of many lines on every chunk would cost more than the transfer itself.
+constexpr std::chrono::milliseconds RedrawEvery{100};
+
+std::string seconds(std::chrono::steady_clock::duration d) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", std::chrono::duration<double>(d).count());
+    return text;
+}
+
+}  // namespace
+
+std::string_view stageName(OperationStage stage) {
+    switch (stage) {
+        case OperationStage::Probing:
+            return "probing";
+        case OperationStage::Loader:
+            return "loader";
+        case OperationStage::Firmware:
+            return "firmware";
+        case OperationStage::AwaitingAck:
+            return "awaiting the image's acknowledgement";
+        case OperationStage::Programming:
+            return "programming";
+    }
+    return "?";
+}
+
+RunOutput::RunOutput(std::ostream& out, std::ostream& err, ProgressStyle style,
+                     std::vector<std::string> ports, bool json)
+    : out_(out), err_(err), style_(style), json_(json), statusLine_(err) {
+    for (const std::string& port : ports) {
+        Board board;
+        board.prefix = ports.size() > 1 ? port + ": " : std::string();
+        boards_.push_back(std::move(board));
+    }
+}
+
+void RunOutput::printLocked(std::ostream& to, std::string_view text, const std::string& prefix,
+                            bool keepBar) {
+    if (keepBar && style_ == ProgressStyle::Terminal && boards_.size() == 1 &&
+        statusLine_.showing()) {
+        statusLine_.printAbove(prefix + std::string(text));
+        return;
+    }
+    if (style_ == ProgressStyle::Terminal) {
+        if (boards_.size() == 1) {
+            // A box ends whatever transfer the bar was showing; the bar stays above it.
+            statusLine_.finish();
+        } else {
+            clearBlockLocked();
+        }
+    }
+    // Every line of a box carries the port, so a log filtered by port keeps whole boxes.
+    std::string lines;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n', from);
+        lines += prefix;
+        lines += text.substr(from, end == std::string_view::npos ? end : end - from);
+        lines += '\n';
+        if (end == std::string_view::npos) {
+            break;
+        }
+        from = end + 1;
+    }
+    if (&to == &out_) {
+        err_.flush();
+    }
+    to << lines;
+    to.flush();
+    if (style_ == ProgressStyle::Terminal && boards_.size() > 1) {
+        drawLocked(true);
+    }
+}
+
+void RunOutput::box(std::size_t board, BoxStyle style, std::string_view text,
+                    std::string_view reason) {
+    if (json_) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    const std::string& prefix = boards_[board].prefix;
+    printLocked(style == BoxStyle::Plain ? out_ : err_, text, prefix);
+    if (!reason.empty()) {
+        printLocked(err_, reason, prefix);
+    }
+}
+
+void RunOutput::note(std::size_t board, std::string_view line) {
+    const std::lock_guard hold(lock_);
+    printLocked(err_, line, boards_[board].prefix, true);
+}
+
+void RunOutput::result(std::string_view line, bool toErr) {
+    const std::lock_guard hold(lock_);
+    printLocked(toErr ? err_ : out_, line, {});
+}
+
+void RunOutput::endStage(Board& b) {
+    if (!b.stage || style_ != ProgressStyle::Lines) {
+        return;
+    }
+    std::string line = b.prefix + std::string(stageName(*b.stage)) + ": ended";
+    if (b.maximum != 0 &&
+        (*b.stage == OperationStage::Loader || *b.stage == OperationStage::Firmware)) {
+        line += ", " + std::to_string(b.position) + " of " + std::to_string(b.maximum) + " bytes";
+    }
+    err_ << line << " in " << seconds(Clock::now() - b.stageStart) << '\n';
+    err_.flush();
+}
+
+void RunOutput::stage(std::size_t board, OperationStage stage) {
+    // The wait for the image's acknowledgement is the firmware stage's last ~25 ms.
+    if (style_ == ProgressStyle::None || stage == OperationStage::AwaitingAck) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    Board& b = boards_[board];
+    endStage(b);
+    b.stage = stage;
+    b.stageStart = Clock::now();
+    // The firmware's range is set just before its stage begins; every other stage starts afresh.
+    if (stage != OperationStage::Firmware) {
+        b.maximum = 0;
+        b.position = 0;
+    }
+    b.left.reset();
+    if (style_ == ProgressStyle::Lines) {
+        err_ << b.prefix << stageName(stage) << ": started\n";
+        err_.flush();
+        return;
+    }
+    // Each stage keeps its last state on screen; the next one starts on the line below.
+    if (boards_.size() == 1) {
+        statusLine_.finish();
+    }
+    drawLocked(true);
+}
+
+void RunOutput::range(std::size_t board, std::uint32_t maximum) {
+    if (style_ == ProgressStyle::None) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    boards_[board].maximum = maximum;
+    boards_[board].position = 0;
+    if (style_ == ProgressStyle::Terminal) {
+        drawLocked(true);
+    }
+}
+
+void RunOutput::position(std::size_t board, std::uint32_t position) {
+    if (style_ == ProgressStyle::None) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    boards_[board].position = position;
+    if (style_ == ProgressStyle::Terminal) {
+        drawLocked(false);
+    }
+}
+
+void RunOutput::countdown(std::size_t board, std::chrono::milliseconds left) {
+    if (style_ != ProgressStyle::Terminal) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    Board& b = boards_[board];
+    if (b.stage != OperationStage::Programming) {
+        return;
+    }
+    b.left = left;
+    drawLocked(false);
+}
+
+void RunOutput::finished(std::size_t board, std::string_view outcome) {
+    if (style_ == ProgressStyle::None) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    Board& b = boards_[board];
+    endStage(b);
+    b.stage.reset();
+    b.done = outcome;
+    if (style_ == ProgressStyle::Terminal) {
+        if (boards_.size() == 1) {
+            statusLine_.finish();
+        } else {
+            drawLocked(true);
+        }
+    }
+}
+
+std::string RunOutput::render(const Board& b) const {
+    if (!b.stage) {
+        return b.prefix + b.done;
+    }
+    const std::string name = b.prefix + std::string(stageName(*b.stage));
+    std::string padded =
+        name +
+        std::string(name.size() < b.prefix.size() + 12 ? b.prefix.size() + 12 - name.size() : 1,
+                    ' ');
+    switch (*b.stage) {
+        case OperationStage::Probing:
+            return padded + "waiting for the board to answer the handshake";
+        case OperationStage::Programming: {
+            // The board gives no progress of its own; the count is the time it is known to take.
+            const auto elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - b.stageStart);
+            const auto left =
+                b.left.value_or(std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+            char text[64];
+            std::snprintf(text, sizeof text, "the EEPROM, about %.1f s left",
+                          static_cast<double>(left.count()) / 1000.0);
+            return padded + text;
+        }
+        default:
+            return padded + renderProgress(b.position, b.maximum);
+    }
+}
+
+void RunOutput::clearBlockLocked() {
+    if (drawn_ == 0) {
+        return;
+    }
+    err_ << "\x1b[" << drawn_ << "A\r\x1b[J";
+    drawn_ = 0;
+}
+
+void RunOutput::drawLocked(bool force) {
+    const Clock::time_point now = Clock::now();
+    if (!force && boards_.size() > 1 && now - lastDraw_ < RedrawEvery) {
+        return;
+    }
+    lastDraw_ = now;
+    if (boards_.size() == 1) {
+        statusLine_.show(render(boards_.front()));
+        return;
+    }
+    std::string block;
+    if (drawn_ != 0) {
+        block += "\x1b[" + std::to_string(drawn_) + "A";
+    }
+    for (const Board& b : boards_) {
+        block += "\r\x1b[2K" + render(b) + "\n";
+    }
+    err_ << block;
+    err_.flush();
+    drawn_ = boards_.size();
+}
+
+void RunOutput::close() {
+    const std::lock_guard hold(lock_);
+    if (style_ == ProgressStyle::Terminal && boards_.size() == 1) {
+        statusLine_.finish();
+    }
+    // The finished block stays on screen and the summary follows it, not redrawn any more.
+    drawn_ = 0;
+    if (style_ == ProgressStyle::Terminal && boards_.size() > 1) {
+        style_ = ProgressStyle::None;
+    }
+}
+
+}  // namespace zq::cli

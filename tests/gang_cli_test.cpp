@@ -1,0 +1,361 @@
+// The production line's command line in virtual time: exit statuses by class, flash choosing by
+// the board's mode without a handshake of its own, several boards in one command, JSON lines,
+// plain progress lines and the reason printed after each failure.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/command_line.h"
+#include "app/cli/image_choice.h"
+#include "image/built_in_image.h"
+#include "protocol/command_packet.h"
+#include "support/cli_run.h"
+#include "support/image_files.h"
+#include "support/sim_fixture.h"
+#include "text/messages.h"
+
+namespace zq::test {
+namespace {
+
+using sim::BoardConfig;
+using sim::BoardMode;
+using sim::SimulatedLine;
+using Json = nlohmann::json;
+
+// The line every transfer prints before it sends anything.
+const std::string BuiltInIdentity =
+    cli::identityLine(identifyImage("built-in", {builtInImage(), BuiltInImageLength})) + "\n";
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool contains(const std::string& text, std::string_view part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Lends a line to a run that takes ownership of its platforms, so the test can read it after.
+class Lent : public Platform {
+  public:
+    explicit Lent(Platform& inner) : inner_(inner) {}
+    std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override {
+        return inner_.openSerial(name, why);
+    }
+    void sleep(std::chrono::milliseconds d) override { inner_.sleep(d); }
+    void beginTimerResolution() override { inner_.beginTimerResolution(); }
+    void endTimerResolution() override { inner_.endTimerResolution(); }
+    std::chrono::nanoseconds now() override { return inner_.now(); }
+
+  private:
+    Platform& inner_;
+};
+
+// The boards of a run with several ports: a simulated line of its own for each port, made when
+// the run asks for the port's platform.
+struct Boards {
+    std::map<std::string, BoardConfig> configs;
+    std::map<std::string, std::unique_ptr<SimulatedLine>> lines;
+    std::mutex lock;
+
+    CliRun run(std::vector<std::string> args, bool terminal = false) {
+        args.insert(args.begin(), "zq417-flash");
+        std::vector<const char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(a.c_str());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        SimulatedLine unused;
+        cli::CliContext context{out, err, terminal, unused};
+        context.platformFor = [this](const std::string& port) -> std::unique_ptr<Platform> {
+            const std::lock_guard hold(lock);
+            auto& line = lines[port] = std::make_unique<SimulatedLine>(configs.at(port));
+            line->deviceName = port;
+            return std::make_unique<Lent>(*line);
+        };
+        CliRun result;
+        result.status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+};
+
+BoardConfig board(BoardMode mode) {
+    return BoardConfig{.mode = mode};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exit statuses, and the reason line after each failure box
+
+struct FailureCase {
+    const char* name;
+    std::vector<std::string> args;
+    BoardConfig board;
+    int status;
+    std::string_view box;
+    const char* reason;  // a part of the line after the box
+};
+
+TEST(ExitStatus, EachClassOfFailureHasItsStatusAndSaysWhyBelowItsBox) {
+    BoardConfig eeprom = board(BoardMode::Update);
+    eeprom.statusValue = 0x0080;
+    BoardConfig wrongAck = board(BoardMode::Update);
+    wrongAck.wrongAckFor = 1u << IdTransferFirmware;
+    BoardConfig silent = board(BoardMode::Download);
+    silent.silent = true;
+    BoardConfig late = board(BoardMode::Update);
+    late.unansweredIds = 1u << IdData;
+    const std::vector<FailureCase> cases = {
+        {"wrong mode for download",
+         {"download"},
+         board(BoardMode::Update),
+         5,
+         messages::BoardInUpdateMode.download,
+         "answered the handshake"},
+        {"wrong mode for update",
+         {"update"},
+         board(BoardMode::Download),
+         5,
+         messages::BoardNotAnswering.update,
+         "never answered the handshake (60 tries)"},
+        {"silent board",
+         {"download"},
+         silent,
+         1,
+         messages::BoardNotAnswering.download,
+         "the loaded firmware never answered"},
+        {"EEPROM failure",
+         {"update"},
+         eeprom,
+         1,
+         messages::EepromProgramFail,
+         "reported status 0x0080"},
+        {"wrong reply",
+         {"update"},
+         wrongAck,
+         1,
+         messages::AfterTransferFirmwareCommand,
+         "answered with Ack (AA 0E"},
+        {"no reply",
+         {"update"},
+         late,
+         1,
+         messages::PayloadNotAcknowledged.update,
+         "never answered the image packet"},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedLine line(c.board);
+        const CliRun run = runCliWith(c.args, line);
+        EXPECT_EQ(run.status, c.status);
+        const std::string box = std::string(c.box) + "\n";
+        const std::size_t at = run.err.find(box);
+        ASSERT_NE(at, std::string::npos) << run.err;
+        const std::string after = run.err.substr(at + box.size());
+        EXPECT_TRUE(contains(after.substr(0, after.find('\n')), c.reason)) << after;
+        EXPECT_EQ(run.out, c.status == cli::ExitImage ? "" : BuiltInIdentity);
+    }
+}
+
+TEST(ExitStatus, PortImageAndUsageFailuresTouchNoBoard) {
+    SimulatedLine absent;
+    absent.faults.openFails = OpenFailure::Kind::NoSuchDevice;
+    const CliRun noPort = runCliWith({"flash"}, absent);
+    EXPECT_EQ(noPort.status, 3);
+    EXPECT_TRUE(contains(noPort.err, std::string(messages::CannotOpenPort) + "\n"));
+
+    SimulatedLine config;
+    config.faults.getStateFails = true;
+    EXPECT_EQ(runCliWith({"update"}, config).status, 3);
+
+    TempDir dir;
+    std::ofstream(dir / "empty.bin").close();
+    SimulatedLine untouched;
+    const CliRun empty = runCliWith({"update", "--image", (dir / "empty.bin").string()}, untouched);
+    EXPECT_EQ(empty.status, 4);
+    EXPECT_TRUE(contains(empty.err, "empty")) << empty.err;
+    const CliRun missing =
+        runCliWith({"download", "--image", (dir / "missing.bin").string()}, untouched);
+    EXPECT_EQ(missing.status, 4);
+    EXPECT_TRUE(contains(missing.err, messages::CannotOpenImageFile));
+
+    EXPECT_EQ(runCliWith({"flash", "--port", "COM2", "--port", "com2"}, untouched).status, 2);
+    EXPECT_EQ(runCliWith({"flash", "--bogus"}, untouched).status, 2);
+    EXPECT_TRUE(untouched.events.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// flash
+
+struct Replay {
+    CliRun run;
+    std::vector<std::uint8_t> wire;
+    sim::SimTime took;
+    int programmed;
+};
+
+Replay runOn(BoardConfig config, const std::string& command) {
+    SimulatedLine line(config);
+    Replay r{runCliWith({command, "--quiet"}, line), line.wireFromHost(), line.clock.now(),
+             line.board.imagesProgrammed()};
+    return r;
+}
+
+TEST(Flash, DoesExactlyWhatTheBoardsModeCallsForOnTheWireAndInTime) {
+    BoardConfig silent = board(BoardMode::Download);
+    silent.silent = true;
+    const std::vector<std::tuple<const char*, BoardConfig, const char*, int>> cases = {
+        {"download mode", board(BoardMode::Download), "download", 0},
+        {"update mode", board(BoardMode::Update), "update", 0},
+        {"silent", silent, "download", 1},
+    };
+    for (const auto& [name, config, command, status] : cases) {
+        SCOPED_TRACE(name);
+        const Replay flash = runOn(config, "flash");
+        const Replay direct = runOn(config, command);
+        EXPECT_EQ(flash.run.status, status);
+        EXPECT_EQ(flash.run.status, direct.run.status);
+        EXPECT_EQ(flash.run.out, direct.run.out);
+        EXPECT_EQ(flash.run.err, direct.run.err);
+        EXPECT_EQ(flash.wire, direct.wire);
+        EXPECT_EQ(flash.took, direct.took);
+        EXPECT_EQ(flash.programmed, direct.programmed);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Several boards, JSON
+
+TEST(SeveralBoards, OneFailingBoardStopsNoOtherAndTheSummaryAndStatusNameIt) {
+    Boards boards;
+    const std::vector<std::string> ports = {"/dev/ttyB0", "/dev/ttyB1", "/dev/ttyB2", "/dev/ttyB3"};
+    boards.configs[ports[0]] = board(BoardMode::Download);
+    boards.configs[ports[1]] = board(BoardMode::Update);
+    boards.configs[ports[2]] = board(BoardMode::Update);
+    boards.configs[ports[2]].statusValue = 0x0080;
+    boards.configs[ports[3]] = board(BoardMode::Update);
+    std::vector<std::string> args = {"flash"};
+    for (const std::string& p : ports) {
+        args.insert(args.end(), {"--port", p});
+    }
+    const CliRun run = boards.run(args);
+    EXPECT_EQ(run.status, 1);
+    for (const std::string& p : {ports[0], ports[1], ports[3]}) {
+        EXPECT_EQ(boards.lines[p]->board.imagesProgrammed(), 1) << p;
+    }
+    // Every line names its board, whole: no line of one board runs into another's.
+    for (const std::string& line : linesOf(run.out + run.err)) {
+        if (line.rfind("summary: ", 0) == 0) {
+            continue;
+        }
+        ASSERT_EQ(line.rfind("/dev/ttyB", 0), 0u) << line;
+        EXPECT_EQ(line.find("/dev/ttyB", 1), std::string::npos) << line;
+    }
+    EXPECT_TRUE(contains(run.out, ports[0] + ": DownLoad success!\n"));
+    EXPECT_TRUE(contains(run.out, ports[1] + ": Update success!\n"));
+    EXPECT_TRUE(contains(run.err, ports[2] + ": EEPROM program fail!\n" + ports[2] +
+                                      ": Please check the followings:\n"));
+    EXPECT_TRUE(contains(run.err,
+                         "summary: 3 of 4 boards succeeded\nsummary: /dev/ttyB2 failed "
+                         "(exit 1): the board reported status 0x0080"))
+        << run.err;
+}
+
+TEST(SeveralBoards, JsonLinesCarryEveryFieldAndTheBoxesAsShown) {
+    Boards boards;
+    boards.configs["/dev/ttyB0"] = board(BoardMode::Update);
+    boards.configs["/dev/ttyB1"] = board(BoardMode::Update);
+    const CliRun run =
+        boards.run({"download", "--json", "--port", "/dev/ttyB0", "--port", "/dev/ttyB1"});
+    EXPECT_EQ(run.status, 5);
+    const std::vector<std::string> lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    std::set<std::string> seen;
+    for (const std::string& text : lines) {
+        const Json j = Json::parse(text);
+        seen.insert(j.at("port"));
+        EXPECT_EQ(j.at("device"), j.at("port"));
+        EXPECT_EQ(j.at("operation"), "download");
+        EXPECT_EQ(j.at("performed"), "download");
+        EXPECT_EQ(j.at("ok"), false);
+        EXPECT_EQ(j.at("exit"), 5);
+        ASSERT_EQ(j.at("messages").size(), 1u);
+        EXPECT_EQ(j.at("messages")[0].at("title"), "Error");
+        EXPECT_EQ(j.at("messages")[0].at("text"), messages::BoardInUpdateMode.download);
+        EXPECT_TRUE(contains(j.at("reason").get<std::string>(), "answered the handshake"));
+        EXPECT_EQ(j.at("board_mode"), "update");
+        EXPECT_TRUE(j.at("status").is_null());
+        EXPECT_EQ(j.at("image").at("name"), "built-in");
+        EXPECT_EQ(j.at("image").at("length"), 5695);
+        EXPECT_TRUE(std::regex_match(j.at("image").at("sha256").get<std::string>(),
+                                     std::regex("[0-9a-f]{64}")));
+        EXPECT_TRUE(std::regex_match(j.at("started").get<std::string>(),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+        EXPECT_GE(j.at("seconds").get<double>(), 0.0);
+    }
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_FALSE(contains(run.err, "Error occurs")) << "boxes go into the JSON only";
+    EXPECT_TRUE(contains(run.err, "summary: 0 of 2 boards succeeded"));
+
+    SimulatedLine line(board(BoardMode::Update));
+    const Json ok = Json::parse(runCliWith({"flash", "--json"}, line).out);
+    EXPECT_EQ(ok.at("performed"), "update");
+    EXPECT_EQ(ok.at("ok"), true);
+    EXPECT_EQ(ok.at("status"), 0);
+    EXPECT_TRUE(ok.at("reason").is_null());
+    EXPECT_EQ(ok.at("messages")[0].at("title"), "OK");
+    EXPECT_EQ(ok.at("messages")[0].at("text"), messages::Success.update);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Progress
+
+TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
+    SimulatedLine line(board(BoardMode::Download));
+    const CliRun run = runCliWith({"download"}, line);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find('\r'), std::string::npos);
+    const std::vector<std::string> lines = linesOf(run.err);
+    const std::vector<std::string> expected = {
+        "probing: started",     "probing: ended in",
+        "loader: started",      "loader: ended, 5696 of 5696 bytes in",
+        "probing: started",     "probing: ended in",
+        "firmware: started",    "firmware: ended, 5728 of 5728 bytes in",
+        "programming: started", "programming: ended in"};
+    ASSERT_EQ(lines.size(), expected.size()) << run.err;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(expected[i], 0), 0u) << lines[i];
+    }
+    SimulatedLine quiet(board(BoardMode::Update));
+    const CliRun q = runCliWith({"update", "--quiet"}, quiet);
+    EXPECT_EQ(q.err, "");
+    EXPECT_EQ(q.out, BuiltInIdentity + std::string(messages::Success.update) + "\n");
+}
+
+TEST(Progress, TheTerminalBarNamesItsPhaseAndCountsDownTheProgramming) {
+    SimulatedLine line(board(BoardMode::Update));
+    const CliRun run = runCliWith({"update"}, line, {.terminal = true});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_TRUE(contains(run.err, "probing"));
+    EXPECT_TRUE(contains(run.err, "firmware    ["));
+    EXPECT_TRUE(contains(run.err, "programming the EEPROM, about 6.1 s left"));
+    EXPECT_TRUE(contains(run.err, "programming the EEPROM, about 0.1 s left"));
+}
+
+}  // namespace
+}  // namespace zq::test
