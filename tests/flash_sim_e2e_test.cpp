@@ -91,7 +91,9 @@ struct Board {
 // One run of zq417-flash on a board's device, both output streams captured.
 struct Flash : ChildProcess {
     Flash(const std::string& command, const Board& board, std::vector<std::string> extra = {})
-        : ChildProcess(ZQ417_FLASH_PATH, argsFor(command, board, std::move(extra)), true) {}
+        : ChildProcess(ZQ417_FLASH_PATH, argsFor(command, board, std::move(extra)), true) {
+        raisePriority();
+    }
 
     static std::vector<std::string> argsFor(const std::string& command, const Board& board,
                                             std::vector<std::string> extra) {
@@ -104,7 +106,11 @@ TEST(FlashOnSim, DownloadLoadsTheImageAndHasTheFirmwareProgramIt) {
     Board board({});  // paced at 14400 baud, as a real board answers
     ASSERT_FALSE(board.device.empty());
     Flash flash("download", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 0) << flash.err();
+    const std::optional<int> exit = flash.waitForExit(RunLimit);
+    if (exit != 0) {
+        board.sim.stop();
+    }
+    ASSERT_EQ(exit, 0) << flash.err() << board.sim.out();
     EXPECT_EQ(flash.out(), BuiltInIdentity + line(messages::Success.download));
     EXPECT_EQ(flash.err(), "");
 
@@ -152,9 +158,15 @@ TEST(FlashOnSim, DownloadSendsNothingToABoardRunningItsFirmware) {
     EXPECT_EQ(flash.err(), line(messages::BoardInUpdateMode.download));
     EXPECT_EQ(flash.out(), BuiltInIdentity);
     // The handshake and nothing after it: no TransferFirmware, and an image meant for the loader
-    // would have shown up as stray packets.
-    const std::vector<std::string> expected = {"Sync #1: answered with Ack and Sync", "host Ack"};
-    EXPECT_EQ(board.exchanges(), expected) << board.sim.out();
+    // would have shown up as stray packets. A loaded machine may make the board's answer miss
+    // its window, and the host then tries again.
+    const std::vector<std::string> exchanges = board.exchanges();
+    ASSERT_GE(exchanges.size(), 2u) << board.sim.out();
+    for (std::size_t i = 0; i + 1 < exchanges.size(); ++i) {
+        EXPECT_EQ(exchanges[i], "Sync #" + std::to_string(i + 1) + ": answered with Ack and Sync")
+            << board.sim.out();
+    }
+    EXPECT_EQ(exchanges.back(), "host Ack") << board.sim.out();
 }
 
 TEST(FlashOnSim, UpdateGivesUpOnASilentBoardAfterItsTries) {

@@ -19,7 +19,10 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
     }
     const std::uint32_t speed = phase == PhaseDownload ? job.downloadBaud : job.updateBaud;
     if (!setLine(port, speed)) {
-        port.handle->setTimeouts(port.savedTimeouts);
+        // The line may still have the settings of the phase before (the update phase of a
+        // Download): the settings found at open go back with the timeouts, so the port is never
+        // left at this program's speed.
+        restorePortSettings(port);
         showError(window, messages::CannotConfigPort);
         return false;
     }

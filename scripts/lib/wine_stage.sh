@@ -19,13 +19,15 @@ ZQ_WINE_TEST_LIMIT=${ZQ_WINE_TEST_LIMIT:-600}
 # (a pid may have been handed to another program since).
 _zq_wine_leftovers() {
     local pid_file=build/wine-run/pids pid name
-    WINEPREFIX="$PWD/build/wine-prefix" timeout 20 wineserver -k >/dev/null 2>&1
+    WINEPREFIX="$PWD/build/wine-prefix" timeout 20 wineserver -k >/dev/null 2>&1 || true
     [ -f "$pid_file" ] || return 0
     while read -r pid; do
         [[ "$pid" =~ ^[0-9]+$ ]] || continue
         name=$(ps -o comm= -p "$pid" 2>/dev/null) || continue
         case "$name" in
-            Xvfb | zq417-sim | wineserver* | wine* | timeout | *.exe) kill -KILL "$pid" 2>/dev/null ;;
+            Xvfb | zq417-sim | wineserver* | wine* | timeout | *.exe)
+                kill -KILL "$pid" 2>/dev/null || true
+                ;;
         esac
     done <"$pid_file"
     return 0
@@ -47,10 +49,13 @@ zq_wine_stage() {
         printf '%s: %s bytes, imports %s\n' "$exe" "$(stat -c %s "$exe")" \
             "$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')"
     done
-    timeout -k 30 "$ZQ_WINE_TEST_LIMIT" tests/wine/run_wine_tests.sh
-    status=$?
+    # Runs under the caller's `set -e`: a failure must still reach the cleanup and the timing.
+    status=0
+    timeout -k 30 "$ZQ_WINE_TEST_LIMIT" tests/wine/run_wine_tests.sh || status=$?
     if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
         echo "wine stage: the tests took longer than $ZQ_WINE_TEST_LIMIT s"
+    fi
+    if [ "$status" -ne 0 ]; then
         _zq_wine_leftovers
     fi
     echo "wine stage: $((SECONDS - start)) s"

@@ -18,7 +18,9 @@ namespace zq::test {
 class SimProcess : public ChildProcess {
   public:
     explicit SimProcess(std::vector<std::string> args)
-        : ChildProcess(ZQ417_SIM_PATH, std::move(args), false) {}
+        : ChildProcess(ZQ417_SIM_PATH, std::move(args), false) {
+        raisePriority();
+    }
 
     // The device its first line names; empty when no such line came in time.
     std::string devicePath(std::chrono::milliseconds limit = std::chrono::seconds(5)) {

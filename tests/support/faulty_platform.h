@@ -1,0 +1,184 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "serial/platform.h"
+#include "sim/simulated_line.h"
+
+namespace zq::test {
+
+// What goes wrong with the one call a FaultyPlatform is armed for.
+enum class Fault {
+    FailCall,     // the k-th device call of any kind (the open included) fails
+    GarbageRead,  // the k-th read delivers random bytes in place of what came
+    WrongPacket,  // the k-th read delivers a well-formed packet nobody expects
+    EmptyRead,    // the k-th read swallows what came and delivers nothing
+    FailWake,     // the write of the loader's two wake bytes fails
+};
+
+// What the armed fault struck, once it has.
+struct FaultHit {
+    sim::PortEvent::Kind kind;
+    int call = 0;                     // its place among all device calls, from 1
+    std::vector<std::uint8_t> bytes;  // of a write that was failed
+    bool restoring = false;           // a settings or timeouts call putting the found values back
+};
+
+// Sits between the program and the simulated line and spoils exactly one call, counted over
+// every device call of a whole operation; the rest pass through unchanged.
+class FaultyPlatform : public Platform {
+  public:
+    explicit FaultyPlatform(sim::SimulatedLine& line) : line_(line) {}
+
+    void arm(Fault fault, int k, std::uint32_t seed = 417) {
+        fault_ = fault;
+        target_ = k;
+        rng_.seed(seed);
+        calls_ = 0;
+        reads_ = 0;
+        hit.reset();
+    }
+    void disarm() { target_ = 0; }
+    // A close call that comes up as the target passes instead, for runs that must not keep the
+    // port after a failed close.
+    bool closesImmune = false;
+
+    int calls() const { return calls_; }
+    int reads() const { return reads_; }
+    std::optional<FaultHit> hit;
+
+    std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override {
+        if (strike(sim::PortEvent::Kind::Open)) {
+            why = {};
+            why.kind = OpenFailure::Kind::Other;
+            return nullptr;
+        }
+        std::unique_ptr<SerialDevice> inner = line_.openSerial(name, why);
+        if (!inner) {
+            return nullptr;
+        }
+        return std::make_unique<Device>(*this, std::move(inner));
+    }
+    void sleep(std::chrono::milliseconds duration) override { line_.sleep(duration); }
+    void beginTimerResolution() override { line_.beginTimerResolution(); }
+    void endTimerResolution() override { line_.endTimerResolution(); }
+    std::chrono::nanoseconds now() override { return line_.now(); }
+
+  private:
+    using Kind = sim::PortEvent::Kind;
+
+    class Device : public SerialDevice {
+      public:
+        Device(FaultyPlatform& owner, std::unique_ptr<SerialDevice> inner)
+            : owner_(owner), inner_(std::move(inner)) {}
+
+        bool getState(LineSettings& out) override {
+            return !owner_.strike(Kind::GetState) && inner_->getState(out);
+        }
+        bool setState(const LineSettings& settings) override {
+            const bool restoring = settings.fields == sim::SimulatedLine::initialSettings().fields;
+            return !owner_.strike(Kind::SetState, {}, restoring) && inner_->setState(settings);
+        }
+        bool getTimeouts(CommTimeouts& out) override {
+            return !owner_.strike(Kind::GetTimeouts) && inner_->getTimeouts(out);
+        }
+        bool setTimeouts(const CommTimeouts& timeouts) override {
+            const bool restoring = timeouts == sim::SimulatedLine::initialTimeouts();
+            return !owner_.strike(Kind::SetTimeouts, {}, restoring) &&
+                   inner_->setTimeouts(timeouts);
+        }
+        bool setupQueues(std::uint32_t in, std::uint32_t out) override {
+            return !owner_.strike(Kind::SetupQueues) && inner_->setupQueues(in, out);
+        }
+        bool flush() override { return !owner_.strike(Kind::Flush) && inner_->flush(); }
+        bool clearErrors() override {
+            return !owner_.strike(Kind::ClearErrors) && inner_->clearErrors();
+        }
+        bool purge(std::uint32_t flags) override {
+            return !owner_.strike(Kind::Purge) && inner_->purge(flags);
+        }
+        bool read(std::span<std::uint8_t> into, std::size_t& got) override {
+            got = 0;
+            return !owner_.strike(Kind::Read) && owner_.spoilRead(*inner_, into, got);
+        }
+        bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
+            written = 0;
+            return !owner_.strike(Kind::Write, bytes) && inner_->write(bytes, written);
+        }
+        bool close() override { return !owner_.strike(Kind::Close) && inner_->close(); }
+
+      private:
+        FaultyPlatform& owner_;
+        std::unique_ptr<SerialDevice> inner_;
+    };
+
+    // Counts the call; true when it is the one to fail.
+    bool strike(Kind kind, std::span<const std::uint8_t> bytes = {}, bool restoring = false) {
+        ++calls_;
+        if (kind == Kind::Read) {
+            ++reads_;
+        }
+        const bool wake =
+            kind == Kind::Write && bytes.size() == 2 && bytes[0] == 0xFF && bytes[1] == 0xFF;
+        const bool struck = fault_ == Fault::FailWake
+                                ? wake && !hit
+                                : fault_ == Fault::FailCall && calls_ == target_ &&
+                                      !(closesImmune && kind == Kind::Close);
+        if (!struck) {
+            return false;
+        }
+        hit = FaultHit{kind, calls_, {bytes.begin(), bytes.end()}, restoring};
+        return true;
+    }
+
+    bool spoilRead(SerialDevice& inner, std::span<std::uint8_t> into, std::size_t& got) {
+        if (!inner.read(into, got)) {
+            return false;
+        }
+        if (fault_ == Fault::FailCall || fault_ == Fault::FailWake || reads_ != target_) {
+            return true;
+        }
+        hit = FaultHit{Kind::Read, calls_, {}, false};
+        switch (fault_) {
+            case Fault::GarbageRead: {
+                if (got == 0 && !into.empty()) {
+                    got = std::uniform_int_distribution<std::size_t>(1, into.size())(rng_);
+                }
+                for (std::size_t i = 0; i < got; ++i) {
+                    into[i] = static_cast<std::uint8_t>(rng_());
+                }
+                break;
+            }
+            case Fault::WrongPacket: {
+                // Well formed, but an Ack of a packet id the program never sends.
+                static constexpr std::uint8_t Stray[] = {0xAA, 0x0E, 0x07, 0x00, 0x00, 0x00};
+                got = std::min(into.size(), sizeof Stray);
+                std::copy_n(Stray, got, into.begin());
+                break;
+            }
+            case Fault::EmptyRead:
+            case Fault::FailCall:
+            case Fault::FailWake:
+                got = 0;
+                break;
+        }
+        return true;
+    }
+
+    sim::SimulatedLine& line_;
+    Fault fault_ = Fault::FailCall;
+    int target_ = 0;
+    int calls_ = 0;
+    int reads_ = 0;
+    std::mt19937 rng_{417};
+};
+
+}  // namespace zq::test
