@@ -1,6 +1,7 @@
 // The window's port list with ports beyond COM1 to COM4: a discovery source of the test's own
 // (never the host's devices), plug events through a pipe, the remembered port in a settings file
 // of its own. Offscreen, simulated line.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
