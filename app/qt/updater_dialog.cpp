@@ -174,11 +174,6 @@ void UpdaterDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void UpdaterDialog::closeEvent(QCloseEvent* event) {
-    if (answering_) {
-        event->ignore();
-        closeDeferred_ = true;
-        return;
-    }
     event->accept();
     done(1);
 }
@@ -210,9 +205,6 @@ void UpdaterDialog::finishDeferred() {
     }
     if (std::exchange(quietEndDeferred_, false)) {
         session_.endQuietly();
-    }
-    if (std::exchange(closeDeferred_, false)) {
-        done(1);
     }
 }
 

@@ -87,10 +87,11 @@ class UpdaterDialog : public QDialog {
     QSettings* settings_;
     std::unique_ptr<PortWatcher> watcher_;
     QSocketNotifier* portEvents_ = nullptr;
-    // Requests to end that come while an operation waits are carried out when it returns, as
-    // they were before the window answered during waits: the operation still uses the port.
+    // Requests to end that come while an operation waits (a signal, the desktop session asking
+    // for its data) are carried out when it returns, as they were before the window answered
+    // during waits: the operation still uses the port. Qt counts a close request as input, so
+    // it waits anyway.
     bool answering_ = false;
-    bool closeDeferred_ = false;
     bool systemEndDeferred_ = false;
     bool quietEndDeferred_ = false;
 };

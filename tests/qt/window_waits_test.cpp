@@ -2,13 +2,13 @@
 // and runs its timers, and user input stays queued until the operation ends. The click is put in
 // the window system's queue as a real one would be; the wait runs in the simulated line's virtual
 // time. Offscreen.
+#include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QtTest>
-#include <qpa/qwindowsysteminterface.h>
 
 #include <chrono>
 
@@ -112,8 +112,8 @@ class WindowWaitsTest : public QObject {
         dialog.close();
     }
 
-    // The window manager's close request is no user input, so it arrives during the wait; the
-    // operation still uses the port then, so the window ends only once the operation has.
+    // The window manager's close request waits like input: the operation still uses the port,
+    // so the window ends only once the operation has, and the port is handed back as found.
     void aCloseRequestDuringTheWaitEndsTheWindowAfterTheOperation() {
         SimulatedLine line({.mode = zq::sim::BoardMode::Update});
         UpdaterDialog dialog(line);
