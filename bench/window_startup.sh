@@ -57,11 +57,11 @@ measure() {
         for ((i = 0; i < 400; i++)); do window_shown || break; sleep 0.005; done
         window_shown && { echo "window_startup: the previous window is still mapped" >&2; exit 1; }
         start=$(date +%s%N)
-        "$@" 2>/dev/null &
+        "$@" 2>"$work/stderr" &
         app=$!
         # xdotool's own --sync waits in half-second steps; ask every few milliseconds instead.
         until window_shown; do
-            kill -0 "$app" 2>/dev/null || { echo "window_startup: $1 ended before its window showed" >&2; exit 1; }
+            kill -0 "$app" 2>/dev/null || { echo "window_startup: $1 ended before its window showed: $(cat "$work/stderr")" >&2; exit 1; }
             sleep 0.005
         done
         end=$(date +%s%N)

@@ -316,7 +316,7 @@ windows_imports() {
     for exe in "$FLASH" "$UPDATER"; do
         while read -r dll; do
             case "${dll,,}" in
-                kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | \
+                kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | bcrypt.dll | \
                     setupapi.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
                 *) problem "$(basename "$exe") imports $dll, which Windows does not have" ;;
             esac
