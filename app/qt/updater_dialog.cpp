@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/message_boxes.h"
