@@ -52,7 +52,7 @@ bool WindowSession::run(OwnerWindow& window, TransferMode mode, const std::strin
     }
     running_ = true;
     fillJob(job, mode, portName);
-    runOperation(window, job, progressBar, port);
+    lastSucceeded_ = runOperation(window, job, progressBar, port);
     running_ = false;
     if (endPending_) {
         endPending_ = false;

@@ -35,6 +35,8 @@ class WindowSession {
     bool run(OwnerWindow& window, TransferMode mode, const std::string& portName,
              ProgressTarget* progressBar);
     bool running() const { return running_; }
+    // Whether the last operation that ran ended in success, so a window may remember its port.
+    bool lastSucceeded() const { return lastSucceeded_; }
 
     // The window ends. A held port is handed back at once; while an operation waits in a box the
     // settings are put back at once (the process may not outlive the request) and the port is
@@ -49,6 +51,7 @@ class WindowSession {
 
   private:
     bool running_ = false;
+    bool lastSucceeded_ = false;
     bool endPending_ = false;
 };
 

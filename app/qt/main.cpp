@@ -1,6 +1,8 @@
 // The "Firmware Updater" window. The command line is not read.
 #include <QApplication>
+#include <QSettings>
 
+#include "app/ports/port_source.h"
 #include "app/qt/termination_signals.h"
 #include "app/qt/updater_dialog.h"
 #include "app/version.h"
@@ -19,7 +21,10 @@ int main(int, char** argv) {
     const zq::StartupDirectory startup = zq::recordStartupDirectory();
     (void)startup;  // read only by the image file operations
     zq::PosixPlatform platform;
-    zq::qt::UpdaterDialog dialog(platform);
+    // ~/.config/firmware-updater/firmware-updater.conf: the port that last worked.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                       QStringLiteral("firmware-updater"), QStringLiteral("firmware-updater"));
+    zq::qt::UpdaterDialog dialog(platform, zq::systemPortSource(), &settings);
     const zq::qt::TerminationSignals termination([&dialog] { dialog.endFromSystem(); });
     dialog.exec();
     return 0;

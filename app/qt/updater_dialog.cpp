@@ -1,13 +1,21 @@
 #include "app/qt/updater_dialog.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSessionManager>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <utility>
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/message_boxes.h"
@@ -16,8 +24,6 @@
 namespace zq::qt {
 
 namespace {
-
-constexpr int MaxPortNameLength = 4;
 
 // Paints each new position at once: the operation holds the thread, so no event loop would.
 class BarProgress : public ProgressTarget {
@@ -57,11 +63,15 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 
 }  // namespace
 
-UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
+UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* settings,
+                             QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       platform_(platform),
-      recorder_(platform),
-      session_(recorder_) {
+      responsive_(platform, [this] { answerWhileWaiting(); }),
+      recorder_(responsive_),
+      session_(recorder_),
+      ports_(std::move(ports)),
+      settings_(settings) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -96,12 +106,18 @@ UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
     setTabOrder(exitButton, updateButton);
     setTabOrder(updateButton, portCombo);
 
-    // The list offers the four ports whatever exists on this machine.
-    for (const char* name : {"COM1", "COM2", "COM3", "COM4"}) {
-        portCombo->addItem(QString::fromLatin1(name));
-    }
-    portCombo->model()->sort(0);
-    portCombo->setCurrentIndex(0);
+    // The list offers the four ports whatever exists on this machine, then those present.
+    const QString remembered =
+        settings_ != nullptr ? settings_->value(QLatin1String(LastPortKey)).toString() : QString();
+    portList_.start(ports_.present(), remembered.toStdString());
+    showPorts();
+    connect(portCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            portList_.choose(static_cast<std::size_t>(index));
+        }
+        portCombo->setToolTip(portCombo->currentText());
+    });
+    watchPorts();
     updateButton->setEnabled(true);
     downloadButton->setEnabled(true);
     session_.job.mode = ModeDownload;
@@ -115,8 +131,13 @@ UpdaterDialog::UpdaterDialog(Platform& platform, QWidget* parent)
     connect(downloadButton, &QPushButton::clicked, this, [this] { runFromButton(ModeDownload); });
     connect(updateButton, &QPushButton::clicked, this, [this] { runFromButton(ModeUpdate); });
     // The desktop session may end the process soon after asking for its data.
-    connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
-            [this](QSessionManager&) { session_.endQuietly(); });
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        if (answering_) {
+            quietEndDeferred_ = true;
+            return;
+        }
+        session_.endQuietly();
+    });
     connect(qGuiApp, &QCoreApplication::aboutToQuit, this, [this] { session_.endQuietly(); });
 }
 
@@ -131,6 +152,10 @@ void UpdaterDialog::done(int result) {
 }
 
 void UpdaterDialog::endFromSystem() {
+    if (answering_) {
+        systemEndDeferred_ = true;
+        return;
+    }
     session_.endQuietly();
     // Ends the dialog's loop and that of any box a running operation waits in; the operation
     // then returns, and the port it still holds is let go behind it.
@@ -155,13 +180,76 @@ void UpdaterDialog::closeEvent(QCloseEvent* event) {
 }
 
 void UpdaterDialog::runFromButton(TransferMode mode) {
-    const std::string portName = portCombo->currentText().left(MaxPortNameLength).toStdString();
+    if (portCombo->currentIndex() >= 0) {
+        portList_.choose(static_cast<std::size_t>(portCombo->currentIndex()));
+    }
+    // The whole name: COM12 and /dev/ttyUSB0 as much as COM1.
+    const PortEntry port = portList_.chosenEntry();
     DialogMessages messages(this);
     messages.explainFailuresWith([this] { return describeFailure(recorder_.take()); });
     BarProgress progress(progressBar);
-    if (session_.run(messages, mode, portName, &progress)) {
+    if (session_.run(messages, mode, port.portName, &progress)) {
         setCursor(Qt::ArrowCursor);
+        if (session_.lastSucceeded() && settings_ != nullptr) {
+            settings_->setValue(QLatin1String(LastPortKey),
+                                QString::fromStdString(port.lastingName));
+            settings_->sync();
+        }
+        finishDeferred();
     }
+}
+
+void UpdaterDialog::finishDeferred() {
+    if (std::exchange(systemEndDeferred_, false)) {
+        endFromSystem();
+        return;
+    }
+    if (std::exchange(quietEndDeferred_, false)) {
+        session_.endQuietly();
+    }
+}
+
+void UpdaterDialog::answerWhileWaiting() {
+    if (answering_) {
+        return;
+    }
+    answering_ = true;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    answering_ = false;
+}
+
+void UpdaterDialog::showPorts() {
+    const QSignalBlocker quiet(portCombo);
+    portCombo->clear();
+    int widest = 0;
+    for (const PortEntry& entry : portList_.entries()) {
+        const QString label = QString::fromStdString(entry.label);
+        portCombo->addItem(label);
+        widest = std::max(widest, portCombo->fontMetrics().horizontalAdvance(label));
+    }
+    portCombo->setCurrentIndex(static_cast<int>(portList_.chosen()));
+    // The closed box keeps the template's width; the open list is as wide as its longest line.
+    portCombo->view()->setMinimumWidth(widest + portCombo->fontMetrics().averageCharWidth() * 4);
+    portCombo->setToolTip(portCombo->currentText());
+}
+
+void UpdaterDialog::refreshPorts() {
+    if (portList_.update(ports_.present())) {
+        showPorts();
+    }
+}
+
+void UpdaterDialog::watchPorts() {
+    watcher_ = ports_.watcher();
+    if (!watcher_ || watcher_->eventDescriptor() < 0) {
+        return;
+    }
+    portEvents_ = new QSocketNotifier(watcher_->eventDescriptor(), QSocketNotifier::Read, this);
+    connect(portEvents_, &QSocketNotifier::activated, this, [this] {
+        if (watcher_->takeEvents()) {
+            refreshPorts();
+        }
+    });
 }
 
 }  // namespace zq::qt

@@ -2,23 +2,38 @@
 
 #include <QDialog>
 
+#include <memory>
+
+#include "app/ports/port_list.h"
+#include "app/ports/port_source.h"
 #include "serial/failure_recorder.h"
 #include "serial/platform.h"
+#include "serial/responsive_platform.h"
 #include "transfer/operation.h"
 
 class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSettings;
+class QSocketNotifier;
 
 namespace zq::qt {
 
 // The "Firmware Updater" window: port choice, Download, Update, Exit and the progress bar. The
-// operations run on the window's own thread and hold it until they end.
+// operations run on the window's own thread and hold it until they end; while they wait, the
+// window still paints and answers the window system, and user input waits.
+//
+// `ports` says which ports exist beyond COM1 to COM4 and when that changes (none by default);
+// `settings`, when given, keeps the port of the last operation that succeeded.
 class UpdaterDialog : public QDialog {
   public:
-    explicit UpdaterDialog(Platform& platform, QWidget* parent = nullptr);
+    explicit UpdaterDialog(Platform& platform, PortSource ports = {}, QSettings* settings = nullptr,
+                           QWidget* parent = nullptr);
     ~UpdaterDialog() override;
+
+    // Where `settings` keeps the port: its lasting name (a stable device name where there is one).
+    static constexpr const char* LastPortKey = "LastPort";
 
     // The controls, in the order they are created.
     QProgressBar* progressBar;
@@ -52,12 +67,33 @@ class UpdaterDialog : public QDialog {
     // since nobody may be there to answer one, and every event loop ends, a box's included.
     void endFromSystem();
 
+    // Lists the ports again, as a plug or unplug does.
+    void refreshPorts();
+
   private:
     void runFromButton(TransferMode mode);
+    void showPorts();
+    void watchPorts();
+    // Paints and takes window-system events while an operation waits; input stays queued.
+    void answerWhileWaiting();
+    void finishDeferred();
 
     Platform& platform_;
+    ResponsivePlatform responsive_;
     FailureRecorder recorder_;  // keeps why a port call failed for the box it leads to
     WindowSession session_;
+    PortSource ports_;
+    PortList portList_;
+    QSettings* settings_;
+    std::unique_ptr<PortWatcher> watcher_;
+    QSocketNotifier* portEvents_ = nullptr;
+    // Requests to end that come while an operation waits (a signal, the desktop session asking
+    // for its data) are carried out when it returns, as they were before the window answered
+    // during waits: the operation still uses the port. Qt counts a close request as input, so
+    // it waits anyway.
+    bool answering_ = false;
+    bool systemEndDeferred_ = false;
+    bool quietEndDeferred_ = false;
 };
 
 }  // namespace zq::qt

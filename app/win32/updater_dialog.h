@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/ports/port_list.h"
 #include "image/startup_directory.h"
 #include "serial/owner_window.h"
 #include "serial/platform.h"
@@ -22,7 +23,25 @@ struct UpdaterSession : WindowSession {
 
     // Read only by the image file operations, which no control of the window invokes.
     StartupDirectory startup;
+
+    // What the port list shows, and its registration for plug and unplug messages.
+    PortList ports;
+    HDEVNOTIFY portNotifications = nullptr;
+    // While an operation waits, the dialog answers paints and the system's messages; a close
+    // request that comes then is carried out when the operation returns.
+    bool answering = false;
+    bool closeDeferred = false;
 };
+
+// Where the dialog keeps the port of the last operation that succeeded: its COM name, under
+// HKEY_CURRENT_USER.
+inline constexpr const char* SettingsKey = "Software\\Firmware Updater";
+inline constexpr const char* LastPortValue = "LastPort";
+
+// Paints and takes the system's messages while an operation of the running dialog waits; input
+// (keys, clicks, the commands they lead to) stays queued until the operation ends. The hook of
+// the platform the dialog's session runs on.
+void answerWhileWaiting();
 
 // The dialog as the owner of the operation's message boxes.
 class DialogBoxes final : public OwnerWindow {

@@ -110,6 +110,37 @@ class WindowSignalTest : public QObject {
         QVERIFY(handedBack(line));
         dialog.hide();
     }
+
+    // The window answers during the 5 s before the status query, and so sees the signal there;
+    // the operation still uses the port, so it ends first, then the window.
+    void signalDuringTheStatusWaitEndsTheWindowAfterTheOperation() {
+        SimulatedLine line({.mode = zq::sim::BoardMode::Update});
+        UpdaterDialog dialog(line);
+        const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
+        dialog.show();
+        bool raised = false;
+        line.faults.onSleep = [&](std::chrono::milliseconds duration) {
+            if (duration >= std::chrono::milliseconds(50) && !raised) {
+                raised = true;
+                std::raise(SIGTERM);
+            }
+        };
+        QStringList texts;
+        BoxWatcher watcher([&] {
+            texts << qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->text();
+        });
+        QTimer::singleShot(0, &dialog,
+                           [&] { QTest::mouseClick(dialog.updateButton, Qt::LeftButton); });
+        QTimer::singleShot(10000, &dialog, [&] { dialog.done(7); });  // only if it hangs
+        dialog.exec();
+        QVERIFY(raised);
+        QCOMPARE(texts,
+                 QStringList({QStringLiteral(
+                     "Update success!\nPlease reset hardware system to run new firmware!")}));
+        QVERIFY(dialog.result() != 7);
+        QVERIFY(handedBack(line));
+        dialog.hide();
+    }
 };
 
 }  // namespace

@@ -58,6 +58,7 @@ WINESERVER_PID=""
 XVFB_PID=""
 SIM_PID=""
 SIM_LOG=""
+UPDATER_PID=""
 
 remember_pid() {
     echo "$1" >>"$PID_FILE"
@@ -315,7 +316,7 @@ windows_imports() {
     for exe in "$FLASH" "$UPDATER"; do
         while read -r dll; do
             case "${dll,,}" in
-                kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | \
+                kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | winmm.dll | advapi32.dll | bcrypt.dll | \
                     setupapi.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
                 *) problem "$(basename "$exe") imports $dll, which Windows does not have" ;;
             esac
@@ -471,8 +472,14 @@ window_download() {
         return
     fi
 
-    expect_equal "port list" "$(readbox combo "$TITLE" "$PORT_COMBO")" \
-        $'item: COM1\nitem: COM2\nitem: COM3\nitem: COM4\nselected: COM1'
+    # COM1 to COM4 first whatever exists, chosen COM1 at a first start; then the ports Wine has,
+    # COM7 among them (Wine may give the machine's own serial ports other numbers too).
+    local ports
+    ports=$(readbox combo "$TITLE" "$PORT_COMBO")
+    expect_equal "port list, first four" "$(head -n4 <<<"$ports")" \
+        $'item: COM1\nitem: COM2\nitem: COM3\nitem: COM4'
+    expect_equal "port chosen" "$(tail -n1 <<<"$ports")" "selected: COM1"
+    grep -qE '^item: COM7( |$)' <<<"$ports" || problem "COM7 not listed: $ports"
 
     # Download with the board in download mode: one box, the success.
     click_control "$DOWNLOAD_BUTTON"
@@ -542,6 +549,74 @@ window_command_while_busy() {
     stop_sim
 }
 
+start_updater() {
+    local log=$1
+    wine_run 150 "$UPDATER" >"$WORK/$log" 2>&1 &
+    UPDATER_PID=$!
+    remember_pid "$UPDATER_PID"
+    if [ -z "$(timeout 30 xdotool search --sync --name "^$TITLE\$" | head -n1)" ]; then
+        problem "the window did not appear: $(cat "$WORK/$log")"
+        stop_pid "$UPDATER_PID"
+        return 1
+    fi
+}
+
+exit_updater() {
+    click_control "$EXIT_BUTTON"
+    wait_pid "$UPDATER_PID" 15
+    local status=$?
+    expect_equal "exit status of firmware-updater.exe" "$status" 0
+    [ "$status" -eq 124 ] && stop_pid "$UPDATER_PID"
+}
+
+# COM7, which the registry maps to the board's line, picked from the list: the whole name
+# reaches the job, and the port of the Update that succeeded is chosen at the next start.
+window_com7_remembered() {
+    start_sim com7-window --mode update || return
+    start_updater updater-com7.log || return
+    readbox select "$TITLE" "$PORT_COMBO" COM7 >/dev/null || problem "COM7 could not be chosen"
+    click_control "$UPDATE_BUTTON"
+    expect_equal "the box after Update on COM7" "$(readbox box 60000)" \
+        $'title: OK\nicon: no\nowner: '"$TITLE"$'\ntext:\n'"$UPDATE_SUCCESS"
+    dismiss_box OK
+    exit_updater
+    stop_sim
+    local kept
+    kept=$(wine_run 60 reg query 'HKCU\Software\Firmware Updater' /v LastPort 2>/dev/null | tr -d '\r')
+    grep -qE 'LastPort +REG_SZ +COM7$' <<<"$kept" || problem "COM7 not kept: $kept"
+
+    start_updater updater-com7-again.log || return
+    readbox combo "$TITLE" "$PORT_COMBO" | tail -n1 | grep -qE '^selected: COM7( |$)' ||
+        problem "COM7 not chosen at the next start: $(readbox combo "$TITLE" "$PORT_COMBO")"
+    exit_updater
+}
+
+# The dialog at 96 and 144 DPI: with its manifest it lays itself out in the units of its font at
+# the system's DPI, half as large again at 144. Screenshots for the documentation.
+window_dpi() {
+    local dpi width96="" window geometry width
+    for dpi in 96 144; do
+        wine_run 60 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+            >/dev/null 2>&1 || problem "LogPixels $dpi could not be set"
+        start_updater "updater-$dpi.log" || return
+        window=$(timeout 10 xdotool search --name "^$TITLE\$" | head -n1)
+        sleep 1
+        geometry=$(xdotool getwindowgeometry "$window")
+        width=$(sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p' <<<"$geometry")
+        import -window "$window" "$ARTIFACTS/win32-dialog-${dpi}dpi.png" 2>>"$WORK/import.log" ||
+            problem "no screenshot at $dpi DPI"
+        exit_updater
+        if [ "$dpi" = 96 ]; then
+            width96=$width
+        elif [ -n "$width96" ] && [ -n "$width" ]; then
+            # 1.5 times as wide, give or take the frame and the font's rounding.
+            [ $((width * 100 / width96)) -ge 135 ] && [ $((width * 100 / width96)) -le 165 ] ||
+                problem "at 144 DPI the window is $width pixels wide, at 96 DPI $width96"
+        fi
+    done
+    wine_run 60 reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+}
+
 # --- main ---------------------------------------------------------------------------------------------
 
 main() {
@@ -589,6 +664,8 @@ main() {
     start_wineserver || return 1
     run_case window_download
     run_case window_command_while_busy
+    run_case window_com7_remembered
+    run_case window_dpi
     stop_wineserver
     stop_display
 

@@ -6,6 +6,8 @@
 //   readbox combo TITLE ID           the items of a combo box and the selected one
 //   readbox centre TITLE ID          the screen position of a control's centre, as "X Y"
 //   readbox progress TITLE ID        a progress bar's position and range
+//   readbox select TITLE ID PREFIX   chooses the first combo item that starts with PREFIX, as a
+//                                    user picking it would (the dialog hears CBN_SELCHANGE)
 //
 // Exit status: 0 found, 1 not found within the wait, 2 wrong command line.
 #include "serial/win32/lean_windows.h"
@@ -168,6 +170,28 @@ int postCommand(const char* title, const char* idText) {
     return posted ? 0 : 1;
 }
 
+int selectItem(const char* title, const char* idText, const std::string& prefix) {
+    const HWND combo = findControl(title, idText);
+    if (combo == nullptr) {
+        return 1;
+    }
+    const LRESULT count = ::SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = ::SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+        std::vector<wchar_t> item(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
+        ::SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+        if (narrow(item.data()).rfind(prefix, 0) == 0) {
+            ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+            const int id = std::atoi(idText);
+            ::SendMessageA(::GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                           reinterpret_cast<LPARAM>(combo));
+            return 0;
+        }
+    }
+    std::printf("no item starting with \"%s\"\n", prefix.c_str());
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,8 +211,11 @@ int main(int argc, char** argv) {
     if (command == "command" && argc == 4) {
         return postCommand(argv[2], argv[3]);
     }
+    if (command == "select" && argc == 5) {
+        return selectItem(argv[2], argv[3], argv[4]);
+    }
     std::fprintf(stderr,
                  "usage: readbox box [WAIT_MS] | combo TITLE ID | centre TITLE ID | "
-                 "progress TITLE ID | command TITLE ID\n");
+                 "progress TITLE ID | command TITLE ID | select TITLE ID PREFIX\n");
     return 2;
 }

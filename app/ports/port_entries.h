@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "serial/port_discovery.h"
+
+namespace zq {
+
+// One line of a window's port list.
+struct PortEntry {
+    std::string label;        // what the list shows
+    std::string portName;     // what the job opens: "COM2", "COM7", "/dev/ttyUSB0"
+    std::string lastingName;  // what a remembered choice keeps
+    bool operator==(const PortEntry&) const = default;
+};
+
+// How the system names its ports: Windows lists COM names; elsewhere COM1..COM4 stand for
+// /dev/ttyS0..3 and every other port goes by its device path.
+enum class PortNaming { Windows, Posix };
+
+#ifdef _WIN32
+inline constexpr PortNaming NativePortNaming = PortNaming::Windows;
+#else
+inline constexpr PortNaming NativePortNaming = PortNaming::Posix;
+#endif
+
+// COM1 to COM4 first, whatever exists, then every other port present in the order given, each
+// with what tells it apart. A present port that is one of the four is not listed twice.
+std::vector<PortEntry> portEntries(const std::vector<PortInfo>& present,
+                                   PortNaming naming = NativePortNaming);
+
+// The entry `name` names, by the name the job opens or the lasting one.
+std::optional<std::size_t> findPortEntry(const std::vector<PortEntry>& entries,
+                                         std::string_view name);
+
+}  // namespace zq

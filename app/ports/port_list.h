@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/ports/port_entries.h"
+
+namespace zq {
+
+// The port list a window shows and the entry chosen in it, kept across plugs and unplugs. The
+// window renders `entries()` in order and selects `chosen()`; it tells the list when the user
+// picks another entry and when the system's ports may have changed.
+class PortList {
+  public:
+    explicit PortList(PortNaming naming = NativePortNaming) : naming_(naming) {}
+
+    // Lists what is present. The port last used with success is chosen when it is there; COM1
+    // otherwise, as at a first start, until that port comes.
+    void start(const std::vector<PortInfo>& present, std::string_view remembered);
+
+    // Lists again. A chosen port that is still there stays chosen, wherever it now sits; one
+    // that went away gives way to COM1 and is chosen again if it comes back before the user picks
+    // another. True when what the window shows changed (entries or choice).
+    bool update(const std::vector<PortInfo>& present);
+
+    // The user picked entry `index`.
+    void choose(std::size_t index);
+
+    const std::vector<PortEntry>& entries() const { return entries_; }
+    std::size_t chosen() const { return chosen_; }
+    const PortEntry& chosenEntry() const { return entries_[chosen_]; }
+
+  private:
+    void chooseWanted();
+
+    PortNaming naming_;
+    std::vector<PortEntry> entries_ = portEntries({}, naming_);
+    std::size_t chosen_ = 0;
+    std::string wanted_;  // the lasting name of the port the user wants, present or not
+};
+
+}  // namespace zq

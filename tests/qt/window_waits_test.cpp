@@ -1,0 +1,158 @@
+// While an operation waits (the 5 s before the status query above all) the window still paints
+// and runs its timers, and user input stays queued until the operation ends. The click is put in
+// the window system's queue as a real one would be; the wait runs in the simulated line's virtual
+// time. Offscreen.
+#include <qpa/qwindowsysteminterface.h>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QtTest>
+
+#include <chrono>
+
+#include "app/qt/updater_dialog.h"
+#include "sim/simulated_line.h"
+#include "text/messages.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zq::qt::UpdaterDialog;
+using zq::sim::SimulatedLine;
+
+// Notes what reaches a widget, and whether the operation held the port at the time.
+class Seen : public QObject {
+  public:
+    Seen(QWidget* widget, const SimulatedLine& line) : line_(line) {
+        widget->installEventFilter(this);
+    }
+    int paintsDuringOperation = 0;
+    int pressesDuringOperation = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (line_.isOpen() && event->type() == QEvent::Paint) {
+            ++paintsDuringOperation;
+        }
+        if (line_.isOpen() && event->type() == QEvent::MouseButtonPress) {
+            ++pressesDuringOperation;
+        }
+        return false;
+    }
+
+  private:
+    const SimulatedLine& line_;
+};
+
+void queueClick(QWidget* button) {
+    QWindow* window = button->window()->windowHandle();
+    const QPointF local = button->mapTo(button->window(), button->rect().center());
+    const QPointF global = button->mapToGlobal(button->rect().center());
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        window, local, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+        window, local, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+}
+
+class WindowWaitsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void theWindowAnswersDuringTheStatusWaitWhileAClickWaits() {
+        SimulatedLine line({.mode = zq::sim::BoardMode::Update});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        Seen exit(dialog.exitButton, line);
+        Seen label(dialog.progressLabel, line);
+
+        // The Update's first pause of 100 ms or more is the 5 s before the status query: the
+        // user clicks Exit as it begins, a timer is due, and part of the window needs painting.
+        std::optional<zq::sim::SimTime> waitBegan;
+        std::optional<zq::sim::SimTime> timerRan;
+        int queuedAtEndOfWait = -1;
+        line.faults.onSleep = [&](std::chrono::milliseconds duration) {
+            if (duration < 50ms) {
+                return;
+            }
+            if (!waitBegan) {
+                waitBegan = line.clock.now();
+                queueClick(dialog.exitButton);
+                QTimer::singleShot(0, &dialog, [&] { timerRan = line.clock.now(); });
+                dialog.progressLabel->update();
+            } else if (line.clock.now() - *waitBegan < 5000ms) {
+                queuedAtEndOfWait = QWindowSystemInterface::windowSystemEventsQueued();
+            }
+        };
+
+        QString box;
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box = shown->text();
+                shown->done(QMessageBox::Ok);
+            }
+        });
+        answerer.start(0);
+        QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
+
+        QCOMPARE(box, QString::fromUtf8(zq::messages::Success.update.data()));
+        QVERIFY(waitBegan.has_value());
+        // Answered inside the wait, not after it.
+        QVERIFY(timerRan.has_value());
+        QVERIFY(*timerRan >= *waitBegan && *timerRan < *waitBegan + 5000ms);
+        QVERIFY(label.paintsDuringOperation > 0);
+        // The click was still queued as the wait ended, and reached no button meanwhile.
+        QVERIFY(queuedAtEndOfWait >= 2);
+        QCOMPARE(exit.pressesDuringOperation, 0);
+        // Whether the click then ends the window depends on whether it lands while the box is
+        // still up; either way it acted on nothing during the operation.
+        dialog.close();
+    }
+
+    // The window manager's close request waits like input: the operation still uses the port,
+    // so the window ends only once the operation has, and the port is handed back as found.
+    void aCloseRequestDuringTheWaitEndsTheWindowAfterTheOperation() {
+        SimulatedLine line({.mode = zq::sim::BoardMode::Update});
+        UpdaterDialog dialog(line);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        bool asked = false;
+        bool visibleAfterRequest = false;
+        line.faults.onSleep = [&](std::chrono::milliseconds duration) {
+            if (duration < 50ms) {
+                return;
+            }
+            if (!asked) {
+                asked = true;
+                QWindowSystemInterface::handleCloseEvent<
+                    QWindowSystemInterface::AsynchronousDelivery>(dialog.windowHandle());
+            } else {
+                visibleAfterRequest = dialog.isVisible();
+            }
+        };
+        QString box;
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box = shown->text();
+                shown->done(QMessageBox::Ok);
+            }
+        });
+        answerer.start(0);
+        QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
+        QCOMPARE(box, QString::fromUtf8(zq::messages::Success.update.data()));
+        QVERIFY(visibleAfterRequest);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), 1);
+        QVERIFY(!line.isOpen());
+        QCOMPARE(line.settings().fields, SimulatedLine::initialSettings().fields);
+    }
+};
+
+}  // namespace
+
+QTEST_MAIN(WindowWaitsTest)
+#include "window_waits_test.moc"
