@@ -49,6 +49,12 @@ DOWNLOAD_SUCCESS=$'DownLoad success!\nYou can run application right now.\nAfter 
 UPDATE_SUCCESS=$'Update success!\nPlease reset hardware system to run new firmware!'
 BOARD_IN_UPDATE_MODE=$'Error occurs before download operation!\nHardware system is in update mode.\nPlease set it to download mode.\nThen try again!'
 UPDATE_NOT_ANSWERED=$'Error occurs during update operation!\n\nPlease check the followings:\n1.The power is on.\n2.RS232 cable has been correctly connected.\n3.Current baudrate has been correctly selected.\n4.Hardware system is in update mode.\n5.There is good firmware in ZQ417.\n6.Hardware is good.\nThen try again!'
+# The line after each failure box that says why.
+WRONG_MODE_REASON='the board answered the handshake, so it runs its firmware (update mode); use update, or flash, which chooses by the board'"'"'s mode'
+SILENT_REASON='the board never answered the handshake (60 tries): probably not powered, not connected, or in download mode (use download, or flash)'
+EEPROM_REASON='the board reported status 0x0080 after programming (bit 7: programming failed)'
+# What every transfer prints before it sends: the built-in image's name, length and SHA-256.
+IDENTITY='Image: built-in, 5695 bytes, SHA-256 of these bytes (before pad and boot header) cc956afc329650fb6a7efa3b9e34e849536de0905552a68273a79924b6ede108'
 EEPROM_FAIL=$'EEPROM program fail!\nPlease check the followings:\n1. ZQ417 and EEPROM correctly connect.\n2. EEPROM is not be set to write protect mode.\n3. ZQ417 and EEPROM are good!'
 CANNOT_OPEN_PORT=$'Can not open selected COM port!\nPlease check that no application is using this port!'
 
@@ -335,10 +341,10 @@ dialog_template() {
 # the freshly started firmware.
 flash_download() {
     start_sim download --mode download || return
-    flash download download --port COM1 --trace
+    flash download download --quiet --port COM1 --trace
     stop_sim
     expect_equal "exit status" "$FLASH_STATUS" 0
-    expect_equal "standard output" "$(cat "$WORK/download.out")" "$DOWNLOAD_SUCCESS"
+    expect_equal "standard output" "$(cat "$WORK/download.out")" "$IDENTITY"$'\n'"$DOWNLOAD_SUCCESS"
     expect_equal "standard error besides the trace" "$(untraced "$WORK/download.err")" ""
     expect_equal "Syncs sent" "$(grep -c -- '-> AA 0D 00 00 00 00$' "$WORK/download.err")" 61
     expect_sim_said \
@@ -353,10 +359,10 @@ flash_download() {
 
 flash_update() {
     start_sim update --mode update || return
-    flash update update --port COM1 --trace
+    flash update update --quiet --port COM1 --trace
     stop_sim
     expect_equal "exit status" "$FLASH_STATUS" 0
-    expect_equal "standard output" "$(cat "$WORK/update.out")" "$UPDATE_SUCCESS"
+    expect_equal "standard output" "$(cat "$WORK/update.out")" "$IDENTITY"$'\n'"$UPDATE_SUCCESS"
     expect_equal "standard error besides the trace" "$(untraced "$WORK/update.err")" ""
     expect_sim_said "Sync #1: answered with Ack and Sync" "TransferFirmware for 5728 bytes" \
         "Data: 5728 bytes received, acknowledged, EEPROM programmed, status 0x0000"
@@ -365,23 +371,23 @@ flash_update() {
 # Download with the board in update mode: the probe's answer stops it before anything is sent.
 flash_board_in_update_mode() {
     start_sim wrong-mode --mode update || return
-    flash wrong-mode download --port COM1 --trace
+    flash wrong-mode download --quiet --port COM1 --trace
     stop_sim
-    expect_equal "exit status" "$FLASH_STATUS" 1
+    expect_equal "exit status" "$FLASH_STATUS" 5
     expect_equal "standard error besides the trace" "$(untraced "$WORK/wrong-mode.err")" \
-        "$BOARD_IN_UPDATE_MODE"
-    expect_equal "standard output" "$(cat "$WORK/wrong-mode.out")" ""
+        "$BOARD_IN_UPDATE_MODE"$'\n'"$WRONG_MODE_REASON"
+    expect_equal "standard output" "$(cat "$WORK/wrong-mode.out")" "$IDENTITY"
     expect_sim_said "Sync #1: answered with Ack and Sync"
     expect_sim_silent_on "loader:" "TransferFirmware" "Data:"
 }
 
 flash_silent_board() {
     start_sim silent --mode update --silent || return
-    flash silent update --port COM1 --trace
+    flash silent update --quiet --port COM1 --trace
     stop_sim
-    expect_equal "exit status" "$FLASH_STATUS" 1
+    expect_equal "exit status" "$FLASH_STATUS" 5
     expect_equal "standard error besides the trace" "$(untraced "$WORK/silent.err")" \
-        "$UPDATE_NOT_ANSWERED"
+        "$UPDATE_NOT_ANSWERED"$'\n'"$SILENT_REASON"
     expect_equal "Syncs sent" "$(grep -c -- '-> AA 0D 00 00 00 00$' "$WORK/silent.err")" 60
     expect_equal "replies read" "$(grep -c -- '<- nothing (6 asked)$' "$WORK/silent.err")" 60
     expect_sim_silent_on "TransferFirmware"
@@ -389,17 +395,17 @@ flash_silent_board() {
 
 flash_eeprom_fails() {
     start_sim eeprom --mode update --status 0x0080 || return
-    flash eeprom update --port COM1 --trace
+    flash eeprom update --quiet --port COM1 --trace
     stop_sim
     expect_equal "exit status" "$FLASH_STATUS" 1
     expect_equal "standard error besides the trace" "$(untraced "$WORK/eeprom.err")" \
-        "$EEPROM_FAIL"
+        "$EEPROM_FAIL"$'\n'"$EEPROM_REASON"
     expect_sim_said "Query 0xF2: value 0x0080"
 }
 
 flash_absent_port() {
-    flash absent update --port "$ABSENT_PORT"
-    expect_equal "exit status" "$FLASH_STATUS" 1
+    flash absent update --quiet --port "$ABSENT_PORT"
+    expect_equal "exit status" "$FLASH_STATUS" 3
     expect_equal "standard error" "$(cat "$WORK/absent.err")" "$CANNOT_OPEN_PORT"$'\n'"$ABSENT_PORT: \
 no such port here; 'zq417-flash ports' lists the ports that are present."
 }
@@ -417,11 +423,25 @@ flash_ports() {
 # Past COM4 the command line takes a COM name as it is, opened in the device namespace.
 flash_update_com7() {
     start_sim com7 --mode update || return
-    flash com7 update --port com7 --trace
+    flash com7 update --quiet --port com7 --trace
     stop_sim
     expect_equal "exit status" "$FLASH_STATUS" 0
-    expect_equal "standard output" "$(cat "$WORK/com7.out")" "$UPDATE_SUCCESS"
+    expect_equal "standard output" "$(cat "$WORK/com7.out")" "$IDENTITY"$'\n'"$UPDATE_SUCCESS"
     grep -qF 'COM7 is \\.\COM7' "$WORK/com7.err" || problem "COM7 not opened as \\.\COM7"
+}
+
+# flash chooses by the board's mode; --json gives one line a machine reads.
+flash_json() {
+    start_sim json --mode update || return
+    flash json flash --quiet --json --port COM1
+    stop_sim
+    expect_equal "exit status" "$FLASH_STATUS" 0
+    expect_equal "lines on standard output" "$(wc -l <"$WORK/json.out")" 1
+    local field
+    for field in '"port":"COM1"' '"operation":"flash"' '"performed":"update"' '"ok":true' \
+        '"exit":0' '"board_mode":"update"' '"status":0'; do
+        grep -qF -- "$field" "$WORK/json.out" || problem "no $field in: $(cat "$WORK/json.out")"
+    done
 }
 
 # --- the window -------------------------------------------------------------------------------------
@@ -657,6 +677,7 @@ main() {
     run_case flash_absent_port
     run_case flash_ports
     run_case flash_update_com7
+    run_case flash_json
     stop_wineserver
 
     # A server started without a display would give the window none.
