@@ -20,6 +20,25 @@ bool readInto(std::ifstream& in, std::vector<std::uint8_t>& bytes, std::size_t c
     return static_cast<std::size_t>(in.gcount()) == count;
 }
 
+// A head of nothing but line ends does not yet tell the kind: the first other byte does, as it
+// does for a shorter file. Looked for no further than a HEX text may reach, and the stream is
+// put back where the head ended.
+bool firstRecordAfterLineEnds(std::ifstream& in, std::uint64_t fileSize) {
+    const auto headEnd = in.tellg();
+    bool record = false;
+    const std::uint64_t reach = std::min<std::uint64_t>(fileSize, HexTextLimit + 1);
+    for (std::uint64_t at = HeadLength; at < reach; ++at) {
+        const int c = in.get();
+        if (c != '\r' && c != '\n') {
+            record = c == ':';
+            break;
+        }
+    }
+    in.clear();
+    in.seekg(headEnd);
+    return record;
+}
+
 ImageFile refused(ImageFile file, ImageFileFault fault) {
     file.fault = fault;
     file.bytes.clear();
@@ -74,7 +93,10 @@ ImageFile readImageFile(const std::filesystem::path& path, std::size_t imageLimi
         return refused(std::move(file), ImageFileFault::CannotRead);
     }
     file.bootHeader = hasBootHeader(head.data(), static_cast<std::uint32_t>(head.size()));
-    const bool hexText = startsLikeHexText(head);
+    const bool onlyLineEnds = std::all_of(head.begin(), head.end(),
+                                          [](std::uint8_t b) { return b == '\r' || b == '\n'; });
+    const bool hexText = startsLikeHexText(head) || (onlyLineEnds && head.size() == HeadLength &&
+                                                     firstRecordAfterLineEnds(in, file.fileSize));
     const std::uint64_t limit = hexText ? HexTextLimit : imageLimit;
     if (file.fileSize > limit) {
         file.format = hexText ? ImageFormat::IntelHex : ImageFormat::Binary;

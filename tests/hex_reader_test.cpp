@@ -4,15 +4,18 @@
 // address 0, so the reader's image is compared from the lowest address and must hold only zeros
 // below it. Each text is then damaged in one way and must fail at the record damaged.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "image/hex_reader.h"
+#include "image/image_file.h"
 #include "image/image_identity.h"
 #include "image/image_sniff.h"
 #include "support/image_files.h"
@@ -214,6 +217,25 @@ TEST(ImageContent, TextIsToldFromMachineCodeAndHexByItsFirstRecord) {
     Bytes code(100, 0x75);
     std::fill(code.begin(), code.begin() + 20, 0x00);
     EXPECT_FALSE(looksLikeText(code));
+    // However many line ends come first, a file whose first record starts with ':' is HEX
+    // text: read as HEX when it is, refused as broken HEX when it is not, never sent as code.
+    const fs::path dir = fs::temp_directory_path() / ("zq417-sniff-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (const std::size_t lineEnds : {3, 511, 512, 4000}) {
+        SCOPED_TRACE(lineEnds);
+        const std::string blank(lineEnds, '\n');
+        const fs::path good = dir / "good";
+        std::ofstream(good, std::ios::binary) << blank << hexRecord(0, {1, 2, 3}) << EndRecord;
+        const ImageFile taken = readImageFile(good, Limit, false);
+        EXPECT_EQ(taken.format, ImageFormat::IntelHex);
+        EXPECT_EQ(taken.bytes, (Bytes{1, 2, 3}));
+        const fs::path broken = dir / "broken";
+        Bytes machineCode(400, 0x00);
+        std::ofstream(broken, std::ios::binary)
+            << blank << ':' << std::string(machineCode.begin(), machineCode.end());
+        EXPECT_EQ(readImageFile(broken, Limit, false).fault, ImageFileFault::InvalidHex);
+    }
+    fs::remove_all(dir);
     EXPECT_EQ(sha256Hex(bytes("abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }

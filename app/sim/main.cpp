@@ -21,17 +21,6 @@
 
 namespace {
 
-const char* signalName(int number) {
-    switch (number) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGHUP:
-            return "SIGHUP";
-        default:
-            return "SIGTERM";
-    }
-}
-
 int serveOne(zq::sim::SimOptions options) {
     const std::string mode = zq::sim::describeMode(options.board.mode);
     const std::string link = options.linkPath;
@@ -98,7 +87,7 @@ int serveMany(const zq::sim::SimOptions& options) {
         siginfo_t info{};
         const int number = ::sigtimedwait(&stops, &info, &tick);
         if (number > 0) {
-            std::printf("zq417-sim: stopped by %s\n", signalName(number));
+            std::printf("zq417-sim: stopped by %s\n", zq::sim::signalName(number));
             const std::uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = ::write(stop, &one, sizeof one);
             break;

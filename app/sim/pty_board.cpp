@@ -53,6 +53,8 @@ timespec toTimespec(SimTime d) {
             .tv_nsec = static_cast<long>((d - seconds).count())};
 }
 
+}  // namespace
+
 const char* signalName(int number) {
     switch (number) {
         case SIGINT:
@@ -63,8 +65,6 @@ const char* signalName(int number) {
             return "SIGTERM";
     }
 }
-
-}  // namespace
 
 PtyBoard::PtyBoard(SimOptions options)
     : options_(std::move(options)),

@@ -59,4 +59,7 @@ class PtyBoard {
     std::vector<std::uint8_t> pending_;  // due reply bytes the master has not taken yet
 };
 
+// The name the board's log gives a stopping signal.
+const char* signalName(int number);
+
 }  // namespace zq::sim

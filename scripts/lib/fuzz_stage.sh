@@ -46,6 +46,15 @@ _zq_fuzz_run() {
         if [ -n "$(ls -A "$work/tmp")" ]; then
             echo "== $name left files behind: $(ls -A "$work/tmp")" >&2
         fi
+        # The inputs that failed are kept, so that the finding can be run again.
+        if [ "$artifacts" -ne 0 ]; then
+            local kept
+            kept="$(dirname "$(dirname "$binary")")/fuzz-findings/$name"
+            mkdir -p "$kept"
+            find "$work" -maxdepth 1 -type f \( -name 'crash-*' -o -name 'leak-*' \
+                -o -name 'timeout-*' -o -name 'oom-*' \) -exec cp {} "$kept/" \;
+            echo "== $name: the failing inputs are in $kept" >&2
+        fi
         status=1
     fi
     rm -rf "$work"
