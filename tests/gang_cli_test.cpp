@@ -341,6 +341,14 @@ TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(lines[i].rfind(expected[i], 0), 0u) << lines[i];
     }
+    // A failure box comes after the end of the stage it ended, as it happened.
+    BoardConfig failing = board(BoardMode::Update);
+    failing.statusValue = 0x0080;
+    SimulatedLine failed(failing);
+    const std::string failedErr = runCliWith({"update"}, failed).err;
+    const std::size_t ended = failedErr.find("programming: ended in");
+    EXPECT_NE(ended, std::string::npos) << failedErr;
+    EXPECT_LT(ended, failedErr.find(messages::EepromProgramFail)) << failedErr;
     SimulatedLine quiet(board(BoardMode::Update));
     const CliRun q = runCliWith({"update", "--quiet"}, quiet);
     EXPECT_EQ(q.err, "");

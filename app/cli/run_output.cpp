@@ -89,7 +89,14 @@ void RunOutput::box(std::size_t board, BoxStyle style, std::string_view text,
         return;
     }
     const std::lock_guard hold(lock_);
-    const std::string& prefix = boards_[board].prefix;
+    Board& b = boards_[board];
+    // A box is the outcome of the stage it came in: the stage's end is said before it, so that
+    // a log reads in the order things happened.
+    endStage(b);
+    if (style_ == ProgressStyle::Lines) {
+        b.stage.reset();
+    }
+    const std::string& prefix = b.prefix;
     printLocked(style == BoxStyle::Plain ? out_ : err_, text, prefix);
     if (!reason.empty()) {
         printLocked(err_, reason, prefix);
