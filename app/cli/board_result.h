@@ -25,8 +25,8 @@ struct BoardResult {
     bool ok = false;
     int exit = 1;
     std::vector<ShownBox> messages;
-    std::optional<std::string> reason;  // the line after the box; for an interruption, its line
-    int interruptedBy = 0;              // the signal that ended the operation, 0 when none
+    std::optional<std::string> reason;     // the line after the box; for an interruption, its line
+    int interruptedBy = 0;                 // the signal that ended the operation, 0 when none
     std::optional<std::string> boardMode;  // what the first handshake found
     std::optional<std::uint16_t> status;   // the board's status value after programming
     ImageIdentity image;

@@ -266,8 +266,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
     }
     CLI::App* const command = downloadCommand->parsed() ? downloadCommand
-                              : updateCommand->parsed()   ? updateCommand
-                                                          : flashCommand;
+                              : updateCommand->parsed() ? updateCommand
+                                                        : flashCommand;
     GangRequest& request = downloadCommand->parsed() ? download
                            : updateCommand->parsed() ? update
                                                      : flash;

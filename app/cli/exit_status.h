@@ -2,20 +2,20 @@
 
 #include <span>
 
-#include "serial/owner_window.h"
 #include "job/transfer_job.h"
+#include "serial/owner_window.h"
 
 namespace zq::cli {
 
 // The exit statuses of zq417-flash, by class, the same for every subcommand.
 enum ExitStatus : int {
-    ExitSuccess = 0,    // the operation succeeded: the board confirmed it
-    ExitFailed = 1,     // the board or the line failed it
-    ExitUsage = 2,      // the command line was wrong; nothing was sent
-    ExitPort = 3,       // the port could not be opened or configured, or there is none
+    ExitSuccess = 0,        // the operation succeeded: the board confirmed it
+    ExitFailed = 1,         // the board or the line failed it
+    ExitUsage = 2,          // the command line was wrong; nothing was sent
+    ExitPort = 3,           // the port could not be opened or configured, or there is none
     ExitNoPort = ExitPort,  // `--port auto` found no adapter
-    ExitImage = 4,      // the image was refused
-    ExitWrongMode = 5,  // the board is in the other mode than the operation needs
+    ExitImage = 4,          // the image was refused
+    ExitWrongMode = 5,      // the board is in the other mode than the operation needs
 };
 
 struct ShownBox;

@@ -6,8 +6,8 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
-#include "app/cli/json_result.h"
 #include "app/cli/image_choice.h"
+#include "app/cli/json_result.h"
 #include "app/cli/system_support.h"
 #include "text/messages.h"
 
@@ -43,8 +43,8 @@ Refusal refusalOf(const std::vector<std::string>& lines) {
 // run either operation, so the image must suit both.
 std::optional<PreparedImage> prepareImage(const GangRequest& request, Refusal& refusal) {
     ChosenImage chosen = chooseImage({request.imageFile, request.force});
-    const std::vector<std::string> lines = refusalFor(
-        chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
+    const std::vector<std::string> lines =
+        refusalFor(chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
     if (!lines.empty()) {
         refusal = refusalOf(lines);
         return std::nullopt;
@@ -136,16 +136,16 @@ int runGang(const GangRequest& request, CliContext& context) {
             own = context.platformFor(request.ports[i]);
             platform = own.get();
         }
-        results[i] = runBoard({.index = i,
-                               .port = request.ports[i],
-                               .portNote = i < request.portNotes.size() ? request.portNotes[i]
-                                                                        : std::string(),
-                               .operation = request.operation,
-                               .trace = request.trace,
-                               .latencyMs = request.latencyMs,
-                               .image = &*image,
-                               .platform = platform,
-                               .output = &output});
+        results[i] = runBoard(
+            {.index = i,
+             .port = request.ports[i],
+             .portNote = i < request.portNotes.size() ? request.portNotes[i] : std::string(),
+             .operation = request.operation,
+             .trace = request.trace,
+             .latencyMs = request.latencyMs,
+             .image = &*image,
+             .platform = platform,
+             .output = &output});
         if (request.json) {
             output.result(jsonLine(results[i]), false);
         }

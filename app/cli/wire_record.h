@@ -14,9 +14,9 @@ namespace zq::cli {
 
 // Wraps one board's platform and remembers what the last exchange on the wire looked like, so
 // that a failure can say why in one line: what was sent last, what came back and when (the
-// system's reason for a failing call is the FailureRecorder's). It can also replay a handshake it recorded, so
-// that an operation chosen after a probe finds the same answer without a second handshake on
-// the wire. One recorder serves one port on one thread.
+// system's reason for a failing call is the FailureRecorder's). It can also replay a handshake it
+// recorded, so that an operation chosen after a probe finds the same answer without a second
+// handshake on the wire. One recorder serves one port on one thread.
 class WireRecord : public Platform {
   public:
     explicit WireRecord(Platform& inner) : inner_(inner) {}

@@ -20,9 +20,9 @@
 #include <system_error>
 #include <vector>
 
-#include "serial/posix/low_latency.h"
 #include "serial/interruption.h"
 #include "serial/posix/interrupt_pipe.h"
+#include "serial/posix/low_latency.h"
 #include "serial/posix/open_failure.h"
 #include "serial/posix/termios_mapping.h"
 #include "serial/timeout_rules.h"
