@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -207,27 +208,43 @@ struct Replay {
     std::vector<std::uint8_t> wire;
     sim::SimTime took;
     int programmed;
+    bool handedBack;  // closed, with the settings and timeouts it had before
 };
 
-Replay runOn(BoardConfig config, const std::string& command) {
+Replay runOn(BoardConfig config, const std::string& command,
+             const std::function<void(SimulatedLine&)>& fault) {
     SimulatedLine line(config);
+    if (fault) {
+        fault(line);
+    }
     Replay r{runCliWith({command, "--quiet"}, line), line.wireFromHost(), line.clock.now(),
-             line.board.imagesProgrammed()};
+             line.board.imagesProgrammed(),
+             !line.isOpen() && line.settings().fields == SimulatedLine::initialSettings().fields &&
+                 line.timeouts() == SimulatedLine::initialTimeouts()};
     return r;
 }
 
 TEST(Flash, DoesExactlyWhatTheBoardsModeCallsForOnTheWireAndInTime) {
     BoardConfig silent = board(BoardMode::Download);
     silent.silent = true;
-    const std::vector<std::tuple<const char*, BoardConfig, const char*, int>> cases = {
-        {"download mode", board(BoardMode::Download), "download", 0},
-        {"update mode", board(BoardMode::Update), "update", 0},
-        {"silent", silent, "download", 1},
+    // The line cannot be set to the board's speed: the box, and the port handed back as found.
+    const auto noLineSpeed = [](SimulatedLine& line) {
+        line.faults.setStateFails = [](const LineSettings& s) {
+            return s.fields.baudRate == 14400;
+        };
     };
-    for (const auto& [name, config, command, status] : cases) {
+    const std::vector<
+        std::tuple<const char*, BoardConfig, const char*, int, std::function<void(SimulatedLine&)>>>
+        cases = {
+            {"download mode", board(BoardMode::Download), "download", 0, {}},
+            {"update mode", board(BoardMode::Update), "update", 0, {}},
+            {"silent", silent, "download", 1, {}},
+            {"no line speed", board(BoardMode::Update), "update", 3, noLineSpeed},
+        };
+    for (const auto& [name, config, command, status, fault] : cases) {
         SCOPED_TRACE(name);
-        const Replay flash = runOn(config, "flash");
-        const Replay direct = runOn(config, command);
+        const Replay flash = runOn(config, "flash", fault);
+        const Replay direct = runOn(config, command, fault);
         EXPECT_EQ(flash.run.status, status);
         EXPECT_EQ(flash.run.status, direct.run.status);
         EXPECT_EQ(flash.run.out, direct.run.out);
@@ -235,6 +252,7 @@ TEST(Flash, DoesExactlyWhatTheBoardsModeCallsForOnTheWireAndInTime) {
         EXPECT_EQ(flash.wire, direct.wire);
         EXPECT_EQ(flash.took, direct.took);
         EXPECT_EQ(flash.programmed, direct.programmed);
+        EXPECT_TRUE(flash.handedBack);
     }
 }
 

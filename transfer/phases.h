@@ -6,6 +6,10 @@
 
 namespace zq {
 
+// Opens the port when it is not open yet and sets the line up for a phase, up to the handshake.
+// Shows its own error box; never closes the port.
+bool readyLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port);
+
 // Opens and configures the port for a phase and checks with the handshake that the board runs
 // the program the phase needs. Shows its own error box; never closes the port.
 bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port);

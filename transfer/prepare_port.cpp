@@ -5,8 +5,7 @@
 
 namespace zq {
 
-bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
-                 PortState& port) {
+bool readyLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port) {
     if (!port.handle) {
         if (!openPort(port, job.portName)) {
             showError(window, messages::CannotOpenPort);
@@ -27,6 +26,14 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
         return false;
     }
     purgePort(port);
+    return true;
+}
+
+bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
+                 PortState& port) {
+    if (!readyLine(window, phase, job, port)) {
+        return false;
+    }
     window.operationStage(OperationStage::Probing);
     // The loader in download mode never answers; the firmware in update mode does.
     const bool answered = syncDevice(port);

@@ -20,6 +20,7 @@
 #include "transfer/image_plan.h"
 #include "transfer/message_box.h"
 #include "transfer/operation.h"
+#include "transfer/phases.h"
 
 namespace zq::cli {
 
@@ -121,22 +122,10 @@ std::optional<TransferMode> runFlash(BoardWindow& window, TransferJob& job,
             return std::nullopt;
         }
     }
-    if (!openPort(port, job.portName)) {
-        showError(window, messages::CannotOpenPort);
+    // The line as both phases set it up; a port a failure leaves open is handed back by the caller.
+    if (!readyLine(window, PhaseUpdate, job, port)) {
         return std::nullopt;
     }
-    if (!initPort(port)) {
-        showError(window, messages::CannotConfigPort);
-        closePort(port, window);
-        return std::nullopt;
-    }
-    if (!setLine(port, LineSpeed)) {
-        restorePortSettings(port);
-        showError(window, messages::CannotConfigPort);
-        closePort(port, window);
-        return std::nullopt;
-    }
-    purgePort(port);
     window.operationStage(OperationStage::Probing);
     wire.startRecording();
     // The loader in download mode never answers; the firmware in update mode does.
