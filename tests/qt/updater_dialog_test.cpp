@@ -15,6 +15,7 @@
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/updater_dialog.h"
+#include "box_answerer.h"
 #include "sim/simulated_line.h"
 #include "text/messages.h"
 
@@ -22,42 +23,7 @@ namespace {
 
 using zq::qt::UpdaterDialog;
 
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-    bool ownedByDialog;
-    QString detail;
-};
-
-// Answers every message box the operation opens, as a user pressing OK, and remembers it.
-// `whileUp` runs while each box is up, before it is answered.
-class BoxAnswerer {
-  public:
-    explicit BoxAnswerer(QWidget* dialog, std::function<void()> whileUp = {})
-        : whileUp_(std::move(whileUp)), dialog_(dialog) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
-        timer_.start(0);
-    }
-    QList<SeenBox> boxes;
-
-  private:
-    void answer() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) {
-            return;
-        }
-        boxes.append({box->windowTitle(), box->text(), box->icon(), box->parentWidget() == dialog_,
-                      box->detailedText()});
-        if (whileUp_) {
-            whileUp_();
-        }
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    }
-    std::function<void()> whileUp_;
-    QWidget* dialog_;
-    QTimer timer_;
-};
+using zq::test::BoxAnswerer;
 
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/qt/updater_dialog.h"
+#include "box_answerer.h"
 #include "sim/simulated_line.h"
 #include "text/messages.h"
 
@@ -99,23 +100,7 @@ QStringList items(const QComboBox* combo) {
     return out;
 }
 
-// Presses OK on every box that comes up and keeps its text.
-class BoxAnswerer {
-  public:
-    BoxAnswerer() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-            }
-        });
-        timer_.start(0);
-    }
-    QStringList texts;
-
-  private:
-    QTimer timer_;
-};
+using zq::test::BoxAnswerer;
 
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
@@ -145,7 +130,7 @@ class WindowPortsTest : public QObject {
         BoxAnswerer answerer;
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         // Only /dev/ttyUSB0 exists on this line: the success says the whole name was opened.
-        QCOMPARE(answerer.texts, QStringList({text(zq::messages::Success.update)}));
+        QCOMPARE(answerer.texts(), QStringList({text(zq::messages::Success.update)}));
         QVERIFY(!line.eventsOf(zq::sim::PortEvent::Kind::Open).empty());
         dialog.close();
     }
@@ -191,12 +176,12 @@ class WindowPortsTest : public QObject {
             dialog.portCombo->setCurrentIndex(4);
             BoxAnswerer answerer;
             QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
-            QCOMPARE(answerer.texts, QStringList({text(zq::messages::Success.update)}));
+            QCOMPARE(answerer.texts(), QStringList({text(zq::messages::Success.update)}));
             // An operation that fails remembers nothing.
             dialog.portCombo->setCurrentIndex(5);
             QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
-            QCOMPARE(answerer.texts.size(), 2);
-            QCOMPARE(answerer.texts[1], text(zq::messages::CannotOpenPort));
+            QCOMPARE(answerer.texts().size(), 2);
+            QCOMPARE(answerer.texts()[1], text(zq::messages::CannotOpenPort));
             dialog.close();
         }
         // Kept by the adapter's stable name, so a replug under another number still finds it.

@@ -12,6 +12,7 @@
 
 #include "app/qt/termination_signals.h"
 #include "app/qt/updater_dialog.h"
+#include "box_answerer.h"
 #include "sim/simulated_line.h"
 
 namespace {
@@ -33,30 +34,7 @@ bool handedBack(const SimulatedLine& line) {
            line.timeouts() == SimulatedLine::initialTimeouts() && line.timerRequests() == 0;
 }
 
-// Runs `action` on each message box that comes up, then answers it if it is still there.
-class BoxWatcher {
-  public:
-    explicit BoxWatcher(std::function<void()> action) : action_(std::move(action)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) {
-                return;
-            }
-            ++seen;
-            QPointer<QMessageBox> guard(box);
-            action_();
-            if (guard != nullptr && guard->isVisible()) {
-                QTest::mouseClick(guard->button(QMessageBox::Ok), Qt::LeftButton);
-            }
-        });
-        timer_.start(0);
-    }
-    int seen = 0;
-
-  private:
-    std::function<void()> action_;
-    QTimer timer_;
-};
+using zq::test::BoxAnswerer;
 
 class WindowSignalTest : public QObject {
     Q_OBJECT
@@ -77,9 +55,9 @@ class WindowSignalTest : public QObject {
             const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
             dialog.show();
             {
-                BoxWatcher answer([] {});
+                BoxAnswerer answer;
                 QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-                QCOMPARE(answer.seen, 1);
+                QCOMPARE(answer.boxes.size(), 1);
             }
             QVERIFY(line.isOpen());
             QTimer::singleShot(0, [number] { std::raise(number); });
@@ -99,14 +77,14 @@ class WindowSignalTest : public QObject {
         const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
         dialog.show();
         // The box of the failed wake bytes is up and the port held when the signal comes.
-        BoxWatcher watcher([&] {
-            if (watcher.seen == 1) {
+        BoxAnswerer watcher(&dialog, [&] {
+            if (watcher.boxes.size() == 1) {
                 std::raise(SIGTERM);
                 QTest::qWait(50);  // the notifier runs inside the box's loop
             }
         });
         QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-        QCOMPARE(watcher.seen, 1);
+        QCOMPARE(watcher.boxes.size(), 1);
         QVERIFY(handedBack(line));
         dialog.hide();
     }
@@ -125,16 +103,13 @@ class WindowSignalTest : public QObject {
                 std::raise(SIGTERM);
             }
         };
-        QStringList texts;
-        BoxWatcher watcher([&] {
-            texts << qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->text();
-        });
+        BoxAnswerer watcher;
         QTimer::singleShot(0, &dialog,
                            [&] { QTest::mouseClick(dialog.updateButton, Qt::LeftButton); });
         QTimer::singleShot(10000, &dialog, [&] { dialog.done(7); });  // only if it hangs
         dialog.exec();
         QVERIFY(raised);
-        QCOMPARE(texts,
+        QCOMPARE(watcher.texts(),
                  QStringList({QStringLiteral(
                      "Update success!\nPlease reset hardware system to run new firmware!")}));
         QVERIFY(dialog.result() != 7);

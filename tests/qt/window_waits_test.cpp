@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "app/qt/updater_dialog.h"
+#include "box_answerer.h"
 #include "sim/simulated_line.h"
 #include "text/messages.h"
 
@@ -87,18 +88,11 @@ class WindowWaitsTest : public QObject {
             }
         };
 
-        QString box;
-        QTimer answerer;
-        QObject::connect(&answerer, &QTimer::timeout, [&] {
-            if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                box = shown->text();
-                shown->done(QMessageBox::Ok);
-            }
-        });
-        answerer.start(0);
+        zq::test::BoxAnswerer answerer;
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
 
-        QCOMPARE(box, QString::fromUtf8(zq::messages::Success.update.data()));
+        QCOMPARE(answerer.texts(),
+                 QStringList(QString::fromUtf8(zq::messages::Success.update.data())));
         QVERIFY(waitBegan.has_value());
         // Answered inside the wait, not after it.
         QVERIFY(timerRan.has_value());
@@ -133,17 +127,10 @@ class WindowWaitsTest : public QObject {
                 visibleAfterRequest = dialog.isVisible();
             }
         };
-        QString box;
-        QTimer answerer;
-        QObject::connect(&answerer, &QTimer::timeout, [&] {
-            if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                box = shown->text();
-                shown->done(QMessageBox::Ok);
-            }
-        });
-        answerer.start(0);
+        zq::test::BoxAnswerer answerer;
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
-        QCOMPARE(box, QString::fromUtf8(zq::messages::Success.update.data()));
+        QCOMPARE(answerer.texts(),
+                 QStringList(QString::fromUtf8(zq::messages::Success.update.data())));
         QVERIFY(visibleAfterRequest);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), 1);
