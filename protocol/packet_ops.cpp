@@ -18,6 +18,15 @@ bool isReply(const ReplyResult& reply, std::uint8_t id, std::uint8_t param1) {
     return reply.success && reply.packet.id() == id && reply.packet.param1() == param1;
 }
 
+ReplyEvidence replyEvidence(const ReplyResult& reply, std::uint8_t id, std::uint8_t param1) {
+    return {.expectedId = id,
+            .expectedParam = param1,
+            .received = reply.received,
+            .got = reply.packet,
+            .readFailed = reply.readFailed,
+            .accepted = reply.success};
+}
+
 bool sendCommand(PortState& port, const CommandPacket& packet) {
     const TransferCount sent = writeOnce(port, packet.bytes.data(), packet.bytes.size());
     if (sent.success && sent.count == packet.bytes.size()) {
@@ -50,7 +59,9 @@ ReplyResult receiveReply(PortState& port, int attempts) {
             }
         }
     }
+    reply.received = received;
     if (readFailed) {
+        reply.readFailed = true;
         purgePort(port);
         pause(port, 5);
         return reply;
@@ -66,25 +77,37 @@ bool sendAck(PortState& port) {
 }
 
 bool syncDevice(PortState& port) {
+    return handshake(port).answered;
+}
+
+HandshakeResult handshake(PortState& port) {
+    HandshakeResult result;
     for (int attempt = 0; attempt < SyncTries; ++attempt) {
+        ++result.tries;
         if (!sendCommand(port, syncPacket())) {
+            result.sendFailed = true;
             pause(port, 5);
-            return false;
+            return result;
         }
-        if (!isReply(receiveReply(port, 1), IdAck, IdSync)) {
+        const ReplyResult ack = receiveReply(port, 1);
+        result.bytesSeen += ack.received;
+        if (!isReply(ack, IdAck, IdSync)) {
             continue;
         }
         // The board follows its acknowledgement with a Sync of its own.
         const ReplyResult boardSync = receiveReply(port, 1);
         if (!boardSync.success || boardSync.packet.id() != IdSync) {
+            result.bytesSeen += boardSync.received;
             continue;
         }
-        const bool acked = sendAck(port);
+        result.bytesSeen = 0;
+        result.answered = sendAck(port);
+        result.sendFailed = !result.answered;
         pause(port, 5);
-        return acked;
+        return result;
     }
     pause(port, 5);
-    return false;
+    return result;
 }
 
 bool sendQuery(PortState& port, std::uint8_t reg, std::uint8_t value) {

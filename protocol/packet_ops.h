@@ -12,6 +12,26 @@ inline constexpr int SyncTries = 60;
 struct ReplyResult {
     bool success = false;
     CommandPacket packet;
+    std::uint32_t received = 0;  // bytes of `packet` that came within the reply's window
+    bool readFailed = false;     // the port refused a read: its reason is the port's lastFault
+};
+
+// What came back for a request whose reply was not the one wanted, for an outcome to name.
+struct ReplyEvidence {
+    std::uint8_t expectedId = 0;     // the packet that was wanted
+    std::uint8_t expectedParam = 0;  // and its first parameter
+    std::uint32_t received = 0;      // 0 to 6 bytes
+    CommandPacket got{};             // the first `received` of them
+    bool readFailed = false;
+    bool accepted = false;  // the six bytes make a packet
+};
+
+// How the handshake went: the board's firmware answers it; the loader says nothing at all.
+struct HandshakeResult {
+    bool answered = false;
+    int tries = 0;                // Sync packets sent
+    std::uint32_t bytesSeen = 0;  // bytes that came back without making a handshake
+    bool sendFailed = false;      // a Sync could not be written: its reason is the port's lastFault
 };
 
 struct StatusResult {
@@ -24,10 +44,15 @@ bool sendCommand(PortState& port, const CommandPacket& packet);
 ReplyResult receiveReply(PortState& port, int attempts);
 bool sendAck(PortState& port);
 bool syncDevice(PortState& port);
+// syncDevice with what it saw, for a caller that must tell silence from noise.
+HandshakeResult handshake(PortState& port);
 bool sendQuery(PortState& port, std::uint8_t reg, std::uint8_t value);
 StatusResult readStatus(PortState& port, std::uint8_t reg);
 
 // True when a reply was received with the id and first parameter a caller expects.
 bool isReply(const ReplyResult& reply, std::uint8_t id, std::uint8_t param1);
+
+// What a reply that is not the one expected showed.
+ReplyEvidence replyEvidence(const ReplyResult& reply, std::uint8_t id, std::uint8_t param1);
 
 }  // namespace zq

@@ -7,11 +7,23 @@
 
 namespace zq {
 
+namespace {
+
+// Keeps why `call` failed, or that it did not, and passes its result on.
+bool noted(PortState& port, std::string_view call, bool ok) {
+    port.lastFault =
+        ok ? PortFault{} : PortFault{call, port.handle ? port.handle->lastError() : SystemError{}};
+    return ok;
+}
+
+}  // namespace
+
 bool openPort(PortState& port, const std::string& name) {
     port.handle.reset();
     // The timer request is made on every attempt and ends only with the next closePort.
     port.platform.beginTimerResolution();
     port.lastOpenFailure = {};
+    port.lastFault = {};
     port.handle = port.platform.openSerial(name, port.lastOpenFailure);
     port.name = port.handle ? name : std::string();
     return port.handle != nullptr;
@@ -19,16 +31,16 @@ bool openPort(PortState& port, const std::string& name) {
 
 bool initPort(PortState& port) {
     SerialDevice& device = *port.handle;
-    if (!device.getState(port.savedSettings)) {
+    if (!noted(port, "read the line settings", device.getState(port.savedSettings))) {
         return false;
     }
-    if (!device.getTimeouts(port.savedTimeouts)) {
+    if (!noted(port, "read the timeouts", device.getTimeouts(port.savedTimeouts))) {
         return false;
     }
-    if (!device.setTimeouts(FixedTimeouts)) {
+    if (!noted(port, "set the timeouts", device.setTimeouts(FixedTimeouts))) {
         return false;
     }
-    if (!device.setupQueues(QueueSize, QueueSize)) {
+    if (!noted(port, "set the queue sizes", device.setupQueues(QueueSize, QueueSize))) {
         device.setTimeouts(port.savedTimeouts);
         return false;
     }
@@ -53,7 +65,8 @@ LineSettings lineSettingsFor(const LineSettings& saved, std::uint32_t baud) {
 }
 
 bool setLine(PortState& port, std::uint32_t baud) {
-    return port.handle->setState(lineSettingsFor(port.savedSettings, baud));
+    return noted(port, "apply the line settings",
+                 port.handle->setState(lineSettingsFor(port.savedSettings, baud)));
 }
 
 void restorePortSettings(PortState& port) {
@@ -78,7 +91,7 @@ bool closePort(PortState& port, OwnerWindow& window) {
         port.platform.endTimerResolution();
         return false;
     }
-    if (!port.handle->close()) {
+    if (!noted(port, "close", port.handle->close())) {
         // The port is still held, and so is the timer request that came with it: the close that
         // lets go of the port ends it, so begin and end stay paired however often closing fails.
         window.showUnownedMessage(BoxStyle::Error, messages::CannotClosePort);
@@ -92,6 +105,7 @@ bool closePort(PortState& port, OwnerWindow& window) {
 TransferCount writeOnce(PortState& port, const std::uint8_t* bytes, std::uint32_t length) {
     std::size_t written = 0;
     const bool ok = port.handle && port.handle->write(std::span(bytes, length), written);
+    noted(port, "write", ok);
     return {ok, static_cast<std::uint32_t>(written)};
 }
 
@@ -123,11 +137,13 @@ TransferCount writeChunked(PortState& port, const std::uint8_t* bytes, std::uint
 
 TransferCount readChunked(PortState& port, std::uint8_t* buffer, std::uint32_t length) {
     TransferCount result{true, 0};
+    port.lastFault = {};
     std::uint32_t remaining = length;
     for (;;) {
         const std::uint32_t chunk = remaining < ChunkSize ? remaining : ChunkSize;
         std::size_t got = 0;
         if (!port.handle || !port.handle->read(std::span(buffer + result.count, chunk), got)) {
+            noted(port, "read", false);
             result.success = false;
             return result;
         }

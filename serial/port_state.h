@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "serial/comm_settings.h"
 #include "serial/owner_window.h"
@@ -21,6 +22,14 @@ inline constexpr CommTimeouts FixedTimeouts{
 inline constexpr std::uint32_t QueueSize = 1024;
 inline constexpr std::uint32_t ChunkSize = 512;
 
+// The port call that made a port operation fail, with what the system said about it.
+struct PortFault {
+    std::string_view call{};  // "read", "write", "apply the line settings", ...
+    SystemError error{};
+
+    explicit operator bool() const { return !call.empty(); }
+};
+
 // The one serial port of the program, with its settings as they were found when it was opened.
 struct PortState {
     explicit PortState(Platform& platform) : platform(platform) {}
@@ -31,6 +40,10 @@ struct PortState {
     LineSettings savedSettings;
     CommTimeouts savedTimeouts;
     OpenFailure lastOpenFailure;  // why the last openPort failed
+    // Why the last port operation failed; empty when it did not. Only operations whose result a
+    // caller acts on set it: a purge or a restore that fails after it (on a device that has
+    // gone) must not put its own reason in the place of the one that ended the operation.
+    PortFault lastFault;
 };
 
 // Bytes moved by a chunked transfer, beside its success; callers always compare the count.

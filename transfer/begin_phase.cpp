@@ -1,14 +1,19 @@
 #include "transfer/begin_phase.h"
 
 #include "transfer/message_box.h"
+#include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 
 namespace zq {
 
 std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
-                                    PortState& port) {
+                                    PortState& port, Outcome& outcome,
+                                    const HandshakeResult* made) {
+    outcome.phase = phase;
     const ImagePlan plan = planImage(job, phase);
     if (!plan.failure.empty()) {
+        settle(outcome, OutcomeKind::ImageRefused, Step::None);
+        outcome.image = plan.fault;
         showError(window, plan.failure);
         return std::nullopt;
     }
@@ -17,12 +22,13 @@ std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, Trans
     // let go has shown its box; it stays held and no other port is opened.
     if (port.handle && port.name != job.portName) {
         restorePortSettings(port);
-        if (!closePort(port, window)) {
+        if (!closeNoting(port, window, outcome)) {
+            settleOnFault(outcome, OutcomeKind::PortNotReleased, Step::Open, port);
             return std::nullopt;
         }
     }
-    if (!preparePort(window, phase, job, port)) {
-        closePort(port, window);
+    if (!preparePort(window, phase, job, port, outcome, made)) {
+        closeNoting(port, window, outcome);
         return std::nullopt;
     }
     return plan;

@@ -6,13 +6,15 @@
 #include "serial/owner_window.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"
+#include "transfer/outcome.h"
 
 namespace zq {
 
 // The start both phases share: the image checks, which touch no port, then the hand-back of a port
-// held under another name, then the port preparation. Without a plan the box has been shown and,
-// after a failed preparation, the port closed.
+// held under another name, then the port preparation (judging `made` when a probe made the
+// handshake already). Without a plan the box has been shown and, after a failed preparation, the
+// port closed.
 std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
-                                    PortState& port);
+                                    PortState& port, Outcome& outcome, const HandshakeResult* made);
 
 }  // namespace zq

@@ -4,28 +4,33 @@
 #include "text/messages.h"
 #include "transfer/begin_phase.h"
 #include "transfer/message_box.h"
+#include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 
 namespace zq {
 
 bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
-                      PortState& port) {
-    const std::optional<ImagePlan> started = beginPhase(window, job, PhaseDownload, port);
+                      PortState& port, Outcome& outcome, const HandshakeResult* made) {
+    const std::optional<ImagePlan> started =
+        beginPhase(window, job, PhaseDownload, port, outcome, made);
     if (!started) {
         return false;
     }
     const ImagePlan& plan = *started;
-    window.operationStage(OperationStage::Loader);
+    enterStage(window, outcome, OperationStage::Loader);
     // The loader wakes on two FF bytes; a port that cannot send them is left as it is.
     const TransferCount wake = writeOnce(port, WakeBytes.data(), WakeBytes.size());
     if (!wake.success || wake.count != WakeBytes.size()) {
+        settleOnFault(outcome, OutcomeKind::NotSent, Step::WakeBytes, port);
+        outcome.sent = wake;
+        outcome.wanted = WakeBytes.size();
         purgePort(port);
         showError(window, messages::CannotUseComPort);
         return false;
     }
     if (!sendCommand(port, loaderCommand(plan.length))) {
-        restorePortSettings(port);
-        closePort(port, window);
+        settleOnFault(outcome, OutcomeKind::NotSent, Step::LoaderCommand, port);
+        handBack(port, window, outcome);
         showError(window, messages::CannotUseComPort);
         return false;
     }
@@ -39,10 +44,18 @@ bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* pro
         port.platform.sleep(std::chrono::milliseconds(100));
         return true;
     }
-    restorePortSettings(port);
-    closePort(port, window);
+    settleOnFault(outcome, OutcomeKind::NotSent, Step::LoaderImage, port);
+    outcome.sent = sent;
+    outcome.wanted = plan.length;
+    handBack(port, window, outcome);
     showError(window, messages::LoaderTransferFail.forMode(job.mode));
     return false;
+}
+
+bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                      PortState& port) {
+    Outcome outcome;
+    return runDownloadPhase(window, job, progressBar, port, outcome);
 }
 
 }  // namespace zq

@@ -20,6 +20,7 @@ ImagePlan planImage(TransferJob& job, TransferPhase phase) {
     // Storage shorter than the length it claims to hold is no image either.
     if (!job.hasImage() || job.imageLength > job.image.size()) {
         plan.failure = messages::MemoryNotEnough;
+        plan.fault = ImagePlanFault::NoImage;
         return plan;
     }
     // Counted in 64 bits, so neither the pad nor the header in front can wrap a length around
@@ -30,6 +31,7 @@ ImagePlan planImage(TransferJob& job, TransferPhase phase) {
         // treated as the allocation that failed to provide it.
         if (length >= job.image.size()) {
             plan.failure = messages::MemoryNotEnough;
+            plan.fault = ImagePlanFault::NoImage;
             return plan;
         }
         job.image[length] = 0;
@@ -47,6 +49,7 @@ ImagePlan planImage(TransferJob& job, TransferPhase phase) {
         // Tested before any header is removed: the loader's limit counts the stored image.
         if (tooLong(length)) {
             plan.failure = messages::FirmwareTooLong;
+            plan.fault = ImagePlanFault::TooLong;
             return plan;
         }
         if (headerPresent) {
@@ -60,6 +63,7 @@ ImagePlan planImage(TransferJob& job, TransferPhase phase) {
         }
         if (tooLong(length)) {
             plan.failure = messages::FirmwareTooLong;
+            plan.fault = ImagePlanFault::TooLong;
             return plan;
         }
     }

@@ -7,9 +7,17 @@
 
 namespace zq {
 
+// Why a phase cannot send the job's image.
+enum class ImagePlanFault : std::uint8_t {
+    None,
+    NoImage,  // no storage, or none for the pad byte: the board tool's "memory" failure
+    TooLong,  // longer than the board's capacity
+};
+
 // What a phase sends of the job's image, or why it cannot.
 struct ImagePlan {
-    std::string_view failure;  // empty when the image can be sent
+    std::string_view failure;  // the box; empty when the image can be sent
+    ImagePlanFault fault = ImagePlanFault::None;
     const std::uint8_t* start = nullptr;
     std::uint32_t length = 0;    // bytes on the wire, the header included when sent in front
     bool headerInFront = false;  // the update phase sends the BootHeader before the image

@@ -1,6 +1,10 @@
 #include "transfer/operation.h"
 
 #include "image/built_in_image.h"
+#include "serial/interruption.h"
+#include "transfer/image_plan.h"
+#include "transfer/message_box.h"
+#include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 
 namespace zq {
@@ -25,12 +29,56 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName) {
 }
 
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
-                  PortState& port) {
+                  PortState& port, Outcome& outcome) {
+    outcome.performed = static_cast<TransferMode>(job.mode);
     if (job.mode == ModeUpdate) {
-        return runUpdatePhase(window, job, progressBar, port);
+        return runUpdatePhase(window, job, progressBar, port, outcome);
     }
-    return runDownloadPhase(window, job, progressBar, port) &&
-           runUpdatePhase(window, job, progressBar, port);
+    return runDownloadPhase(window, job, progressBar, port, outcome) &&
+           runUpdatePhase(window, job, progressBar, port, outcome);
+}
+
+bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                  PortState& port) {
+    Outcome outcome;
+    return runOperation(window, job, progressBar, port, outcome);
+}
+
+bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
+              Outcome& outcome) {
+    // The image must suit both operations before the board is asked which one it needs.
+    for (const TransferPhase phase : {PhaseDownload, PhaseUpdate}) {
+        if (const ImagePlan plan = planImage(job, phase); !plan.failure.empty()) {
+            outcome.phase = phase;
+            settle(outcome, OutcomeKind::ImageRefused, Step::None);
+            outcome.image = plan.fault;
+            showError(window, plan.failure);
+            return false;
+        }
+    }
+    // Both phases set the line up alike at the one line speed; a port left open by a failure
+    // here is handed back as the phase would have.
+    if (!readyLine(window, PhaseUpdate, job, port, outcome)) {
+        closeNoting(port, window, outcome);
+        return false;
+    }
+    enterStage(window, outcome, OperationStage::Probing);
+    const HandshakeResult probe = handshake(port);
+    if (interruption::stopsWaits()) {
+        // Nothing more goes to a board whose run was interrupted while it was being asked.
+        handBack(port, window, outcome);
+        return false;
+    }
+    // Bytes that made no handshake are a board that answers but is not understood: the loader
+    // is for a board that says nothing at all.
+    job.mode =
+        probe.answered || probe.bytesSeen > 0 || probe.sendFailed ? ModeUpdate : ModeDownload;
+    outcome.performed = static_cast<TransferMode>(job.mode);
+    if (job.mode == ModeUpdate) {
+        return runUpdatePhase(window, job, progressBar, port, outcome, &probe);
+    }
+    return runDownloadPhase(window, job, progressBar, port, outcome, &probe) &&
+           runUpdatePhase(window, job, progressBar, port, outcome);
 }
 
 void releaseHeldPort(OwnerWindow& window, PortState& port) {

@@ -7,6 +7,7 @@
 #include "serial/owner_window.h"
 #include "serial/platform.h"
 #include "serial/port_state.h"
+#include "transfer/outcome.h"
 
 namespace zq {
 
@@ -16,7 +17,17 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName);
 // Runs the operation the job's mode names: Download is the download phase followed at once by
 // the update phase; Update is the update phase alone.
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                  PortState& port, Outcome& outcome);
+bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
                   PortState& port);
+
+// Flash: probes the board's mode with one handshake, on the line as both phases set it up, and
+// runs the operation that mode calls for (Download for a silent board, Update for one that
+// answers), the probe standing as that operation's own handshake, so the wire is exactly that
+// operation's. A board that sent bytes without making a handshake gets the Update's failure,
+// never the loader. The job's mode ends as the operation chosen.
+bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
+              Outcome& outcome);
 
 // Lets go of a port that is still held: the settings found at open are put back, the port is
 // closed and its timer request ended. When the close fails its box is shown, the request is

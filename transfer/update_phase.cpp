@@ -5,6 +5,7 @@
 #include "text/messages.h"
 #include "transfer/begin_phase.h"
 #include "transfer/message_box.h"
+#include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 
 namespace zq {
@@ -27,51 +28,63 @@ class OffsetProgress : public ProgressTarget {
     std::uint32_t offset_;
 };
 
-// Sends the payload; true only when every byte went.
-bool sendPayload(PortState& port, const ImagePlan& plan, ProgressTarget* progressBar) {
+// Sends the payload; what left, of the plan's length.
+TransferCount sendPayload(PortState& port, const ImagePlan& plan, ProgressTarget* progressBar) {
     if (!plan.headerInFront) {
-        const TransferCount sent = writeChunked(port, plan.start, plan.length, progressBar);
-        return sent.success && sent.count == plan.length;
+        return writeChunked(port, plan.start, plan.length, progressBar);
     }
     constexpr auto HeaderLength = static_cast<std::uint32_t>(BootHeader.size());
     const TransferCount header = writeChunked(port, BootHeader.data(), HeaderLength, progressBar);
     if (!header.success || header.count != HeaderLength) {
-        return false;
+        return header;
     }
     OffsetProgress afterHeader(progressBar, HeaderLength);
-    const TransferCount image = writeChunked(port, plan.start, plan.length - HeaderLength,
-                                             progressBar != nullptr ? &afterHeader : nullptr);
-    return image.success && image.count + HeaderLength == plan.length;
+    TransferCount image = writeChunked(port, plan.start, plan.length - HeaderLength,
+                                       progressBar != nullptr ? &afterHeader : nullptr);
+    image.count += HeaderLength;
+    return image;
 }
 
-// Every exit after the port was prepared hands the port back the same way.
-void handBack(PortState& port, OwnerWindow& window) {
-    restorePortSettings(port);
-    closePort(port, window);
+// A reply that was not the one wanted: none, part of one, or another packet.
+void settleReply(Outcome& outcome, Step step, const PortState& port, const ReplyResult& reply,
+                 std::uint8_t id, std::uint8_t param1) {
+    const OutcomeKind kind = reply.readFailed     ? OutcomeKind::NoReply
+                             : reply.received < 6 ? OutcomeKind::NoReply
+                                                  : OutcomeKind::WrongReply;
+    if (reply.readFailed) {
+        settleOnFault(outcome, kind, step, port);
+    } else {
+        settle(outcome, kind, step);
+    }
+    outcome.reply = replyEvidence(reply, id, param1);
 }
 
 }  // namespace
 
 bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
-                    PortState& port) {
-    const std::optional<ImagePlan> started = beginPhase(window, job, PhaseUpdate, port);
+                    PortState& port, Outcome& outcome, const HandshakeResult* made) {
+    const std::optional<ImagePlan> started =
+        beginPhase(window, job, PhaseUpdate, port, outcome, made);
     if (!started) {
         return false;
     }
     const ImagePlan& plan = *started;
-    window.operationStage(OperationStage::Firmware);
+    enterStage(window, outcome, OperationStage::Firmware);
     if (!sendCommand(port, transferFirmwarePacket(plan.length))) {
-        handBack(port, window);
+        settleOnFault(outcome, OutcomeKind::NotSent, Step::TransferFirmware, port);
+        handBack(port, window, outcome);
         showError(window, messages::CannotUseComPort);
         return false;
     }
-    if (!isReply(receiveReply(port, 1), IdAck, IdTransferFirmware)) {
-        handBack(port, window);
+    if (const ReplyResult ack = receiveReply(port, 1); !isReply(ack, IdAck, IdTransferFirmware)) {
+        settleReply(outcome, Step::TransferFirmware, port, ack, IdAck, IdTransferFirmware);
+        handBack(port, window, outcome);
         showError(window, messages::AfterTransferFirmwareCommand);
         return false;
     }
     if (!sendCommand(port, dataPacket(plan.length))) {
-        handBack(port, window);
+        settleOnFault(outcome, OutcomeKind::NotSent, Step::DataCommand, port);
+        handBack(port, window, outcome);
         showError(window, messages::CannotUsePort);
         return false;
     }
@@ -79,30 +92,49 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         progressBar->setRange(plan.length);
     }
     port.platform.sleep(milliseconds(5));
-    if (!sendPayload(port, plan, progressBar)) {
-        handBack(port, window);
+    if (const TransferCount sent = sendPayload(port, plan, progressBar);
+        !sent.success || sent.count != plan.length) {
+        settleOnFault(outcome, OutcomeKind::NotSent, Step::Payload, port);
+        outcome.sent = sent;
+        outcome.wanted = plan.length;
+        handBack(port, window, outcome);
         showError(window, messages::PayloadSendFail.forMode(job.mode));
         return false;
     }
-    window.operationStage(OperationStage::AwaitingAck);
-    if (!isReply(receiveReply(port, 1), IdAck, IdData)) {
-        handBack(port, window);
+    enterStage(window, outcome, OperationStage::AwaitingAck);
+    if (const ReplyResult ack = receiveReply(port, 1); !isReply(ack, IdAck, IdData)) {
+        settleReply(outcome, Step::PayloadAck, port, ack, IdAck, IdData);
+        handBack(port, window, outcome);
         showError(window, messages::PayloadNotAcknowledged.forMode(job.mode));
         return false;
     }
-    window.operationStage(OperationStage::Programming);
+    enterStage(window, outcome, OperationStage::Programming);
     // The board programs its EEPROM meanwhile.
     port.platform.sleep(milliseconds(5000));
     const StatusResult status = readStatus(port, StatusRegister);
     port.platform.sleep(milliseconds(1000));
     purgePort(port);
-    handBack(port, window);
-    if (!status.success || (status.value & StatusProgramFailed) != 0) {
+    handBack(port, window, outcome);
+    if (!status.success) {
+        settle(outcome, OutcomeKind::StatusNotReported, Step::Status);
         showError(window, messages::EepromProgramFail);
         return false;
     }
+    outcome.status = status.value;
+    if ((status.value & StatusProgramFailed) != 0) {
+        settle(outcome, OutcomeKind::EepromFailed, Step::Status);
+        showError(window, messages::EepromProgramFail);
+        return false;
+    }
+    settle(outcome, OutcomeKind::Success, Step::None);
     showPlain(window, messages::Success.forMode(job.mode));
     return true;
+}
+
+bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                    PortState& port) {
+    Outcome outcome;
+    return runUpdatePhase(window, job, progressBar, port, outcome);
 }
 
 }  // namespace zq

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "job/transfer_job.h"
+#include "protocol/packet_ops.h"
+#include "serial/owner_window.h"
+#include "serial/platform.h"
+#include "serial/port_state.h"
+#include "transfer/image_plan.h"
+
+namespace zq {
+
+// What ended an operation. The boxes say it in the board tool's fixed words; this says it to a
+// program, with the evidence, so a front end never has to read a box to know what happened.
+enum class OutcomeKind : std::uint8_t {
+    Success,
+    ImageRefused,       // the job's image breaks a length rule; no port was touched
+    PortNotOpened,      // `open` says why
+    PortNotConfigured,  // `fault` is the call that failed
+    PortNotReleased,    // a port held from an earlier operation could not be closed
+    NoAnswer,           // nothing came back: to the handshake, or after the loader
+    NotUnderstood,      // bytes came back during the handshake, but no handshake
+    BoardInOtherMode,   // the download phase found the firmware answering
+    NotSent,            // a packet or the image did not leave: `step`, `fault`
+    NoReply,            // nothing (or part of a packet) came for `step`'s packet: `reply`
+    WrongReply,         // something else came for `step`'s packet: `reply`
+    LateReply,          // the reply came after its window: `reply.lateBy`
+    EepromFailed,       // the board reported `status` with its failure bit set
+    StatusNotReported,  // the board did not tell its status: `reply`
+};
+
+// The step of an operation an outcome points at.
+enum class Step : std::uint8_t {
+    None,
+    Open,
+    Configure,
+    Handshake,
+    WakeBytes,
+    LoaderCommand,
+    LoaderImage,
+    TransferFirmware,
+    DataCommand,
+    Payload,
+    PayloadAck,
+    Status,
+};
+
+// What the first handshake of an operation showed about the board.
+enum class BoardMode : std::uint8_t { Unknown, Download, Update };
+
+struct Outcome {
+    OutcomeKind kind = OutcomeKind::Success;
+    TransferMode performed = ModeDownload;  // the operation that ran (flash chooses it)
+    TransferPhase phase = PhaseDownload;    // the phase that ended it
+    Step step = Step::None;
+    OperationStage reached = OperationStage::Probing;
+    BoardMode boardMode = BoardMode::Unknown;
+    ImagePlanFault image = ImagePlanFault::None;
+    OpenFailure open{};
+    PortFault fault{};
+    ReplyEvidence reply{};
+    HandshakeResult handshake{};
+    TransferCount sent{};  // for NotSent: what left of `wanted` bytes
+    std::uint32_t wanted = 0;
+    std::optional<std::uint16_t> status;
+    bool closeFailed = false;  // a close failed on the way out, after the outcome above
+    PortFault closeFault{};
+
+    bool succeeded() const { return kind == OutcomeKind::Success; }
+};
+
+}  // namespace zq

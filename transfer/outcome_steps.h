@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string_view>
+
+#include "serial/owner_window.h"
+#include "serial/port_state.h"
+#include "transfer/outcome.h"
+
+namespace zq {
+
+// The steps every phase takes the same way, each keeping the outcome in step with the boxes.
+
+// Enters a stage: the window hears of it and the outcome knows how far the operation got.
+void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage);
+
+// Sets what ended the operation.
+void settle(Outcome& outcome, OutcomeKind kind, Step step);
+// The same when a port call failed: the port's reason for it goes with the outcome.
+void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortState& port);
+
+// Closes the port as closePort does, noting in the outcome a close that failed.
+bool closeNoting(PortState& port, OwnerWindow& window, Outcome& outcome);
+
+// Puts the settings found at open back and closes the port: the way out of a prepared phase.
+void handBack(PortState& port, OwnerWindow& window, Outcome& outcome);
+
+}  // namespace zq
