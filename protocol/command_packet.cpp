@@ -1,5 +1,7 @@
 #include "protocol/command_packet.h"
 
+#include <cstdio>
+
 namespace zq {
 
 CommandPacket makePacket(std::uint8_t lead, std::uint8_t id, std::uint8_t p1, std::uint8_t p2,
@@ -43,6 +45,28 @@ CommandPacket loaderCommand(std::uint32_t length) {
 
 bool isAcceptedReply(std::span<const std::uint8_t> bytes) {
     return bytes.size() == 6 && bytes[0] == PacketLead && bytes[1] >= 0x01 && bytes[1] <= 0x0F;
+}
+
+std::string packetName(std::uint8_t id) {
+    switch (id) {
+        case IdTransferFirmware:
+            return "TransferFirmware";
+        case IdData:
+            return "Data";
+        case IdQuery:
+            return "Query";
+        case IdLoader:
+            return "Loader";
+        case IdSync:
+            return "Sync";
+        case IdAck:
+            return "Ack";
+        default: {
+            char text[16];
+            std::snprintf(text, sizeof text, "id 0x%02X", static_cast<unsigned>(id));
+            return text;
+        }
+    }
 }
 
 }  // namespace zq

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace zq {
 
@@ -48,6 +49,9 @@ CommandPacket dataPacket(std::uint32_t length);
 CommandPacket queryPacket(std::uint8_t reg, std::uint8_t value);
 // The download-mode loader's packet: lead 0xFF, announces `length` raw image bytes.
 CommandPacket loaderCommand(std::uint32_t length);
+
+// The packet's name as the protocol calls it ("Ack", "TransferFirmware"), or "id 0xNN".
+std::string packetName(std::uint8_t id);
 
 // A reply counts only when all six bytes came, the lead byte is 0xAA and the id is 0x01..0x0F.
 bool isAcceptedReply(std::span<const std::uint8_t> bytes);

@@ -1,5 +1,6 @@
 #include "protocol/packet_ops.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace zq {
@@ -10,6 +11,45 @@ using std::chrono::milliseconds;
 
 void pause(PortState& port, int ms) {
     port.platform.sleep(milliseconds(ms));
+}
+
+// Requests whose answer is awaited; an Ack names the request it answers in its first parameter.
+bool awaitsAnswer(std::uint8_t id) {
+    return id == IdSync || id == IdTransferFirmware || id == IdData || id == IdQuery;
+}
+
+// At most the handshake's tries are remembered; older requests can no longer be told apart.
+constexpr std::size_t PendingLimit = SyncTries;
+
+void notePending(PortState& port, const CommandPacket& packet) {
+    if (!awaitsAnswer(packet.id())) {
+        return;
+    }
+    if (port.pending.size() == PendingLimit) {
+        port.pending.erase(port.pending.begin());
+    }
+    port.pending.push_back({packet.id(), port.platform.now()});
+}
+
+// Matches an Ack with the oldest request of its kind still waiting. When newer requests went out
+// after that one, the Ack came after its window: how long after its request it was read.
+std::optional<std::chrono::nanoseconds> matchAnswer(PortState& port, const CommandPacket& reply) {
+    if (reply.id() != IdAck) {
+        return std::nullopt;
+    }
+    const auto answered =
+        std::find_if(port.pending.begin(), port.pending.end(),
+                     [&](const PendingRequest& r) { return r.tag == reply.param1(); });
+    if (answered == port.pending.end()) {
+        return std::nullopt;
+    }
+    const bool stale = answered + 1 != port.pending.end();
+    const std::chrono::nanoseconds waited = port.platform.now() - answered->sentAt;
+    port.pending.erase(answered);
+    if (!stale) {
+        return std::nullopt;
+    }
+    return waited;
 }
 
 }  // namespace
@@ -24,12 +64,14 @@ ReplyEvidence replyEvidence(const ReplyResult& reply, std::uint8_t id, std::uint
             .received = reply.received,
             .got = reply.packet,
             .readFailed = reply.readFailed,
-            .accepted = reply.success};
+            .accepted = reply.success,
+            .lateBy = reply.lateBy};
 }
 
 bool sendCommand(PortState& port, const CommandPacket& packet) {
     const TransferCount sent = writeOnce(port, packet.bytes.data(), packet.bytes.size());
     if (sent.success && sent.count == packet.bytes.size()) {
+        notePending(port, packet);
         return true;
     }
     purgePort(port);
@@ -67,6 +109,9 @@ ReplyResult receiveReply(PortState& port, int attempts) {
         return reply;
     }
     reply.success = received == Wanted && isAcceptedReply(reply.packet.bytes);
+    if (reply.success) {
+        reply.lateBy = matchAnswer(port, reply.packet);
+    }
     return reply;
 }
 
@@ -91,6 +136,7 @@ HandshakeResult handshake(PortState& port) {
         }
         const ReplyResult ack = receiveReply(port, 1);
         result.bytesSeen += ack.received;
+        result.partialReply = result.partialReply || (ack.received > 0 && ack.received < 6);
         if (!isReply(ack, IdAck, IdSync)) {
             continue;
         }
@@ -101,6 +147,7 @@ HandshakeResult handshake(PortState& port) {
             continue;
         }
         result.bytesSeen = 0;
+        result.partialReply = false;
         result.answered = sendAck(port);
         result.sendFailed = !result.answered;
         pause(port, 5);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "protocol/command_packet.h"
 #include "serial/port_state.h"
@@ -14,6 +16,9 @@ struct ReplyResult {
     CommandPacket packet;
     std::uint32_t received = 0;  // bytes of `packet` that came within the reply's window
     bool readFailed = false;     // the port refused a read: its reason is the port's lastFault
+    // The packet answers a request sent before the latest one: it came after its own window and
+    // was read now, this long after that request left.
+    std::optional<std::chrono::nanoseconds> lateBy;
 };
 
 // What came back for a request whose reply was not the one wanted, for an outcome to name.
@@ -23,7 +28,8 @@ struct ReplyEvidence {
     std::uint32_t received = 0;      // 0 to 6 bytes
     CommandPacket got{};             // the first `received` of them
     bool readFailed = false;
-    bool accepted = false;  // the six bytes make a packet
+    bool accepted = false;                           // the six bytes make a packet
+    std::optional<std::chrono::nanoseconds> lateBy;  // see ReplyResult
 };
 
 // How the handshake went: the board's firmware answers it; the loader says nothing at all.
@@ -31,6 +37,7 @@ struct HandshakeResult {
     bool answered = false;
     int tries = 0;                // Sync packets sent
     std::uint32_t bytesSeen = 0;  // bytes that came back without making a handshake
+    bool partialReply = false;    // some of them came as part of a packet, the rest too late
     bool sendFailed = false;      // a Sync could not be written: its reason is the port's lastFault
 };
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/comm_settings.h"
 #include "serial/owner_window.h"
@@ -30,6 +32,13 @@ struct PortFault {
     explicit operator bool() const { return !call.empty(); }
 };
 
+// A request sent that has not been answered yet, and when it left. The packet operations keep
+// these so that a reply read after its window (by a later request's read) is known as late.
+struct PendingRequest {
+    std::uint8_t tag = 0;  // what the packet operations call the request
+    std::chrono::nanoseconds sentAt{};
+};
+
 // The one serial port of the program, with its settings as they were found when it was opened.
 struct PortState {
     explicit PortState(Platform& platform) : platform(platform) {}
@@ -44,6 +53,7 @@ struct PortState {
     // caller acts on set it: a purge or a restore that fails after it (on a device that has
     // gone) must not put its own reason in the place of the one that ended the operation.
     PortFault lastFault;
+    std::vector<PendingRequest> pending;  // oldest first
 };
 
 // Bytes moved by a chunked transfer, beside its success; callers always compare the count.

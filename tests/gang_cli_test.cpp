@@ -128,10 +128,10 @@ TEST(ExitStatus, EachClassOfFailureHasItsStatusAndSaysWhyBelowItsBox) {
          5,
          messages::BoardInUpdateMode.download,
          "answered the handshake"},
-        {"wrong mode for update",
+        {"silent under update",
          {"update"},
          board(BoardMode::Download),
-         5,
+         1,
          messages::BoardNotAnswering.update,
          "never answered the handshake (60 tries)"},
         {"silent board",
@@ -139,7 +139,7 @@ TEST(ExitStatus, EachClassOfFailureHasItsStatusAndSaysWhyBelowItsBox) {
          silent,
          1,
          messages::BoardNotAnswering.download,
-         "the loaded firmware never answered"},
+         "nothing answered the handshake after the image went to the loader"},
         {"EEPROM failure",
          {"update"},
          eeprom,
@@ -157,7 +157,7 @@ TEST(ExitStatus, EachClassOfFailureHasItsStatusAndSaysWhyBelowItsBox) {
          late,
          1,
          messages::PayloadNotAcknowledged.update,
-         "never answered the image packet"},
+         "never answered the image"},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -49,6 +49,7 @@ TransferCount sendPayload(PortState& port, const ImagePlan& plan, ProgressTarget
 void settleReply(Outcome& outcome, Step step, const PortState& port, const ReplyResult& reply,
                  std::uint8_t id, std::uint8_t param1) {
     const OutcomeKind kind = reply.readFailed     ? OutcomeKind::NoReply
+                             : reply.lateBy       ? OutcomeKind::LateReply
                              : reply.received < 6 ? OutcomeKind::NoReply
                                                   : OutcomeKind::WrongReply;
     if (reply.readFailed) {

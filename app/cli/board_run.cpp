@@ -1,102 +1,70 @@
 #include "app/cli/board_run.h"
 
 #include <algorithm>
-#include <functional>
 #include <optional>
 
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/interruption_watch.h"
-#include "app/cli/open_failure_text.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/reply_window_platform.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
-#include "app/cli/wire_record.h"
-#include "protocol/packet_ops.h"
-#include "serial/failure_recorder.h"
 #include "serial/port_state.h"
-#include "text/messages.h"
-#include "transfer/image_plan.h"
-#include "transfer/message_box.h"
+#include "serial/responsive_platform.h"
 #include "transfer/operation.h"
-#include "transfer/phases.h"
 
 namespace zq::cli {
 
 namespace {
 
-// The owner window of one board: keeps every box for the result, prints it with its reason,
-// and turns the phases' stages into progress, into what the handshake found and into what a
-// signal means for the board. After an interruption it shows no more boxes.
-class BoardWindow : public OwnerWindow {
+// The owner of one board's boxes: keeps every box for the result, prints it with the reason its
+// outcome gives, and turns the phases' stages into progress and into what a signal means for
+// the board. After an interruption it shows no more boxes.
+class BoardReport : public OwnerWindow {
   public:
-    BoardWindow(const BoardTask& task, BoardResult& result, WireRecord& wire,
-                std::function<std::string()> explainOpen, std::function<std::string()> systemReason)
-        : task_(task),
-          result_(result),
-          wire_(wire),
-          explainOpen_(std::move(explainOpen)),
-          systemReason_(std::move(systemReason)),
-          watch_([&task] { task.output->note(task.index, programmingNotice()); }) {}
+    BoardReport(const BoardTask& task, BoardResult& result, const Outcome& outcome, Platform& clock)
+        : task_(task), result_(result), outcome_(outcome), clock_(clock), watch_([&task] {
+              task.output->note(task.index, programmingNotice());
+          }) {}
 
-    TransferMode mode = ModeDownload;  // the operation running, for the wording of reasons
     std::optional<std::chrono::nanoseconds> programmingAt;  // on the platform's clock
 
     void showMessage(BoxStyle style, std::string_view text) override {
-        settleProbe();
-        if (watch_.interrupted()) {
-            return;
-        }
-        std::string reason;
-        if (style == BoxStyle::Error) {
-            reason = text == messages::CannotOpenPort
-                         ? explainOpen_()
-                         : explainFailure(text, mode, wire_, systemReason_());
-            if (!result_.reason && !reason.empty()) {
-                result_.reason = reason;
-            }
-        }
-        result_.messages.push_back({style, std::string(text)});
-        task_.output->box(task_.index, style, text, reason);
+        show(style, text,
+             style == BoxStyle::Error ? explainOutcome(outcome_, result_.device) : std::string());
     }
+    // Only a close that failed shows a box of its own.
     void showUnownedMessage(BoxStyle style, std::string_view text) override {
-        showMessage(style, text);
+        show(style, text, explainCloseFailure(outcome_, result_.device));
     }
     void operationStage(OperationStage stage) override {
         watch_.stage(stage);
-        // The handshake an operation chosen by a probe replays is the probe itself.
-        if (stage == OperationStage::Probing && wire_.replaying()) {
-            return;
-        }
-        settleProbe();
-        if (stage == OperationStage::Probing && !result_.boardMode) {
-            wire_.resetAckSent();
-            probing_ = true;
-        }
         if (stage == OperationStage::Programming) {
-            programmingAt = wire_.now();
+            programmingAt = clock_.now();
         }
         task_.output->stage(task_.index, stage);
     }
     bool interrupted() const { return watch_.interrupted(); }
     std::string interruptionLine() const { return watch_.line(); }
-    // The first handshake is over: an Ack from us means the board answered it.
-    void settleProbe() {
-        if (probing_) {
-            probing_ = false;
-            result_.boardMode = wire_.ackSent() ? "update" : "download";
-        }
-    }
 
   private:
+    void show(BoxStyle style, std::string_view text, const std::string& reason) {
+        if (watch_.interrupted()) {
+            return;
+        }
+        if (!result_.reason && !reason.empty()) {
+            result_.reason = reason;
+        }
+        result_.messages.push_back({style, std::string(text)});
+        task_.output->box(task_.index, style, text, reason);
+    }
+
     const BoardTask& task_;
     BoardResult& result_;
-    WireRecord& wire_;
-    std::function<std::string()> explainOpen_;
-    std::function<std::string()> systemReason_;
+    const Outcome& outcome_;
+    Platform& clock_;
     InterruptionWatch watch_;
-    bool probing_ = false;
 };
 
 class BoardProgress : public ProgressTarget {
@@ -110,34 +78,16 @@ class BoardProgress : public ProgressTarget {
     std::size_t index_;
 };
 
-// Flash: the port prepared as both phases prepare it and the handshake both make, then the
-// operation the board's mode calls for, whose own handshake is answered from the one just made.
-std::optional<TransferMode> runFlash(BoardWindow& window, TransferJob& job,
-                                     ProgressTarget* progress, PortState& port, WireRecord& wire,
-                                     bool& succeeded) {
-    succeeded = false;
-    for (const TransferPhase phase : {PhaseDownload, PhaseUpdate}) {
-        if (const ImagePlan plan = planImage(job, phase); !plan.failure.empty()) {
-            showError(window, plan.failure);
-            return std::nullopt;
-        }
+std::optional<std::string> modeName(BoardMode mode) {
+    switch (mode) {
+        case BoardMode::Download:
+            return "download";
+        case BoardMode::Update:
+            return "update";
+        case BoardMode::Unknown:
+            break;
     }
-    // The line as both phases set it up; a port a failure leaves open is handed back by the caller.
-    if (!readyLine(window, PhaseUpdate, job, port)) {
-        return std::nullopt;
-    }
-    window.operationStage(OperationStage::Probing);
-    wire.startRecording();
-    // The loader in download mode never answers; the firmware in update mode does.
-    const bool answered = syncDevice(port);
-    if (window.interrupted()) {
-        return std::nullopt;
-    }
-    wire.armReplay();
-    job.mode = answered ? ModeUpdate : ModeDownload;
-    window.mode = static_cast<TransferMode>(job.mode);
-    succeeded = runOperation(window, job, progress, port);
-    return static_cast<TransferMode>(job.mode);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -154,10 +104,6 @@ std::string_view operationName(Operation operation) {
     return "?";
 }
 
-std::string_view modeName(TransferMode mode) {
-    return mode == ModeUpdate ? "update" : "download";
-}
-
 BoardResult runBoard(const BoardTask& task) {
     BoardResult result;
     result.port = task.port;
@@ -165,7 +111,6 @@ BoardResult runBoard(const BoardTask& task) {
     result.operation = operationName(task.operation);
     result.image = task.image->identity;
     result.started = std::chrono::system_clock::now();
-    const auto began = std::chrono::steady_clock::now();
 
     std::optional<TracingPlatform> tracing;
     if (task.trace) {
@@ -181,38 +126,21 @@ BoardResult runBoard(const BoardTask& task) {
     }
     // Above the tracer, so that the trace shows the timeouts the port really gets.
     ReplyWindowPlatform replyWindow(tracing ? static_cast<Platform&>(*tracing) : *task.platform,
-                                    std::chrono::milliseconds(task.latencyMs),
-                                    [&](std::string_view line) {
-                                        if (tracing) {
-                                            tracing->note(line);
-                                        }
-                                    });
-    // Outside the tracer, so that the trace shows each failing call's reason as it happens and
-    // the recorder keeps the first for the line after the box.
-    FailureRecorder recorder(replyWindow);
-    // Outermost: a handshake it replays reaches nothing below it.
-    WireRecord wire(recorder);
-    // Declared after the recorders: the port's device wraps theirs and must go first.
-    PortState port(wire);
-    BoardWindow window(
-        task, result, wire,
-        [&] { return explainOpenFailureHere(port.lastOpenFailure, result.device); },
-        [&] {
-            const std::string reason = describeFailure(recorder.take());
-            return reason.empty() ? reason : result.device + ": " + reason;
-        });
-    // The board says nothing while it programs; the count is the time that is known to take.
-    // Elsewhere the pause stays one sleep, as the phases ask for it.
-    if (task.output->showsCountdown()) {
-        wire.watchSleeps([&](std::chrono::milliseconds) {
-            if (window.programmingAt) {
-                const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    wire.now() - *window.programmingAt);
-                task.output->countdown(
-                    task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
-            }
-        });
-    }
+                                    std::chrono::milliseconds(task.latencyMs));
+    const std::chrono::nanoseconds began = replyWindow.now();
+    Outcome outcome;
+    BoardReport report(task, result, outcome, replyWindow);
+    // The board says nothing while it programs; a terminal's bar counts down the time that is
+    // known to take, in the slices of the pause. Elsewhere the pause stays one sleep.
+    ResponsivePlatform countdown(replyWindow, [&] {
+        if (report.programmingAt) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                replyWindow.now() - *report.programmingAt);
+            task.output->countdown(
+                task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+        }
+    });
+    PortState port(task.output->showsCountdown() ? static_cast<Platform&>(countdown) : replyWindow);
 
     // A copy of its own, with room for the pad byte an odd length gets.
     std::vector<std::uint8_t> image(task.image->bytes);
@@ -221,21 +149,21 @@ BoardResult runBoard(const BoardTask& task) {
     fillJob(job, task.operation == Operation::Update ? ModeUpdate : ModeDownload, task.port);
     job.image = std::span<std::uint8_t>(image);
     job.imageLength = static_cast<std::uint32_t>(task.image->bytes.size());
-    window.mode = static_cast<TransferMode>(job.mode);
 
     BoardProgress progress(*task.output, task.index);
     bool succeeded = false;
-    std::optional<TransferMode> performed;
-    if (window.interrupted()) {
+    bool ran = false;
+    if (report.interrupted()) {
         // A signal before the port was touched: nothing is sent.
     } else if (task.operation == Operation::Flash) {
-        performed = runFlash(window, job, &progress, port, wire, succeeded);
+        succeeded = runFlash(report, job, &progress, port, outcome);
+        ran = outcome.boardMode != BoardMode::Unknown;
     } else {
-        performed = static_cast<TransferMode>(job.mode);
-        succeeded = runOperation(window, job, &progress, port);
+        succeeded = runOperation(report, job, &progress, port, outcome);
+        ran = true;
     }
-    const bool interrupted = window.interrupted();
-    if (const std::string advice = replyWindow.latencyAdvice();
+    const bool interrupted = report.interrupted();
+    if (const std::string advice = latencyAdvice(outcome);
         !succeeded && !interrupted && !advice.empty()) {
         task.output->note(task.index, advice);
     }
@@ -243,24 +171,23 @@ BoardResult runBoard(const BoardTask& task) {
     // next operation, so the port is handed back rather than left at the phase's settings.
     if (port.handle) {
         restorePortSettings(port);
-        closePort(port, window);
+        closePort(port, report);
     }
-    window.settleProbe();
 
     result.ok = succeeded && !interrupted;
     if (interrupted) {
         result.interruptedBy = interruption::signalNumber();
         result.exit = 128 + result.interruptedBy;
-        result.reason = window.interruptionLine();
+        result.reason = report.interruptionLine();
     } else {
-        result.exit = classifyOutcome(succeeded, result.messages, performed.value_or(ModeDownload));
+        result.exit = exitStatusFor(outcome);
     }
-    if (performed && (task.operation != Operation::Flash || result.boardMode)) {
-        result.performed = modeName(*performed);
+    result.boardMode = modeName(outcome.boardMode);
+    if (ran) {
+        result.performed = outcome.performed == ModeUpdate ? "update" : "download";
     }
-    result.status = wire.statusValue();
-    result.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    result.status = outcome.status;
+    result.seconds = std::chrono::duration<double>(replyWindow.now() - began).count();
     task.output->finished(task.index, result.ok ? "done"
                                       : interrupted
                                           ? "interrupted"

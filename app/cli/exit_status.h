@@ -1,9 +1,6 @@
 #pragma once
 
-#include <span>
-
-#include "job/transfer_job.h"
-#include "serial/owner_window.h"
+#include "transfer/outcome.h"
 
 namespace zq::cli {
 
@@ -15,14 +12,12 @@ enum ExitStatus : int {
     ExitPort = 3,           // the port could not be opened or configured, or there is none
     ExitNoPort = ExitPort,  // `--port auto` found no adapter
     ExitImage = 4,          // the image was refused
-    ExitWrongMode = 5,      // the board is in the other mode than the operation needs
+    ExitWrongMode = 5,      // the board was seen in the other mode than the operation needs
 };
 
-struct ShownBox;
-
-// The class of an operation's outcome, from the boxes it showed. `mode` is the operation that
-// ran: for Update, a board that never answers the handshake is taken to be in download mode
-// (its loader never answers); in Download's own update phase it means the loaded firmware failed.
-ExitStatus classifyOutcome(bool succeeded, std::span<const ShownBox> boxes, TransferMode mode);
+// The class of an operation's outcome. Only a board seen answering the handshake of a Download
+// is in the other mode: a silent board may simply be off, so under Update it fails like any
+// other board that does not answer.
+ExitStatus exitStatusFor(const Outcome& outcome);
 
 }  // namespace zq::cli

@@ -1,79 +1,206 @@
 #include "app/cli/reason_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "app/cli/open_failure_text.h"
 #include "protocol/command_packet.h"
-#include "protocol/packet_ops.h"
-#include "text/messages.h"
 
 namespace zq::cli {
 
 namespace {
 
-bool isOneOf(std::string_view text, const messages::ByMode& texts) {
-    return !text.empty() &&
-           (text == texts.download || text == texts.update || text == texts.advancedDownload);
+using std::chrono::milliseconds;
+
+// A reply split by an adapter's timer is read whole once the gap between its bytes is allowed
+// this much more; the rest of it is never seen, so its delay cannot be measured.
+constexpr unsigned SplitReplyLatency = 50;
+
+std::string requestName(Step step) {
+    switch (step) {
+        case Step::TransferFirmware:
+            return "TransferFirmware packet";
+        case Step::DataCommand:
+            return "Data packet";
+        case Step::PayloadAck:
+            return "image";
+        case Step::Status:
+            return "status Query";
+        case Step::Handshake:
+            return "handshake";
+        case Step::WakeBytes:
+            return "wake bytes";
+        case Step::LoaderCommand:
+            return "Loader packet";
+        case Step::LoaderImage:
+        case Step::Payload:
+            return "image";
+        default:
+            return "request";
+    }
 }
 
-std::string packetName(std::uint8_t id) {
-    switch (id) {
-        case IdTransferFirmware:
-            return "TransferFirmware";
-        case IdData:
-            return "Data";
-        case IdQuery:
-            return "Query";
-        case IdLoader:
-            return "Loader";
-        case IdSync:
-            return "Sync";
-        case IdAck:
-            return "Ack";
-        default: {
-            char text[16];
-            std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id));
-            return std::string("id ") + text;
-        }
-    }
+std::string received(const ReplyEvidence& reply) {
+    return hexBytes(std::span(reply.got.bytes).first(reply.received));
 }
 
-std::string ms(std::chrono::nanoseconds t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f ms", static_cast<double>(t.count()) / 1e6);
-    return text;
+std::string onDevice(std::string_view device, const PortFault& fault) {
+    return std::string(device) + ": " + describeFault(fault);
 }
 
-// A reply to a command: none, late, or the wrong packet.
-std::string replyTrouble(const WireRecord& wire, std::string_view command) {
-    const std::vector<std::uint8_t>& got = wire.repliedSince();
-    const std::string expected = "the Ack of " + std::string(command);
-    if (got.empty()) {
-        return "the board never answered the " + std::string(command) + " packet";
+std::string handshakeTrouble(const Outcome& outcome) {
+    const std::string tries = std::to_string(outcome.handshake.tries);
+    if (outcome.kind == OutcomeKind::NotUnderstood) {
+        return std::to_string(outcome.handshake.bytesSeen) + " bytes came back in " + tries +
+               " handshake tries but never the board's answer: a board answers that is not "
+               "understood (another line speed, another device, or a board out of step)";
     }
-    if (got.size() < 6) {
-        return "the board answered too late: only " + std::to_string(got.size()) +
-               " of 6 bytes of its reply (" + hexBytes(got) + ") came within the read's time " +
-               "limit, the last " + ms(*wire.lastReplyAfter()) + " after the request";
+    if (outcome.performed != ModeUpdate) {
+        return "nothing answered the handshake after the image went to the loader (" + tries +
+               " tries): no board, not powered, not in download mode, or the image did not start";
     }
-    const CommandPacket reply{{got[0], got[1], got[2], got[3], got[4], got[5]}};
-    if (!isAcceptedReply(reply.bytes)) {
-        return "the board answered with bytes that are no packet (" + hexBytes(reply.bytes) +
-               ") instead of " + expected;
-    }
-    return "the board answered with " + packetName(reply.id()) + " (" + hexBytes(reply.bytes) +
-           ") instead of " + expected;
+    return "the board never answered the handshake (" + tries +
+           " tries): probably not powered, not connected, or in download mode (use download, or "
+           "flash)";
 }
 
-std::string writeTrouble(const WireRecord& wire) {
-    if (wire.lastWriteFailed()) {
-        return "the port refused the write of " + std::to_string(wire.lastWriteAsked()) +
-               " bytes after " + std::to_string(wire.lastWriteDone());
+std::string replyTrouble(const Outcome& outcome) {
+    const ReplyEvidence& reply = outcome.reply;
+    const std::string expected =
+        packetName(reply.expectedId) + " of the " + requestName(outcome.step);
+    if (outcome.kind == OutcomeKind::LateReply) {
+        char late[32];
+        std::snprintf(late, sizeof late, "%.1f ms",
+                      std::chrono::duration<double, std::milli>(*reply.lateBy).count());
+        return "a late reply: the board's answer to an earlier request (" +
+               packetName(reply.got.id()) + ", " + received(reply) + ") came after its window " +
+               "and was read " + late + " after that request, where the " + expected + " was due";
     }
-    return "the port took only " + std::to_string(wire.lastWriteDone()) + " of " +
-           std::to_string(wire.lastWriteAsked()) + " bytes within the write's time limit";
+    if (reply.received == 0) {
+        return "the board never answered the " + requestName(outcome.step);
+    }
+    if (reply.received < reply.got.bytes.size()) {
+        return "only " + std::to_string(reply.received) + " of 6 bytes of the board's reply (" +
+               received(reply) + ") came within the read's time limit";
+    }
+    if (!reply.accepted) {
+        return "the board answered with bytes that are no packet (" + received(reply) +
+               ") instead of the " + expected;
+    }
+    return "the board answered with " + packetName(reply.got.id()) + " (" + received(reply) +
+           ") instead of the " + expected;
+}
+
+std::string sendTrouble(const Outcome& outcome) {
+    if (outcome.fault) {
+        // The call failed, and the system gave no reason for it.
+        return outcome.wanted == 0
+                   ? "the port refused the write of the " + requestName(outcome.step)
+                   : "the port refused the write of " + std::to_string(outcome.wanted) +
+                         " bytes after " + std::to_string(outcome.sent.count);
+    }
+    if (outcome.wanted == 0) {
+        return "the port did not take the " + requestName(outcome.step) +
+               " within the write's time limit";
+    }
+    return "the port took only " + std::to_string(outcome.sent.count) + " of " +
+           std::to_string(outcome.wanted) + " bytes of the " + requestName(outcome.step) +
+           " within the write's time limit";
 }
 
 }  // namespace
+
+std::string explainOutcome(const Outcome& outcome, std::string_view device) {
+    // A port call the system failed is the cause; what the board did or did not answer after it
+    // is only its consequence.
+    if (outcome.fault && outcome.fault.error) {
+        return onDevice(device, outcome.fault);
+    }
+    switch (outcome.kind) {
+        case OutcomeKind::Success:
+        case OutcomeKind::PortNotConfigured:
+        case OutcomeKind::PortNotReleased:
+            return {};
+        case OutcomeKind::ImageRefused:
+            return outcome.image == ImagePlanFault::TooLong
+                       ? "the image is longer than the board's " + std::to_string(ImageCapacity) +
+                             " bytes"
+                       : "there is no image to send";
+        case OutcomeKind::PortNotOpened:
+            return explainOpenFailure(outcome.open, device);
+        case OutcomeKind::BoardInOtherMode:
+            return "the board answered the handshake, so it runs its firmware (update mode); use "
+                   "update, or flash, which chooses by the board's mode";
+        case OutcomeKind::NoAnswer:
+        case OutcomeKind::NotUnderstood:
+            return handshakeTrouble(outcome);
+        case OutcomeKind::NotSent:
+            return sendTrouble(outcome);
+        case OutcomeKind::NoReply:
+        case OutcomeKind::WrongReply:
+        case OutcomeKind::LateReply:
+            return replyTrouble(outcome);
+        case OutcomeKind::EepromFailed: {
+            char text[96];
+            std::snprintf(text, sizeof text,
+                          "the board reported status 0x%04X after programming (bit 7: "
+                          "programming failed)",
+                          static_cast<unsigned>(outcome.status.value_or(0)));
+            return text;
+        }
+        case OutcomeKind::StatusNotReported:
+            return "the board did not report its status after programming";
+    }
+    return {};
+}
+
+std::string explainCloseFailure(const Outcome& outcome, std::string_view device) {
+    return outcome.closeFault.error ? onDevice(device, outcome.closeFault) : std::string();
+}
+
+unsigned suggestedLatency(std::chrono::nanoseconds late) {
+    // Read at the next request, a late reply is known only to within that request's pause, so
+    // the value rounds up to the next 10 ms and never offers less than a common adapter's 16 ms
+    // timer needs.
+    const auto lateMs = std::chrono::ceil<milliseconds>(late).count();
+    return static_cast<unsigned>(std::max<long long>(20, (lateMs + 9) / 10 * 10));
+}
+
+std::string latencyAdvice(const Outcome& outcome) {
+    const ReplyEvidence& reply = outcome.reply;
+    unsigned latency = 0;
+    if (outcome.kind == OutcomeKind::LateReply && reply.lateBy) {
+        latency = suggestedLatency(*reply.lateBy);
+    } else if ((outcome.kind == OutcomeKind::NoReply && reply.received > 0 &&
+                reply.received < reply.got.bytes.size()) ||
+               (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.partialReply)) {
+        latency = SplitReplyLatency;
+    }
+    if (latency == 0) {
+        return {};
+    }
+    return "Replies came late or in parts, as USB serial adapters send them when they hold small "
+           "replies back; try --latency " +
+           std::to_string(latency) + ", or set the adapter's latency timer to 1 ms.";
+}
+
+std::string describeFault(const PortFault& fault) {
+    const SystemError& e = fault.error;
+    if (!fault) {
+        return {};
+    }
+    std::string text = std::string(fault.call) + " failed";
+    if (e) {
+        text += ": " + e.text;
+    }
+    if (e.code != 0) {
+        text += " (error " + std::to_string(e.code) + ")";
+    }
+    if (e.deviceGone) {
+        text += "; the device has gone: unplugged, switched off, or the line hung up";
+    }
+    return text;
+}
 
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
     std::string text;
@@ -83,59 +210,6 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
         text += two;
     }
     return text;
-}
-
-std::string explainFailure(std::string_view box, TransferMode mode, const WireRecord& wire,
-                           std::string_view systemReason) {
-    // A port call the system failed is the cause; what the board did or did not answer after it
-    // is only its consequence.
-    if (!systemReason.empty()) {
-        return std::string(systemReason);
-    }
-    if (box == messages::CannotConfigPort || box == messages::CannotClosePort) {
-        return {};
-    }
-    if (isOneOf(box, messages::BoardInUpdateMode)) {
-        return "the board answered the handshake, so it runs its firmware (update mode); use "
-               "update, or flash, which chooses by the board's mode";
-    }
-    if (isOneOf(box, messages::BoardNotAnswering)) {
-        if (!wire.repliedSince().empty()) {
-            return "the board never completed the handshake: its last reply was " +
-                   hexBytes(wire.repliedSince());
-        }
-        if (mode == ModeUpdate) {
-            return "the board never answered the handshake (" + std::to_string(SyncTries) +
-                   " tries): probably not powered, not connected, or in download mode (use "
-                   "download, or flash)";
-        }
-        return "the loaded firmware never answered the handshake (" + std::to_string(SyncTries) +
-               " tries): the board took the image but did not start it; probably not powered, "
-               "not connected, or not a ZQ417";
-    }
-    if (box == messages::AfterTransferFirmwareCommand) {
-        return replyTrouble(wire, "TransferFirmware");
-    }
-    if (isOneOf(box, messages::PayloadNotAcknowledged)) {
-        return replyTrouble(wire, "image");
-    }
-    if (box == messages::EepromProgramFail) {
-        if (const std::optional<std::uint16_t> status = wire.statusValue()) {
-            char text[96];
-            std::snprintf(text, sizeof text,
-                          "the board reported status 0x%04X after programming (bit 7: "
-                          "programming failed)",
-                          static_cast<unsigned>(*status));
-            return text;
-        }
-        return "the board did not report its status after programming: " +
-               replyTrouble(wire, "status Query");
-    }
-    if (box == messages::CannotUseComPort || box == messages::CannotUsePort ||
-        isOneOf(box, messages::LoaderTransferFail) || isOneOf(box, messages::PayloadSendFail)) {
-        return writeTrouble(wire);
-    }
-    return {};
 }
 
 }  // namespace zq::cli

@@ -1,18 +1,33 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
-#include "app/cli/wire_record.h"
-#include "job/transfer_job.h"
+#include "serial/port_state.h"
+#include "transfer/outcome.h"
 
 namespace zq::cli {
 
-// What the failure behind an error box was, in one line: the system's reason for the port call
-// that failed when one did (`systemReason`, naming the device), otherwise what the wire showed:
-// no answer, a late or wrong one, the board's status value. Empty when there is nothing to add.
-std::string explainFailure(std::string_view box, TransferMode mode, const WireRecord& wire,
-                           std::string_view systemReason);
+// What the failure behind an operation's error box was, in one line, from its outcome: the
+// system's reason for the port call that failed when one did (naming `device`), otherwise what
+// the board did or did not answer. Empty when there is nothing to add.
+std::string explainOutcome(const Outcome& outcome, std::string_view device);
+
+// The line after a close that failed.
+std::string explainCloseFailure(const Outcome& outcome, std::string_view device);
+
+// The --latency advice that fits the outcome: a reply that came late, or in parts; empty when
+// the outcome does not point at the adapter's timing.
+std::string latencyAdvice(const Outcome& outcome);
+
+// The --latency value that lets a reply read `late` after its request come within its window.
+unsigned suggestedLatency(std::chrono::nanoseconds late);
+
+// "read failed: Input/output error (error 5); the device has gone: ...". Empty for no fault.
+std::string describeFault(const PortFault& fault);
 
 // Bytes as "AA 0E 06 00 00 00".
 std::string hexBytes(std::span<const std::uint8_t> bytes);
