@@ -176,7 +176,7 @@ TEST(FlashOnSim, UpdateGivesUpOnASilentBoardAfterItsTries) {
     Board board({"--mode", "update", "--silent", "--no-pacing"});
     ASSERT_FALSE(board.device.empty());
     Flash flash("update", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 5);
+    ASSERT_EQ(flash.waitForExit(RunLimit), 1);
     EXPECT_EQ(flash.err(), line(messages::BoardNotAnswering.update) +
                                line("the board never answered the handshake (60 tries): probably "
                                     "not powered, not connected, or in download mode (use "
