@@ -1,7 +1,6 @@
 #include "transfer/operation.h"
 
 #include "image/built_in_image.h"
-#include "serial/interruption.h"
 #include "transfer/image_plan.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
@@ -64,11 +63,6 @@ bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar
     }
     enterStage(window, outcome, OperationStage::Probing);
     const HandshakeResult probe = handshake(port);
-    if (interruption::stopsWaits()) {
-        // Nothing more goes to a board whose run was interrupted while it was being asked.
-        handBack(port, window, outcome);
-        return false;
-    }
     // Bytes that made no handshake are a board that answers but is not understood: the loader
     // is for a board that says nothing at all.
     job.mode =

@@ -30,6 +30,7 @@ enum class OutcomeKind : std::uint8_t {
     LateReply,          // the reply came after its window: `reply.lateBy`
     EepromFailed,       // the board reported `status` with its failure bit set
     StatusNotReported,  // the board did not tell its status: `reply`
+    Interrupted,        // a signal ended it at `reached`: `signal`
 };
 
 // The step of an operation an outcome points at.
@@ -66,6 +67,7 @@ struct Outcome {
     TransferCount sent{};  // for NotSent: what left of `wanted` bytes
     std::uint32_t wanted = 0;
     std::optional<std::uint16_t> status;
+    int signal = 0;            // for Interrupted
     bool closeFailed = false;  // a close failed on the way out, after the outcome above
     PortFault closeFault{};
 

@@ -1,5 +1,7 @@
 #include "transfer/outcome_steps.h"
 
+#include "serial/interruption.h"
+
 namespace zq {
 
 void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage) {
@@ -8,8 +10,14 @@ void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage) {
 }
 
 void settle(Outcome& outcome, OutcomeKind kind, Step step) {
-    outcome.kind = kind;
     outcome.step = step;
+    // A call cut short by a signal failed because of the signal, whatever it was doing.
+    if (kind != OutcomeKind::Success && interruption::stopsWaits()) {
+        outcome.kind = OutcomeKind::Interrupted;
+        outcome.signal = interruption::signalNumber();
+        return;
+    }
+    outcome.kind = kind;
 }
 
 void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortState& port) {

@@ -1,4 +1,5 @@
 #include "protocol/packet_ops.h"
+#include "serial/interruption.h"
 #include "text/messages.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
@@ -49,6 +50,12 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
         probe = handshake(port);
     }
     outcome.phase = phase;
+    if (interruption::stopsWaits()) {
+        // A handshake a signal cut short tells nothing of the board: nothing more is sent.
+        settle(outcome, OutcomeKind::Interrupted, Step::Handshake);
+        restorePortSettings(port);
+        return false;
+    }
     // The first handshake of an operation tells the board's mode; the update phase of a Download
     // makes a second one with the firmware just started.
     if (outcome.boardMode == BoardMode::Unknown) {

@@ -23,6 +23,8 @@ ExitStatus exitStatusFor(const Outcome& outcome) {
         case OutcomeKind::EepromFailed:
         case OutcomeKind::StatusNotReported:
             return ExitFailed;
+        case OutcomeKind::Interrupted:
+            return static_cast<ExitStatus>(128 + outcome.signal);
     }
     return ExitFailed;
 }

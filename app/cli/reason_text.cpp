@@ -150,6 +150,8 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
         }
         case OutcomeKind::StatusNotReported:
             return "the board did not report its status after programming";
+        case OutcomeKind::Interrupted:
+            return {};
     }
     return {};
 }
