@@ -25,7 +25,7 @@ inline constexpr std::uint32_t ImageCapacity = 8192;
 // What one operation transfers. The front end fills it; the phases only read it, apart from the
 // pad byte they store just past an odd-length image, and only when `image` has room for it.
 struct TransferJob {
-    std::uint8_t mode = ModeDownload;
+    TransferMode mode = ModeDownload;
     std::string portName{};  // "COM1".."COM4", or a device path
     std::uint32_t downloadBaud = 0;
     std::uint32_t updateBaud = 0;

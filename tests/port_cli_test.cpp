@@ -11,7 +11,7 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/port_resolution.h"
-#include "app/cli/reply_window_platform.h"
+#include "app/cli/latency_allowance.h"
 #include "serial/port_state.h"
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"

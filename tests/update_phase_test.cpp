@@ -154,13 +154,6 @@ TEST(UpdatePhase, MessagesFollowTheMode) {
     EXPECT_TRUE(runUpdatePhase(advanced.window, advanced.job, nullptr, advanced.port));
     EXPECT_EQ(advanced.window.boxes,
               (std::vector<ShownBox>{plainBox(messages::Success.advancedDownload)}));
-
-    // A mode outside the tables: the outcome is returned, nothing is shown.
-    SimOperation unknown({.unansweredIds = 1 << IdData}, ModeUpdate);
-    unknown.job.mode = 7;
-    EXPECT_FALSE(runUpdatePhase(unknown.window, unknown.job, nullptr, unknown.port));
-    EXPECT_TRUE(unknown.window.boxes.empty());
-    EXPECT_TRUE(handedBack(unknown));
 }
 
 }  // namespace

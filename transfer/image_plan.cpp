@@ -11,10 +11,6 @@ namespace {
 constexpr std::uint32_t HeaderLength = BootHeader.size();
 }
 
-bool imageHasBytes(const TransferJob& job) {
-    return job.hasImage() && job.imageLength != 0;
-}
-
 ImagePlan planImage(TransferJob& job, TransferPhase phase) {
     ImagePlan plan;
     // Storage shorter than the length it claims to hold is no image either.

@@ -29,8 +29,4 @@ struct ImagePlan {
 // 32 bits fails the size test.
 ImagePlan planImage(TransferJob& job, TransferPhase phase);
 
-// Whether the job has an image of at least one byte. Front ends ask before an operation: an
-// empty image would have the board program nothing, so no port should even be opened for it.
-bool imageHasBytes(const TransferJob& job);
-
 }  // namespace zq

@@ -29,7 +29,7 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName) {
 
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
                   PortState& port, Outcome& outcome) {
-    outcome.performed = static_cast<TransferMode>(job.mode);
+    outcome.performed = job.mode;
     if (job.mode == ModeUpdate) {
         return runUpdatePhase(window, job, progressBar, port, outcome);
     }
@@ -67,7 +67,7 @@ bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar
     // is for a board that says nothing at all.
     job.mode =
         probe.answered || probe.bytesSeen > 0 || probe.sendFailed ? ModeUpdate : ModeDownload;
-    outcome.performed = static_cast<TransferMode>(job.mode);
+    outcome.performed = job.mode;
     if (job.mode == ModeUpdate) {
         return runUpdatePhase(window, job, progressBar, port, outcome, &probe);
     }

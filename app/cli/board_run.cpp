@@ -6,8 +6,8 @@
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/interruption_watch.h"
+#include "app/cli/latency_allowance.h"
 #include "app/cli/reason_text.h"
-#include "app/cli/reply_window_platform.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
 #include "serial/port_state.h"
@@ -125,22 +125,22 @@ BoardResult runBoard(const BoardTask& task) {
         tracing->note(identityLine(task.image->identity));
     }
     // Above the tracer, so that the trace shows the timeouts the port really gets.
-    ReplyWindowPlatform replyWindow(tracing ? static_cast<Platform&>(*tracing) : *task.platform,
-                                    std::chrono::milliseconds(task.latencyMs));
-    const std::chrono::nanoseconds began = replyWindow.now();
+    LatencyAllowance latency(tracing ? static_cast<Platform&>(*tracing) : *task.platform,
+                             std::chrono::milliseconds(task.latencyMs));
+    const std::chrono::nanoseconds began = latency.now();
     Outcome outcome;
-    BoardReport report(task, result, outcome, replyWindow);
+    BoardReport report(task, result, outcome, latency);
     // The board says nothing while it programs; a terminal's bar counts down the time that is
     // known to take, in the slices of the pause. Elsewhere the pause stays one sleep.
-    ResponsivePlatform countdown(replyWindow, [&] {
+    ResponsivePlatform countdown(latency, [&] {
         if (report.programmingAt) {
             const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                replyWindow.now() - *report.programmingAt);
+                latency.now() - *report.programmingAt);
             task.output->countdown(
                 task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
         }
     });
-    PortState port(task.output->showsCountdown() ? static_cast<Platform&>(countdown) : replyWindow);
+    PortState port(task.output->showsCountdown() ? static_cast<Platform&>(countdown) : latency);
 
     // A copy of its own, with room for the pad byte an odd length gets.
     std::vector<std::uint8_t> image(task.image->bytes);
@@ -187,7 +187,7 @@ BoardResult runBoard(const BoardTask& task) {
         result.performed = outcome.performed == ModeUpdate ? "update" : "download";
     }
     result.status = outcome.status;
-    result.seconds = std::chrono::duration<double>(replyWindow.now() - began).count();
+    result.seconds = std::chrono::duration<double>(latency.now() - began).count();
     task.output->finished(task.index, result.ok ? "done"
                                       : interrupted
                                           ? "interrupted"

@@ -11,9 +11,9 @@ namespace zq::cli {
 // (or send one in parts) and cannot be told not to: each read's total timeout and the gap allowed
 // between the bytes of one reply grow by `extra`. The timeouts found on the port are put back
 // exactly as they were.
-class ReplyWindowPlatform : public ForwardingPlatform {
+class LatencyAllowance : public ForwardingPlatform {
   public:
-    ReplyWindowPlatform(Platform& inner, std::chrono::milliseconds extra)
+    LatencyAllowance(Platform& inner, std::chrono::milliseconds extra)
         : ForwardingPlatform(inner), extra_(extra) {}
 
   protected:

@@ -1,4 +1,4 @@
-#include "app/cli/reply_window_platform.h"
+#include "app/cli/latency_allowance.h"
 
 #include <algorithm>
 #include <optional>
@@ -31,7 +31,7 @@ CommTimeouts widenReadWindow(const CommTimeouts& timeouts, std::chrono::millisec
     return wider;
 }
 
-class ReplyWindowPlatform::Device : public ForwardingDevice {
+class LatencyAllowance::Device : public ForwardingDevice {
   public:
     Device(std::unique_ptr<SerialDevice> inner, std::chrono::milliseconds extra)
         : ForwardingDevice(std::move(inner)), extra_(extra) {}
@@ -56,7 +56,7 @@ class ReplyWindowPlatform::Device : public ForwardingDevice {
     std::optional<CommTimeouts> found_;
 };
 
-std::unique_ptr<SerialDevice> ReplyWindowPlatform::wrap(std::unique_ptr<SerialDevice> device) {
+std::unique_ptr<SerialDevice> LatencyAllowance::wrap(std::unique_ptr<SerialDevice> device) {
     return std::make_unique<Device>(std::move(device), extra_);
 }
 
