@@ -403,6 +403,15 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
         }
         EXPECT_EQ(got.size(), c.expected.size()) << c.file;
     }
+    // A name that is not UTF-8 still makes valid JSON, for info and for an operation alike.
+    const fs::path odd = dir / "\xff\x1b.bin";
+    writeBytes(odd, randomImage(64, 7));
+    const std::string oddName = (dir / "\\xff\x1b.bin").string();
+    const CliRun oddInfo = run({"info", "--json", "--image", odd.string()}, line, dir);
+    EXPECT_EQ(nlohmann::json::parse(oddInfo.out).at("image"), oddName);
+    sim::SimulatedLine board({.mode = sim::BoardMode::Update});
+    const CliRun oddUpdate = run({"update", "--json", "--image", odd.string()}, board, dir);
+    EXPECT_EQ(nlohmann::json::parse(oddUpdate.out).at("image").at("name"), oddName);
     const CliRun hugeText = run({"info", "--image", (dir / "huge.bin").string()}, line, dir);
     EXPECT_NE(hugeText.out.find("Download:       too long (9002 of 8192 bytes)\n"
                                 "Update:         too long (9034 of 8192 bytes)\n"

@@ -10,6 +10,7 @@
 #include "app/cli/open_failure_text.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/reply_window_platform.h"
+#include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
 #include "app/cli/wire_record.h"
@@ -175,7 +176,7 @@ BoardResult runBoard(const BoardTask& task) {
             tracing->note(task.portNote);
         }
         if (result.device != task.port) {
-            tracing->note(task.port + " is " + result.device);
+            tracing->note(printableName(task.port) + " is " + printableName(result.device));
         }
         tracing->note(identityLine(task.image->identity));
     }
@@ -196,10 +197,10 @@ BoardResult runBoard(const BoardTask& task) {
     PortState port(wire);
     BoardWindow window(
         task, result, wire,
-        [&] { return explainOpenFailureHere(port.lastOpenFailure, result.device); },
+        [&] { return printableName(explainOpenFailureHere(port.lastOpenFailure, result.device)); },
         [&] {
             const std::string reason = describeFailure(recorder.take());
-            return reason.empty() ? reason : result.device + ": " + reason;
+            return reason.empty() ? reason : printableName(result.device) + ": " + reason;
         });
     // The board says nothing while it programs; the count is the time that is known to take.
     // Elsewhere the pause stays one sleep, as the phases ask for it.

@@ -12,6 +12,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
 #include "app/cli/port_resolution.h"
+#include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "app/version.h"
 #include "image/file_text.h"
@@ -93,8 +94,8 @@ bool refuseOutputOverInput(const std::filesystem::path& input, const std::filesy
     if (!namesSameFile(input, output)) {
         return false;
     }
-    err << output.string() << ": this is the input file " << input.string()
-        << " itself; name another output file\n";
+    err << printableName(output.string()) << ": this is the input file "
+        << printableName(input.string()) << " itself; name another output file\n";
     return true;
 }
 
@@ -104,7 +105,7 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
     if (refuseOutputOverInput(request.input, request.output, err)) {
         return ExitFailed;
     }
-    const std::string input = request.input.string();
+    const std::string input = printableName(request.input.string());
     const FileText text = readFileText(request.input, HexTextLimit);
     if (text.status == FileText::Status::TooLarge) {
         err << input << ": an Intel HEX text of more than " << HexTextLimit
@@ -123,7 +124,7 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
     }
     OutputFile out;
     if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
-        err << request.output.string() << ": cannot be written\n";
+        err << printableName(request.output.string()) << ": cannot be written\n";
         return ExitFailed;
     }
     return ExitSuccess;
@@ -146,7 +147,7 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     TransferJob job;
     holdImage(job, store, image.bytes);
     if (!saveImageAsBin(job, request.output, request.withHeader)) {
-        context.err << request.output.string() << ": cannot be written\n";
+        context.err << printableName(request.output.string()) << ": cannot be written\n";
         return ExitFailed;
     }
     return ExitSuccess;
@@ -168,7 +169,7 @@ int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext&
             request.portNotes.push_back(choice.note);
             continue;
         }
-        context.err << source << " " << port << ": " << choice.message << '\n';
+        context.err << source << " " << printableName(port) << ": " << choice.message << '\n';
         return choice.outcome == PortChoice::Outcome::NoAdapter ? ExitNoPort : ExitUsage;
     }
     return ExitSuccess;
@@ -276,7 +277,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         return status;
     }
     if (const std::string repeated = firstRepeated(request.ports); !repeated.empty()) {
-        context.err << "--port " << repeated << " is given twice\n";
+        context.err << "--port " << printableName(repeated) << " is given twice\n";
         return ExitUsage;
     }
     return runGang(request, context);
