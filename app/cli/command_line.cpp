@@ -154,12 +154,14 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
 }
 
 // Turns each port named on the command line, or the one in ZQ417_PORT, into the one its job
-// opens; a non-zero exit status when one of them names none.
+// opens; a non-zero exit status when one of them names none. Named nowhere, the port is the one
+// USB serial adapter present: a guess such as COM1 could be a console or a modem.
 int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext& context) {
-    std::string source = "--port";
-    if (!givenOnCommandLine && context.environmentPort && !context.environmentPort->empty()) {
-        request.ports = {*context.environmentPort};
-        source = "ZQ417_PORT";
+    std::string source = "--port ";
+    if (!givenOnCommandLine) {
+        const bool fromEnvironment = context.environmentPort && !context.environmentPort->empty();
+        request.ports = {fromEnvironment ? *context.environmentPort : std::string("auto")};
+        source = fromEnvironment ? "ZQ417_PORT " : "no port named (--port or ZQ417_PORT), so ";
     }
     request.portNotes.clear();
     for (std::string& port : request.ports) {
@@ -169,7 +171,7 @@ int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext&
             request.portNotes.push_back(choice.note);
             continue;
         }
-        context.err << source << " " << printableName(port) << ": " << choice.message << '\n';
+        context.err << source << printableName(port) << ": " << choice.message << '\n';
         return choice.outcome == PortChoice::Outcome::NoAdapter ? ExitNoPort : ExitUsage;
     }
     return ExitSuccess;
@@ -191,7 +193,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
         "failed, a packet that could not be sent)\n"
         "  2  the command line is wrong\n"
-        "  3  there is no port to open (--port auto found no adapter), or it could not be "
+        "  3  there is no port to open (no USB serial adapter for --port auto, or for no "
+        "port named), or it could not be "
         "opened or configured\n"
         "  4  the image was refused\n"
         "  5  the board is in the other mode than the operation needs (for update: a board that "

@@ -29,7 +29,7 @@ bool isDevicePath(std::string_view name) {
 
 std::string portOptionHelp() {
     return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
-           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else COM1";
+           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else auto";
 }
 
 std::string portNameAdvice(std::string_view name) {

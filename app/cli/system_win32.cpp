@@ -92,7 +92,7 @@ bool isDevicePath(std::string_view name) {
 
 std::string portOptionHelp() {
     return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
-           "serial adapter present. Default: %ZQ417_PORT%, else COM1";
+           "serial adapter present. Default: %ZQ417_PORT%, else auto";
 }
 
 std::string portNameAdvice(std::string_view) {
