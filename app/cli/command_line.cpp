@@ -199,7 +199,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "  4  the image was refused\n"
         "  5  the board is in the other mode than the operation needs (for update: a board that "
         "never answers the handshake)\n"
-        "  128+n  interrupted by signal n (the port is handed back first)\n"
+        "  128+n  interrupted by signal n (the port is handed back first); 141 also when the "
+        "reader of standard output or error went away\n"
         "With several ports: 0 only when every board succeeded, otherwise the status of the "
         "first port, in the order given, that did not.");
 

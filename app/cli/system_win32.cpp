@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -59,7 +60,22 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     }
 }
 
+// The console's own streams: Windows has no SIGPIPE to turn into an interruption.
+class ConsoleOutput : public ProgramOutput {
+  public:
+    std::ostream& out() override { return std::cout; }
+    std::ostream& err() override { return std::cerr; }
+    int finish(int status) override {
+        std::cout.flush();
+        return status;
+    }
+};
+
 }  // namespace
+
+std::unique_ptr<ProgramOutput> makeProgramOutput() {
+    return std::make_unique<ConsoleOutput>();
+}
 
 void installInterruptHandlers() {
     armWin32Interruption();
