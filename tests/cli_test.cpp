@@ -269,9 +269,9 @@ TEST(CommandLine, NamesAreWrittenWithControlsAndBytesThatAreNotUtf8Escaped) {
         std::string printable;
     };
     const std::string unicode = "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x8c";
-    const std::string invalid = "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xff \xe2\x82";
+    const std::string invalid = "\xe0\x80\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xff \xe2\x82";
     const std::string invalidEscaped =
-        "\\xc0\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xff \\xe2\\x82";
+        "\\xe0\\x80\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xff \\xe2\\x82";
     for (const Case& c : {
              Case{"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0"},
              Case{unicode, unicode, unicode},
