@@ -109,6 +109,9 @@ TEST(OpenFailureText, OneLineThatNamesTheDeviceAndWhatHappened) {
                "an administrator must grant it (for example with a udev rule)",
                "usermod"},
           Case{{K::Busy}, "/dev/ttyS0: ", "held by another program"},
+          Case{{K::Busy, 16, "", "", "", {"1234 (minicom)"}},
+               "/dev/ttyS0: the port is held by 1234 (minicom)",
+               "close that program"},
           Case{{K::NoSuchDevice}, "/dev/ttyS0: ", "no such device"},
           Case{{K::NotATerminal}, "/dev/ttyS0: ", "not a terminal"},
           Case{{K::Other, 0, ""}, "/dev/ttyS0: ", ""}}) {

@@ -324,6 +324,8 @@ TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForB
     ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
     EXPECT_EQ(platform.openSerial(slavePath, why), nullptr);
     EXPECT_EQ(why.kind, OpenFailure::Kind::Busy);
+    // The holder is this very process, and /proc says so.
+    EXPECT_NE(why.holders.size(), 0u);
     EXPECT_EQ(::ioctl(holder, TIOCGEXCL, &held), 0);
     EXPECT_EQ(held, 1);
     ::ioctl(holder, TIOCNXCL);
