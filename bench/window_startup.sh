@@ -32,8 +32,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number of the server's own choosing, read once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+# A display number of the server's own choosing, read once it accepts connections. Without
+# -noreset the server starts over each time its last client leaves, which here is after every
+# look for the window, and refuses a window that connects meanwhile ("could not connect").
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 200); do
     grep -q '^[0-9]\+$' "$work/display" 2>/dev/null && break

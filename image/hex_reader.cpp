@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "image/hex_record.h"
+#include "image/image_sniff.h"
 
 namespace zq {
 
@@ -233,7 +234,9 @@ RecordResult toolchainRecord(std::string_view record, Reader& reader, bool& end)
 HexReading readHex(std::string_view text, HexDialect dialect, std::size_t addressLimit) {
     Reader reader{dialect, addressLimit, {}, {}};
     reader.reading.addressLimit = addressLimit;
-    std::size_t position = 0;
+    // The board's own tool wants the colon as the very first character.
+    std::size_t position =
+        dialect == HexDialect::Toolchain ? text.size() - withoutByteOrderMark(text).size() : 0;
     for (std::size_t record = 1;; ++record) {
         bool end = false;
         RecordResult result;

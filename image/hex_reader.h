@@ -18,7 +18,8 @@ enum class HexDialect {
     BoardTool,
     // What the toolchains write and binutils reads: LF or CR LF (blank lines too), the last
     // record with or without its line end, extended segment (02) and linear (04) address records
-    // honoured, start address records (03, 05) accepted and ignored. Bytes given twice must agree.
+    // honoured, start address records (03, 05) accepted and ignored, a UTF-8 byte-order mark in
+    // front skipped. Bytes given twice must agree.
     Toolchain,
 };
 

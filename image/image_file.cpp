@@ -93,7 +93,8 @@ ImageFile readImageFile(const std::filesystem::path& path, std::size_t imageLimi
         return refused(std::move(file), ImageFileFault::CannotRead);
     }
     file.bootHeader = hasBootHeader(head.data(), static_cast<std::uint32_t>(head.size()));
-    const bool onlyLineEnds = std::all_of(head.begin(), head.end(),
+    const std::span<const std::uint8_t> afterMark = withoutByteOrderMark(head);
+    const bool onlyLineEnds = std::all_of(afterMark.begin(), afterMark.end(),
                                           [](std::uint8_t b) { return b == '\r' || b == '\n'; });
     const bool hexText = startsLikeHexText(head) || (onlyLineEnds && head.size() == HeadLength &&
                                                      firstRecordAfterLineEnds(in, file.fileSize));

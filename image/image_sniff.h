@@ -2,12 +2,18 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 // Telling an image file's kind from its content, never from its name.
 namespace zq {
 
-// Whether the content, past any line ends before it, starts as an Intel HEX record does: with a
-// colon. Such a file is read as HEX, and refused when it is not valid HEX.
+// The text without the UTF-8 byte-order mark (EF BB BF) some editors put in front of it: the
+// mark is no part of the text, so a HEX file saved with one is still read as HEX.
+std::string_view withoutByteOrderMark(std::string_view text);
+std::span<const std::uint8_t> withoutByteOrderMark(std::span<const std::uint8_t> bytes);
+
+// Whether the content, past a byte-order mark and any line ends before it, starts as an Intel HEX
+// record does: with a colon. Such a file is read as HEX, and refused when it is not valid HEX.
 bool startsLikeHexText(std::span<const std::uint8_t> head);
 
 // Whether the bytes read as text rather than as machine code: nine in ten or more are printable

@@ -1,5 +1,6 @@
 #include "image/output_file.h"
 
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -15,8 +16,8 @@ std::filesystem::path newNameBeside(const std::filesystem::path& path, int attem
            ("." + path.filename().string() + ".zq417-" + std::to_string(attempt) + ".part");
 }
 
-// Devices and pipes take the bytes as they come; everything else (nothing, a file, a link to
-// one) is replaced by a renamed new file.
+// Devices and pipes take the bytes as they come; everything else (nothing, a file) is replaced
+// by a renamed new file.
 bool writesThrough(const std::filesystem::path& path) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
@@ -34,21 +35,27 @@ OutputFile::~OutputFile() {
 
 bool OutputFile::create(const std::filesystem::path& path) {
     discard();
-    target_ = path;
     if (path.filename().empty()) {
         return false;
     }
-    if (writesThrough(path)) {
-        open_ = file_.openExistingForWriting(path);
+    // The file a link leads to is the one replaced, beside itself, so the link stays and keeps
+    // leading to the new bytes.
+    const std::optional<std::filesystem::path> target = finalName(path);
+    if (!target || target->filename().empty()) {
+        return false;
+    }
+    target_ = *target;
+    if (writesThrough(target_)) {
+        open_ = file_.openExistingForWriting(target_);
         return open_;
     }
     for (int attempt = 0; attempt < NewNameTries; ++attempt) {
-        const std::filesystem::path candidate = newNameBeside(path, attempt);
+        const std::filesystem::path candidate = newNameBeside(target_, attempt);
         switch (file_.createNew(candidate)) {
             case SystemFile::Created::Yes:
                 written_ = candidate;
                 open_ = true;
-                file_.takePermissionsOf(path);
+                file_.takePermissionsOf(target_);
                 return true;
             case SystemFile::Created::NameTaken:
                 continue;

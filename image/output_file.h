@@ -17,9 +17,10 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Writes under a new name beside `path`, put in its place by commit(): until then whatever
-    // `path` names is untouched, and a link there is replaced, never written through. A name
-    // that holds a device or a pipe is written through instead, as there is nothing to replace.
+    // Writes under a new name beside the file `path` names, put in its place by commit(): until
+    // then that file is untouched. A link (or a chain of them) at `path` stays, and the file it
+    // leads to is the one replaced, or created when it does not exist yet. A device or a pipe is
+    // written through instead, as there is nothing to replace.
     bool create(const std::filesystem::path& path);
     // Writes `path` itself, which must name nothing yet (a link included).
     SystemFile::Created createNew(const std::filesystem::path& path);

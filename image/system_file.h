@@ -44,6 +44,11 @@ class SystemFile {
     std::intptr_t handle_ = Invalid;  // a descriptor, or a HANDLE
 };
 
+// The name that writing `path` through its links would reach: the end of a chain of links, each
+// relative one taken from its link's directory, whether that end exists or not; `path` itself
+// when it is no link. Nothing when the links go round in a loop.
+std::optional<std::filesystem::path> finalName(const std::filesystem::path& path);
+
 // Gives `to` the file named `from` in one step: whatever `to` named before (a link itself, never
 // the file it points to) is replaced, or stays as it was when this fails.
 bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "serial/comm_settings.h"
 
@@ -65,6 +66,8 @@ struct OpenFailure {
     // would help; and who owns the device ("user root, group root, mode crw-------"), when known.
     std::string group{};
     std::string owner{};
+    // For a busy port: the programs that hold it, as /proc shows them ("1234 (minicom)").
+    std::vector<std::string> holders{};
 };
 
 // Everything the transfer logic needs from the operating system.

@@ -17,6 +17,7 @@
 #include "app/cli/port_listing.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/run_output.h"
+#include "app/cli/safe_text.h"
 #include "app/cli/status_line.h"
 #include "app/cli/tracing_platform.h"
 #include "image/built_in_image.h"
@@ -108,6 +109,9 @@ TEST(OpenFailureText, OneLineThatNamesTheDeviceAndWhatHappened) {
                "an administrator must grant it (for example with a udev rule)",
                "usermod"},
           Case{{K::Busy}, "/dev/ttyS0: ", "held by another program"},
+          Case{{K::Busy, 16, "", "", "", {"1234 (minicom)"}},
+               "/dev/ttyS0: the port is held by 1234 (minicom)",
+               "close that program"},
           Case{{K::NoSuchDevice}, "/dev/ttyS0: ", "no such device"},
           Case{{K::NotATerminal}, "/dev/ttyS0: ", "not a terminal"},
           Case{{K::Other, 0, ""}, "/dev/ttyS0: ", ""}}) {
@@ -257,6 +261,39 @@ TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
     for (const char* asked : {"--help", "update --help", "--version"}) {
         check(asked, cli::ExitSuccess);
     }
+}
+
+// File and port names are byte strings: control characters on a terminal, and bytes that are not
+// UTF-8 anywhere (they would make JSON invalid), come out as \xNN.
+TEST(CommandLine, NamesAreWrittenWithControlsAndBytesThatAreNotUtf8Escaped) {
+    struct Case {
+        std::string name;
+        std::string valid;
+        std::string printable;
+    };
+    const std::string unicode = "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x94\x8c";
+    const std::string invalid = "\xe0\x80\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xff \xe2\x82";
+    const std::string invalidEscaped =
+        "\\xe0\\x80\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xff \\xe2\\x82";
+    for (const Case& c : {
+             Case{"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0"},
+             Case{unicode, unicode, unicode},
+             // C0 and DEL; CSI as a C1 control
+             Case{"\x1b[2J\x7f\t", "\x1b[2J\x7f\t", "\\x1b[2J\\x7f\\x09"},
+             Case{"\xc2\x9b"
+                  "1m",
+                  "\xc2\x9b"
+                  "1m",
+                  "\\xc2\\x9b1m"},
+             // Overlong, a surrogate, past U+10FFFF, a stray byte, a sequence cut short
+             Case{invalid, invalidEscaped, invalidEscaped},
+         }) {
+        EXPECT_EQ(cli::validUtf8(c.name), c.valid);
+        EXPECT_EQ(cli::printableName(c.name), c.printable);
+    }
+    sim::SimulatedLine line;
+    const CliRun run = runCliWith({"update", "--port", "tty\x1b[31m"}, line);
+    EXPECT_EQ(run.err, "--port tty\\x1b[31m: not a port name; did you mean /dev/tty\\x1b[31m?\n");
 }
 
 TEST(CommandLine, PortLeftOpenByAFailedDownloadIsHandedBackBeforeExit) {

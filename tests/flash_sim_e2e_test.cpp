@@ -92,15 +92,19 @@ struct Board {
 
 // One run of zq417-flash on a board's device, both output streams captured.
 struct Flash : ChildProcess {
-    Flash(const std::string& command, const Board& board, std::vector<std::string> extra = {})
-        : ChildProcess(ZQ417_FLASH_PATH, argsFor(command, board, std::move(extra)), true) {
+    Flash(const std::string& command, const Board& board, std::vector<std::string> extra = {},
+          bool quiet = true)
+        : ChildProcess(ZQ417_FLASH_PATH, argsFor(command, board, std::move(extra), quiet), true) {
         raisePriority();
     }
 
     static std::vector<std::string> argsFor(const std::string& command, const Board& board,
-                                            std::vector<std::string> extra) {
+                                            std::vector<std::string> extra, bool quiet) {
+        extra.insert(extra.begin(), {command, "--port", board.device});
         // The progress lines are not what these tests look at.
-        extra.insert(extra.begin(), {command, "--quiet", "--port", board.device});
+        if (quiet) {
+            extra.push_back("--quiet");
+        }
         return extra;
     }
 };
@@ -295,9 +299,13 @@ double msSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-// A signal ends the run at once: the port goes back to the settings found at the start, the
-// exclusive flag is cleared, one line says what it means for the board, and the exit status is
-// the shell's 128 + the signal's number.
+// Stands for SIGPIPE in the tables below: the signal itself is ignored; the reader of the
+// program's standard error (or output) going away is what counts as it.
+constexpr int ReaderGone = SIGPIPE;
+
+// Every signal that would end the process ends the run at once: the port goes back to the
+// settings found at the start, the exclusive flag is cleared, one line says what it means for the
+// board, and the exit status is the shell's 128 + the signal's number.
 TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans) {
     struct Case {
         const char* what;
@@ -307,27 +315,24 @@ TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans)
         int signal;
         cli::InterruptedAt where;
     };
+    const std::vector<std::string> download = {"--no-pacing"};
+    const std::vector<std::string> silent = {"--mode", "update", "--silent", "--no-pacing"};
+    // The loader takes the image, then the run waits 100 ms for it to start.
+    const char* const imageSent = "LoaderCommand for 5696 bytes";
+    const cli::InterruptedAt inLoader{OperationStage::Loader, false};
+    // Sixty tries at 25 ms each before the run would give up the handshake.
+    const cli::InterruptedAt inHandshake{OperationStage::Probing, false};
     const std::vector<Case> cases = {
-        // The loader takes the image, then the run waits 100 ms for it to start.
-        {"image to the loader",
-         {"--no-pacing"},
-         "download",
-         "LoaderCommand for 5696 bytes",
-         SIGINT,
-         {OperationStage::Loader, false}},
-        // Sixty tries at 25 ms each before the run would give up.
-        {"handshake",
-         {"--mode", "update", "--silent", "--no-pacing"},
-         "update",
-         "Sync #2",
-         SIGTERM,
-         {OperationStage::Probing, false}},
-        {"handshake",
-         {"--mode", "update", "--silent", "--no-pacing"},
-         "update",
-         "Sync #2",
-         SIGHUP,
-         {OperationStage::Probing, false}},
+        {"image to the loader", download, "download", imageSent, SIGINT, inLoader},
+        {"image to the loader", download, "download", imageSent, SIGQUIT, inLoader},
+        // `2>&1 >/dev/null | head -c 20`: the progress lines lose their reader. The board logs
+        // the host's opens: the first is the test's own look at the line.
+        {"download's handshake", download, "download", "host opened the port", ReaderGone, {}},
+        {"update's handshake", silent, "update", "Sync #2", SIGTERM, inHandshake},
+        {"update's handshake", silent, "update", "Sync #2", SIGHUP, inHandshake},
+        {"update's handshake", silent, "update", "Sync #2", SIGALRM, inHandshake},
+        {"update's handshake", silent, "update", "Sync #2", SIGUSR1, inHandshake},
+        {"update's handshake", silent, "update", "Sync #2", SIGUSR2, inHandshake},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.what) + ", signal " + std::to_string(c.signal));
@@ -336,10 +341,19 @@ TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans)
         const std::optional<PortSnapshot> before = snapshot(board.device);
         ASSERT_TRUE(before.has_value());
         ASSERT_EQ(before->exclusive, 0);
-        Flash flash(c.command, board);
+        Flash flash(c.command, board, {}, c.signal != ReaderGone);
         ASSERT_TRUE(awaitLog(board.sim, c.signalAfter)) << board.sim.out();
+        if (c.signal == ReaderGone) {
+            ASSERT_TRUE(awaitLog(board.sim, c.signalAfter)) << board.sim.out();
+            // Well inside the handshake, which begins once the line is set up.
+            std::this_thread::sleep_for(300ms);
+        }
         const auto sent = std::chrono::steady_clock::now();
-        flash.signal(c.signal);
+        if (c.signal == ReaderGone) {
+            flash.stopReading(1);
+        } else {
+            flash.signal(c.signal);
+        }
         EXPECT_EQ(flash.waitForExit(RunLimit), 128 + c.signal)
             << flash.err() << "shell status " << flash.shellStatus().value_or(-1);
         std::printf("%s: exit %.1f ms after signal %d\n", c.what, msSince(sent), c.signal);
@@ -348,7 +362,7 @@ TEST(FlashOnSim, ASignalEndsTheRunWithThePortAsFoundAndOneLineSayingWhatItMeans)
         const bool loaderOver =
             c.where.stage == OperationStage::Loader &&
             flash.err() == line(cli::interruptionLine({OperationStage::Probing, true}));
-        if (!loaderOver) {
+        if (c.signal != ReaderGone && !loaderOver) {
             EXPECT_EQ(flash.err(), line(cli::interruptionLine(c.where)));
         }
         EXPECT_EQ(flash.out(), BuiltInIdentity);
@@ -437,6 +451,61 @@ TEST(FlashOnSim, OneCommandFlashesSeveralBoardsAndReportsEachAsJson) {
               std::string::npos)
         << flash.err();
     EXPECT_EQ(sim.stop(), 0);
+}
+
+// `flash --json` on several boards, one of them programming its EEPROM, another still probing,
+// when a signal comes or when the reader of standard output goes away after the first line
+// (`| head -n 1`): the programming board is finished and handed back, the probing one is stopped
+// and handed back, and nothing more is written to a stream without its reader.
+TEST(FlashOnSim, SeveralBoardsAreEachHandedBackWhenASignalOrALostReaderEndsTheRun) {
+    for (const int signal : {SIGUSR2, ReaderGone}) {
+        SCOPED_TRACE("signal " + std::to_string(signal));
+        Board programming({"--mode", "update", "--no-pacing"});
+        Board probing({"--no-pacing"});
+        // Its line hangs up within the first half second: the second JSON line.
+        Board dropping({"--no-pacing", "--drop-after", "120"});
+        std::vector<std::string> args = {"flash", "--json", "--quiet", "--port",
+                                         "/dev/zq417-absent"};
+        std::vector<PortSnapshot> before;
+        for (Board* board : {&programming, &probing, &dropping}) {
+            ASSERT_FALSE(board->device.empty());
+            args.insert(args.end(), {"--port", board->device});
+            before.push_back(snapshot(board->device).value_or(PortSnapshot{}));
+        }
+        ChildProcess flash(ZQ417_FLASH_PATH, args, true);
+        const std::optional<std::string> first = flash.readLine(RunLimit);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(nlohmann::json::parse(*first).at("exit"), 3);
+        if (signal == ReaderGone) {
+            flash.stopReading(0);
+        } else {
+            ASSERT_TRUE(awaitLog(programming.sim, "Data: 5728 bytes received, acknowledged"))
+                << programming.sim.out();
+            flash.signal(signal);
+        }
+        EXPECT_EQ(flash.waitForExit(RunLimit), 128 + signal) << flash.err();
+        EXPECT_TRUE(awaitLog(programming.sim, "Query 0xF2: value 0x0000")) << programming.sim.out();
+        const std::string& err = flash.err();
+        EXPECT_NE(err.find(programming.device + ": " + std::string(cli::programmingNotice())),
+                  std::string::npos)
+            << err;
+        EXPECT_NE(err.find(probing.device + ": " +
+                           cli::interruptionLine({OperationStage::Probing, false})),
+                  std::string::npos)
+            << err;
+        std::istringstream lines(flash.out());
+        for (std::string text; std::getline(lines, text);) {
+            const nlohmann::json j = nlohmann::json::parse(text);
+            if (j.at("port") == programming.device) {
+                EXPECT_EQ(j.at("ok"), true);
+            }
+        }
+        if (signal == ReaderGone) {
+            EXPECT_EQ(flash.out(), *first + "\n");
+        }
+        expectAsFound(programming.device, before[0]);
+        expectAsFound(probing.device, before[1]);
+    }
 }
 
 }  // namespace

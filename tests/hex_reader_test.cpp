@@ -217,13 +217,16 @@ TEST(ImageContent, TextIsToldFromMachineCodeAndHexByItsFirstRecord) {
     Bytes code(100, 0x75);
     std::fill(code.begin(), code.begin() + 20, 0x00);
     EXPECT_FALSE(looksLikeText(code));
-    // However many line ends come first, a file whose first record starts with ':' is HEX
-    // text: read as HEX when it is, refused as broken HEX when it is not, never sent as code.
+    // However many line ends come first, behind an editor's byte-order mark or not, a file whose
+    // first record starts with ':' is HEX text: read as HEX when it is, refused as broken HEX
+    // when it is not, never sent as code.
     const fs::path dir = fs::temp_directory_path() / ("zq417-sniff-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    for (const std::size_t lineEnds : {3, 511, 512, 4000}) {
-        SCOPED_TRACE(lineEnds);
-        const std::string blank(lineEnds, '\n');
+    const std::string mark = "\xEF\xBB\xBF";
+    for (const std::string& blank :
+         {std::string(3, '\n'), std::string(511, '\n'), std::string(512, '\n'),
+          std::string(4000, '\n'), mark, mark + std::string(4000, '\n')}) {
+        SCOPED_TRACE(blank.size());
         const fs::path good = dir / "good";
         std::ofstream(good, std::ios::binary) << blank << hexRecord(0, {1, 2, 3}) << EndRecord;
         const ImageFile taken = readImageFile(good, Limit, false);

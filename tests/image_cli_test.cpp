@@ -140,20 +140,24 @@ TEST(FileCommands, FailedOrRefusedOutputLeavesEveryFileByteForByte) {
     writeText(dir / "bad.hex", hexRecord(0, {1, 2}, 0, 1) + EndRecord);
     writeText(dir / "out.bin", "older output");
     writeText(dir / "target.bin", "linked file");
-    fs::create_symlink(dir / "target.bin", dir / "link.bin");
+    fs::create_symlink("target.bin", dir / "link.bin");
     fs::create_symlink(dir / "good.hex", dir / "alias.hex");
     const auto path = [&](const char* name) { return (dir / name).string(); };
     const Bytes goodHex = readBytes(dir / "good.hex");
-    const auto untouched = [&] {
-        EXPECT_EQ(readBytes(dir / "good.hex"), goodHex);
-        EXPECT_EQ(readBytes(dir / "out.bin"),
-                  (Bytes{'o', 'l', 'd', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
-        EXPECT_EQ(fs::read_symlink(dir / "link.bin"), dir / "target.bin");
-        EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
+    // No new name is left behind, and none is taken away.
+    const auto sameNames = [&] {
         std::vector<std::string> names = dir.names();
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, (std::vector<std::string>{"alias.hex", "bad.hex", "good.hex", "link.bin",
                                                    "out.bin", "target.bin"}));
+    };
+    const auto untouched = [&] {
+        EXPECT_EQ(readBytes(dir / "good.hex"), goodHex);
+        EXPECT_EQ(readBytes(dir / "out.bin"),
+                  (Bytes{'o', 'l', 'd', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+        EXPECT_EQ(fs::read_symlink(dir / "link.bin"), "target.bin");
+        EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
+        sameNames();
     };
     for (const char* output : {"out.bin", "link.bin"}) {
         const CliRun r = run({"hex2bin", path("bad.hex"), path(output)}, line, dir);
@@ -182,12 +186,13 @@ TEST(FileCommands, FailedOrRefusedOutputLeavesEveryFileByteForByte) {
                              " itself; name another output file\n");
         untouched();
     }
-    // A conversion that succeeds replaces the link, never the file it points to.
+    // A conversion that succeeds replaces the file the link leads to (a relative link, from the
+    // link's directory), and the link stays.
     ASSERT_EQ(run({"hex2bin", path("good.hex"), path("link.bin")}, line, dir).status,
               cli::ExitSuccess);
-    EXPECT_FALSE(fs::is_symlink(dir / "link.bin"));
-    EXPECT_EQ(readBytes(dir / "link.bin"), (Bytes{1, 2, 3, 4}));
-    EXPECT_EQ(readBytes(dir / "target.bin").size(), 11u);
+    EXPECT_EQ(fs::read_symlink(dir / "link.bin"), "target.bin");
+    EXPECT_EQ(readBytes(dir / "target.bin"), (Bytes{1, 2, 3, 4}));
+    sameNames();
     EXPECT_TRUE(line.events.empty());
 }
 
@@ -403,6 +408,15 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
         }
         EXPECT_EQ(got.size(), c.expected.size()) << c.file;
     }
+    // A name that is not UTF-8 still makes valid JSON, for info and for an operation alike.
+    const fs::path odd = dir / "\xff\x1b.bin";
+    writeBytes(odd, randomImage(64, 7));
+    const std::string oddName = (dir / "\\xff\x1b.bin").string();
+    const CliRun oddInfo = run({"info", "--json", "--image", odd.string()}, line, dir);
+    EXPECT_EQ(nlohmann::json::parse(oddInfo.out).at("image"), oddName);
+    sim::SimulatedLine board({.mode = sim::BoardMode::Update});
+    const CliRun oddUpdate = run({"update", "--json", "--image", odd.string()}, board, dir);
+    EXPECT_EQ(nlohmann::json::parse(oddUpdate.out).at("image").at("name"), oddName);
     const CliRun hugeText = run({"info", "--image", (dir / "huge.bin").string()}, line, dir);
     EXPECT_NE(hugeText.out.find("Download:       too long (9002 of 8192 bytes)\n"
                                 "Update:         too long (9034 of 8192 bytes)\n"

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,42 +55,56 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST(PortNames, AutoTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList) {
+// `--port auto`, and a run that names no port at all (no --port, ZQ417_PORT unset or empty):
+// nothing is guessed; with no adapter or several the ports are listed and none is opened.
+TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList) {
     const std::vector<PortInfo> none{builtInPort()};
     const std::vector<PortInfo> one{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI")};
     const std::vector<PortInfo> two{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI"),
                                     adapter(1, 0x1a86, 0x7523, "")};
+    struct Way {
+        std::vector<std::string> port;
+        std::optional<std::string> environment;
+    };
+    // --port wins over the environment.
+    const std::vector<Way> ways = {{{"--port", "auto"}, "COM3"},
+                                   {{"--port", "AUTO"}, std::nullopt},
+                                   {{}, std::nullopt},
+                                   {{}, ""},
+                                   {{}, "auto"}};
+    for (const Way& way : ways) {
+        SCOPED_TRACE((way.port.empty() ? "no --port" : way.port[1]) + ", ZQ417_PORT " +
+                     way.environment.value_or("unset"));
+        const auto run = [&](const std::vector<PortInfo>& ports, sim::SimulatedLine& line) {
+            std::vector<std::string> args = {"update", "--trace"};
+            args.insert(args.end(), way.port.begin(), way.port.end());
+            return runCliWith(args, line, {.ports = ports, .environmentPort = way.environment});
+        };
+        sim::SimulatedLine absent;
+        const CliRun noAdapter = run(none, absent);
+        EXPECT_EQ(noAdapter.status, cli::ExitNoPort);
+        EXPECT_TRUE(contains(noAdapter.err, "no USB serial adapter is present")) << noAdapter.err;
+        EXPECT_TRUE(contains(noAdapter.err, "\n  /dev/ttyS0  Built-in serial port"))
+            << noAdapter.err;
+        EXPECT_TRUE(absent.events.empty());
 
-    sim::SimulatedLine absent;
-    const CliRun noAdapter = runCliWith({"update", "--port", "auto"}, absent, {.ports = none});
-    EXPECT_EQ(noAdapter.status, cli::ExitNoPort);
-    EXPECT_TRUE(contains(noAdapter.err, "no USB serial adapter is present")) << noAdapter.err;
-    EXPECT_TRUE(contains(noAdapter.err, "\n  /dev/ttyS0  Built-in serial port")) << noAdapter.err;
-    EXPECT_TRUE(absent.events.empty());
+        sim::SimulatedLine several;
+        const CliRun ambiguous = run(two, several);
+        EXPECT_EQ(ambiguous.status, cli::ExitUsage);
+        EXPECT_TRUE(contains(ambiguous.err, "2 USB serial adapters are present")) << ambiguous.err;
+        EXPECT_TRUE(contains(ambiguous.err,
+                             "/dev/ttyUSB0  FT232R USB UART  FTDI  0403:6001  serial "
+                             "A50285BI\n  /dev/ttyUSB1"))
+            << ambiguous.err;
+        EXPECT_FALSE(contains(ambiguous.err, "ttyS0"));
+        EXPECT_TRUE(several.events.empty());
 
-    sim::SimulatedLine several;
-    const CliRun ambiguous = runCliWith({"update", "--port", "AUTO"}, several, {.ports = two});
-    EXPECT_EQ(ambiguous.status, cli::ExitUsage);
-    EXPECT_TRUE(contains(ambiguous.err, "2 USB serial adapters are present")) << ambiguous.err;
-    EXPECT_TRUE(contains(ambiguous.err,
-                         "/dev/ttyUSB0  FT232R USB UART  FTDI  0403:6001  serial "
-                         "A50285BI\n  /dev/ttyUSB1"))
-        << ambiguous.err;
-    EXPECT_FALSE(contains(ambiguous.err, "ttyS0"));
-    EXPECT_TRUE(several.events.empty());
-
-    // From the environment too; --port wins over it.
-    for (const bool fromEnvironment : {false, true}) {
         sim::SimulatedLine line;
         line.deviceName = "/dev/ttyUSB0";
-        const CliRun run =
-            fromEnvironment
-                ? runCliWith({"update", "--trace"}, line, {.ports = one, .environmentPort = "auto"})
-                : runCliWith({"update", "--trace", "--port", "auto"}, line,
-                             {.ports = one, .environmentPort = "COM3"});
-        EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;
-        EXPECT_TRUE(contains(run.err, "auto is /dev/ttyUSB0  FT232R USB UART")) << run.err;
-        EXPECT_TRUE(contains(run.err, "open /dev/ttyUSB0\n")) << run.err;
+        const CliRun chosen = run(one, line);
+        EXPECT_EQ(chosen.status, cli::ExitSuccess) << chosen.err;
+        EXPECT_TRUE(contains(chosen.err, "auto is /dev/ttyUSB0  FT232R USB UART")) << chosen.err;
+        EXPECT_TRUE(contains(chosen.err, "open /dev/ttyUSB0\n")) << chosen.err;
     }
     sim::SimulatedLine line;
     const CliRun wrongEnvironment =

@@ -291,6 +291,8 @@ TEST_F(PosixSerialTest, AShieldedWaitServesItsTimeAndASecondSignalCutsIt) {
     zq::interruption::resetForTests();
 }
 
+// Root passes the kernel's exclusive flag, so both holds are checked as root too: ours, and
+// another program's, which must still stand after our refused open.
 TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForByte) {
     OpenFailure why;
     EXPECT_EQ(platform.openSerial(slavePath, why), nullptr);
@@ -313,6 +315,21 @@ TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForB
     EXPECT_TRUE(device->close());
     const termios2 after = slaveLine();
     EXPECT_EQ(std::memcmp(&found, &after, sizeof found), 0);
+
+    const int holder = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    int held = -1;
+    EXPECT_EQ(::ioctl(holder, TIOCGEXCL, &held), 0);
+    EXPECT_EQ(held, 0) << "our close left the flag it set";
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    EXPECT_EQ(platform.openSerial(slavePath, why), nullptr);
+    EXPECT_EQ(why.kind, OpenFailure::Kind::Busy);
+    // The holder is this very process, and /proc says so.
+    EXPECT_NE(why.holders.size(), 0u);
+    EXPECT_EQ(::ioctl(holder, TIOCGEXCL, &held), 0);
+    EXPECT_EQ(held, 1);
+    ::ioctl(holder, TIOCNXCL);
+    ::close(holder);
     EXPECT_NE(platform.openSerial(slavePath, why), nullptr) << why.detail;
 }
 

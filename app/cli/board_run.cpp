@@ -8,6 +8,7 @@
 #include "app/cli/interruption_watch.h"
 #include "app/cli/latency_allowance.h"
 #include "app/cli/reason_text.h"
+#include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
 #include "serial/port_state.h"
@@ -36,7 +37,7 @@ class BoardReport : public OwnerWindow {
     }
     // Only a close that failed shows a box of its own.
     void showUnownedMessage(BoxStyle style, std::string_view text) override {
-        show(style, text, explainCloseFailure(outcome_, result_.device));
+        show(style, text, printableName(explainCloseFailure(outcome_, result_.device)));
     }
     void operationStage(OperationStage stage) override {
         watch_.stage(stage);
@@ -120,7 +121,7 @@ BoardResult runBoard(const BoardTask& task) {
             tracing->note(task.portNote);
         }
         if (result.device != task.port) {
-            tracing->note(task.port + " is " + result.device);
+            tracing->note(printableName(task.port) + " is " + printableName(result.device));
         }
         tracing->note(identityLine(task.image->identity));
     }

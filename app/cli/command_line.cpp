@@ -12,6 +12,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
 #include "app/cli/port_resolution.h"
+#include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "app/version.h"
 #include "image/file_text.h"
@@ -93,8 +94,8 @@ bool refuseOutputOverInput(const std::filesystem::path& input, const std::filesy
     if (!namesSameFile(input, output)) {
         return false;
     }
-    err << output.string() << ": this is the input file " << input.string()
-        << " itself; name another output file\n";
+    err << printableName(output.string()) << ": this is the input file "
+        << printableName(input.string()) << " itself; name another output file\n";
     return true;
 }
 
@@ -104,7 +105,7 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
     if (refuseOutputOverInput(request.input, request.output, err)) {
         return ExitFailed;
     }
-    const std::string input = request.input.string();
+    const std::string input = printableName(request.input.string());
     const FileText text = readFileText(request.input, HexTextLimit);
     if (text.status == FileText::Status::TooLarge) {
         err << input << ": an Intel HEX text of more than " << HexTextLimit
@@ -123,7 +124,7 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
     }
     OutputFile out;
     if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
-        err << request.output.string() << ": cannot be written\n";
+        err << printableName(request.output.string()) << ": cannot be written\n";
         return ExitFailed;
     }
     return ExitSuccess;
@@ -146,19 +147,21 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     TransferJob job;
     holdImage(job, store, image.bytes);
     if (!saveImageAsBin(job, request.output, request.withHeader)) {
-        context.err << request.output.string() << ": cannot be written\n";
+        context.err << printableName(request.output.string()) << ": cannot be written\n";
         return ExitFailed;
     }
     return ExitSuccess;
 }
 
 // Turns each port named on the command line, or the one in ZQ417_PORT, into the one its job
-// opens; a non-zero exit status when one of them names none.
+// opens; a non-zero exit status when one of them names none. Named nowhere, the port is the one
+// USB serial adapter present: a guess such as COM1 could be a console or a modem.
 int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext& context) {
-    std::string source = "--port";
-    if (!givenOnCommandLine && context.environmentPort && !context.environmentPort->empty()) {
-        request.ports = {*context.environmentPort};
-        source = "ZQ417_PORT";
+    std::string source = "--port ";
+    if (!givenOnCommandLine) {
+        const bool fromEnvironment = context.environmentPort && !context.environmentPort->empty();
+        request.ports = {fromEnvironment ? *context.environmentPort : std::string("auto")};
+        source = fromEnvironment ? "ZQ417_PORT " : "no port named (--port or ZQ417_PORT), so ";
     }
     request.portNotes.clear();
     for (std::string& port : request.ports) {
@@ -168,7 +171,7 @@ int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext&
             request.portNotes.push_back(choice.note);
             continue;
         }
-        context.err << source << " " << port << ": " << choice.message << '\n';
+        context.err << source << printableName(port) << ": " << choice.message << '\n';
         return choice.outcome == PortChoice::Outcome::NoAdapter ? ExitNoPort : ExitUsage;
     }
     return ExitSuccess;
@@ -190,12 +193,14 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
         "failed, a packet that could not be sent)\n"
         "  2  the command line is wrong\n"
-        "  3  there is no port to open (--port auto found no adapter), or it could not be "
+        "  3  there is no port to open (no USB serial adapter for --port auto, or for no "
+        "port named), or it could not be "
         "opened or configured\n"
         "  4  the image was refused\n"
         "  5  the board is in the other mode than the operation needs (for update: a board that "
         "never answers the handshake)\n"
-        "  128+n  interrupted by signal n (the port is handed back first)\n"
+        "  128+n  interrupted by signal n (the port is handed back first); 141 also when the "
+        "reader of standard output or error went away\n"
         "With several ports: 0 only when every board succeeded, otherwise the status of the "
         "first port, in the order given, that did not.");
 
@@ -276,7 +281,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         return status;
     }
     if (const std::string repeated = firstRepeated(request.ports); !repeated.empty()) {
-        context.err << "--port " << repeated << " is given twice\n";
+        context.err << "--port " << printableName(repeated) << " is given twice\n";
         return ExitUsage;
     }
     return runGang(request, context);

@@ -8,6 +8,7 @@
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/json_result.h"
+#include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "text/messages.h"
 
@@ -64,11 +65,12 @@ std::string summaryOf(const std::vector<BoardResult>& results) {
             continue;
         }
         if (r.interruptedBy != 0) {
-            text += "\nsummary: " + r.port + " interrupted by signal " +
+            text += "\nsummary: " + printableName(r.port) + " interrupted by signal " +
                     std::to_string(r.interruptedBy) + " (exit " + std::to_string(r.exit) + ")";
             continue;
         }
-        text += "\nsummary: " + r.port + " failed (exit " + std::to_string(r.exit) + ")";
+        text +=
+            "\nsummary: " + printableName(r.port) + " failed (exit " + std::to_string(r.exit) + ")";
         if (r.reason) {
             text += ": " + r.reason->substr(0, r.reason->find('\n'));
         } else if (!r.messages.empty()) {

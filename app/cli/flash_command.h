@@ -13,8 +13,8 @@ struct CliContext;
 // download, update and flash: one operation on each port given, all at once.
 struct GangRequest {
     Operation operation = Operation::Flash;
-    std::vector<std::string> ports{"COM1"};  // as resolved: the names the jobs open
-    std::vector<std::string> portNotes{};    // for the trace: what each name given stood for
+    std::vector<std::string> ports{};      // as resolved: the names the jobs open
+    std::vector<std::string> portNotes{};  // for the trace: what each name given stood for
     bool trace = false;
     bool json = false;
     bool quiet = false;

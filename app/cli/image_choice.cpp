@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/cli/safe_text.h"
 #include "image/boot_header.h"
 #include "image/built_in_image.h"
 #include "text/messages.h"
@@ -55,7 +56,7 @@ ChosenImage chooseImage(const ImageChoice& choice) {
     chosen.builtIn = false;
     const std::string name = choice.file.string();
     chosen.file = readImageFile(choice.file, ImageCapacity, choice.force);
-    chosen.refusal = refusalOf(chosen.file, name);
+    chosen.refusal = refusalOf(chosen.file, printableName(name));
     if (chosen.ok()) {
         chosen.bytes = std::move(chosen.file.bytes);
         chosen.file.bytes.clear();
@@ -91,12 +92,12 @@ std::vector<std::string> refusalFor(const ChosenImage& image, TransferMode mode)
     const std::string capacity = std::to_string(ImageCapacity);
     if (mode != ModeUpdate && !fit.download) {
         return {std::string(messages::FirmwareTooLong),
-                image.identity.name + ": " + std::to_string(fit.downloadLength) +
+                printableName(image.identity.name) + ": " + std::to_string(fit.downloadLength) +
                     " bytes to load, more than the " + capacity + " a Download takes"};
     }
     if (!fit.update) {
         return {std::string(messages::FirmwareTooLong),
-                image.identity.name + ": " + std::to_string(fit.updateLength) +
+                printableName(image.identity.name) + ": " + std::to_string(fit.updateLength) +
                     " bytes to program with the boot header, more than the " + capacity +
                     " an Update takes"};
     }
@@ -111,7 +112,7 @@ void holdImage(TransferJob& job, ImageStore& store, std::span<const std::uint8_t
 }
 
 std::string identityLine(const ImageIdentity& identity) {
-    return "Image: " + identity.name + ", " + std::to_string(identity.length) +
+    return "Image: " + printableName(identity.name) + ", " + std::to_string(identity.length) +
            " bytes, SHA-256 of these bytes (before pad and boot header) " + identity.sha256;
 }
 

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "app/cli/safe_text.h"
 
 #include "image/boot_header.h"
 #include "transfer/transfer_job.h"
@@ -76,7 +79,7 @@ void printText(const Info& info, std::ostream& out) {
     if (info.forced) {
         format += " (taken as it stands: --force)";
     }
-    out << "Image:          " << info.name << '\n'
+    out << "Image:          " << printableName(info.name) << '\n'
         << "Format:         " << format << '\n'
         << "Length:         " << info.length << " bytes\n"
         << "Padded length:  " << info.paddedLength << " bytes\n"
@@ -108,7 +111,7 @@ void printJson(const Info& info, std::ostream& out) {
     json["download"] = {{"fits", info.fit.download}, {"length", info.fit.downloadLength}};
     json["update"] = {{"fits", info.fit.update}, {"length", info.fit.updateLength}};
     json["sha256"] = info.sha256 ? nlohmann::ordered_json(*info.sha256) : nullptr;
-    out << json.dump() << '\n';
+    out << jsonText(std::move(json)) << '\n';
 }
 
 }  // namespace

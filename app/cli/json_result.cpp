@@ -4,6 +4,10 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include <utility>
+
+#include "app/cli/safe_text.h"
+
 namespace zq::cli {
 
 std::string isoUtc(std::chrono::system_clock::time_point at) {
@@ -55,8 +59,7 @@ std::string jsonLine(const BoardResult& result) {
         {"started", isoUtc(result.started)},
         {"seconds", result.seconds},
     };
-    // Invalid UTF-8 in a path is replaced rather than thrown on: the line must always come.
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return jsonText(std::move(line));
 }
 
 }  // namespace zq::cli

@@ -1,5 +1,4 @@
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 
 #include "app/cli/command_line.h"
@@ -9,10 +8,11 @@
 int main(int argc, char** argv) {
     // First of all, as the window does: the directory must be the one the user started us in.
     const zq::StartupDirectory startup = zq::recordStartupDirectory();
+    const std::unique_ptr<zq::cli::ProgramOutput> output = zq::cli::makeProgramOutput();
     const std::unique_ptr<zq::Platform> platform = zq::cli::makeSystemPlatform();
     zq::cli::CliContext context{
-        .out = std::cout,
-        .err = std::cerr,
+        .out = output->out(),
+        .err = output->err(),
         .errIsTerminal = zq::cli::standardErrorIsTerminal(),
         .platform = *platform,
         .startup = startup,
@@ -22,5 +22,5 @@ int main(int argc, char** argv) {
     if (const char* port = std::getenv("ZQ417_PORT")) {
         context.environmentPort = port;
     }
-    return zq::cli::runCli(argc, argv, context);
+    return output->finish(zq::cli::runCli(argc, argv, context));
 }

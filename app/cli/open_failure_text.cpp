@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "app/cli/safe_text.h"
+
 namespace zq::cli {
 
 std::string_view describeOpenFailure(OpenFailure::Kind kind) {
@@ -41,9 +43,18 @@ std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePa
             return device + ": permission denied; add yourself to the group '" + group +
                    "' (sudo usermod -aG " + group + " $USER), then log in again.";
         }
-        case OpenFailure::Kind::Busy:
-            return device + ": the port is held by another program; close that program (fuser -v " +
-                   device + " names it) and try again.";
+        case OpenFailure::Kind::Busy: {
+            if (why.holders.empty()) {
+                return device + ": the port is held by another program; close that program " +
+                       "(fuser -v " + device + " names it) and try again.";
+            }
+            std::string holders;
+            for (const std::string& holder : why.holders) {
+                holders += (holders.empty() ? "" : ", ") + holder;
+            }
+            return device + ": the port is held by " + printableName(holders) +
+                   "; close that program and try again.";
+        }
         case OpenFailure::Kind::NoSuchDevice:
             return device +
                    ": no such device here; 'zq417-flash ports' lists the serial ports "

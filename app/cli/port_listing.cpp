@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/cli/port_resolution.h"
+#include "app/cli/safe_text.h"
 
 namespace zq::cli {
 
@@ -71,19 +72,19 @@ void printPortListing(const PortListing& listing, std::ostream& out) {
         out << describePortLine(port);
         out << '\n';
         if (!port.stableName.empty()) {
-            out << "    also " << port.stableName << '\n';
+            out << "    also " << printableName(port.stableName) << '\n';
         }
         if (!users.holders.empty()) {
             out << "    in use by";
             for (std::size_t i = 0; i < users.holders.size(); ++i) {
-                out << (i == 0 ? " " : ", ") << users.holders[i];
+                out << (i == 0 ? " " : ", ") << printableName(users.holders[i]);
             }
             out << '\n';
         }
     }
     out << "COM ports:\n";
     for (const ComPortEntry& com : listing.comPorts) {
-        out << "  " << com.name << "  " << com.device << "  "
+        out << "  " << com.name << "  " << printableName(com.device) << "  "
             << (com.present ? "present" : "absent");
         if (com.noUart) {
             out << " (the kernel found no UART behind it)";
@@ -118,7 +119,7 @@ void printPortListingJson(const PortListing& listing, std::ostream& out) {
                             {"present", com.present},
                             {"uart_found", com.present && !com.noUart}});
     }
-    out << nlohmann::ordered_json{{"ports", ports}, {"com_ports", comPorts}}.dump(2) << '\n';
+    out << jsonText(nlohmann::ordered_json{{"ports", ports}, {"com_ports", comPorts}}, 2) << '\n';
 }
 
 }  // namespace zq::cli

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/cli/safe_text.h"
+
 namespace zq::cli {
 
 namespace {
@@ -38,7 +40,7 @@ std::string adviceFor(std::string_view name, PortNaming naming) {
         return "not a port name; use COMn, a device name such as \\\\.\\COM10, or auto";
     }
     if (name.starts_with("tty")) {
-        return "not a port name; did you mean /dev/" + std::string(name) + "?";
+        return "not a port name; did you mean /dev/" + printableName(name) + "?";
     }
     return "not a port name; use COM1..COM4, a device path such as /dev/ttyUSB0, a "
            "/dev/serial/by-id name, or auto";
@@ -93,10 +95,11 @@ PortNaming thisSystemNaming() {
 }
 
 std::string describePortLine(const PortInfo& port) {
-    std::string line = "  " + (port.devicePath.empty() ? port.systemName : port.devicePath);
+    std::string line =
+        "  " + printableName(port.devicePath.empty() ? port.systemName : port.devicePath);
     const auto add = [&](const std::string& part) {
         if (!part.empty()) {
-            line += "  " + part;
+            line += "  " + printableName(part);
         }
     };
     add(port.description);
@@ -133,7 +136,7 @@ PortChoice resolvePort(std::string_view given, PortNaming naming, const PortList
             if (!port.stableName.empty() && port.stableName.substr(slash + 1) == given) {
                 choice.outcome = PortChoice::Outcome::Chosen;
                 choice.port = port.stableName;
-                choice.note = std::string(given) + " is " + port.devicePath;
+                choice.note = printableName(given) + " is " + printableName(port.devicePath);
                 return choice;
             }
         }

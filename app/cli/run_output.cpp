@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/cli/progress_bar.h"
+#include "app/cli/safe_text.h"
 
 namespace zq::cli {
 
@@ -40,7 +41,7 @@ RunOutput::RunOutput(std::ostream& out, std::ostream& err, ProgressStyle style,
     : out_(out), err_(err), style_(style), json_(json), statusLine_(err) {
     for (const std::string& port : ports) {
         Board board;
-        board.prefix = ports.size() > 1 ? port + ": " : std::string();
+        board.prefix = ports.size() > 1 ? printableName(port) + ": " : std::string();
         boards_.push_back(std::move(board));
     }
 }

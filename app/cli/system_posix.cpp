@@ -1,7 +1,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <ostream>
 
+#include "app/cli/fd_output.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
@@ -10,6 +12,37 @@
 #include "serial/posix/posix_platform.h"
 
 namespace zq::cli {
+
+namespace {
+
+class PosixOutput : public ProgramOutput {
+  public:
+    PosixOutput() {
+        ::signal(SIGPIPE, SIG_IGN);
+        // As std::cerr: each write goes out at once, so that the two streams interleave in order.
+        err_.setf(std::ios::unitbuf);
+    }
+    std::ostream& out() override { return out_; }
+    std::ostream& err() override { return err_; }
+    int finish(int status) override {
+        out_.flush();
+        err_.flush();
+        const bool broken = outBuffer_.broken() || errBuffer_.broken();
+        return broken && status < 128 ? 128 + SIGPIPE : status;
+    }
+
+  private:
+    FdOutput outBuffer_{STDOUT_FILENO};
+    FdOutput errBuffer_{STDERR_FILENO};
+    std::ostream out_{&outBuffer_};
+    std::ostream err_{&errBuffer_};
+};
+
+}  // namespace
+
+std::unique_ptr<ProgramOutput> makeProgramOutput() {
+    return std::make_unique<PosixOutput>();
+}
 
 std::unique_ptr<Platform> makeSystemPlatform() {
     return std::make_unique<PosixPlatform>();
@@ -29,7 +62,7 @@ bool isDevicePath(std::string_view name) {
 
 std::string portOptionHelp() {
     return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
-           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else COM1";
+           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else auto";
 }
 
 std::string portNameAdvice(std::string_view name) {
@@ -59,7 +92,9 @@ void installInterruptHandlers() {
     // No SA_RESTART: a blocking call the signal lands in returns EINTR, and its caller looks at
     // the interruption before going round again.
     action.sa_flags = 0;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Every signal whose default is to end the process, but SIGPIPE: that one is ignored, and a
+    // write to a reader that has gone counts as it (see FdOutput).
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2}) {
         ::sigaction(signal, &action, nullptr);
     }
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -59,7 +60,22 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     }
 }
 
+// The console's own streams: Windows has no SIGPIPE to turn into an interruption.
+class ConsoleOutput : public ProgramOutput {
+  public:
+    std::ostream& out() override { return std::cout; }
+    std::ostream& err() override { return std::cerr; }
+    int finish(int status) override {
+        std::cout.flush();
+        return status;
+    }
+};
+
 }  // namespace
+
+std::unique_ptr<ProgramOutput> makeProgramOutput() {
+    return std::make_unique<ConsoleOutput>();
+}
 
 void installInterruptHandlers() {
     armWin32Interruption();
@@ -92,7 +108,7 @@ bool isDevicePath(std::string_view name) {
 
 std::string portOptionHelp() {
     return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
-           "serial adapter present. Default: %ZQ417_PORT%, else COM1";
+           "serial adapter present. Default: %ZQ417_PORT%, else auto";
 }
 
 std::string portNameAdvice(std::string_view) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli/open_failure_text.h"
+#include "app/cli/safe_text.h"
 
 namespace zq::cli {
 
@@ -259,15 +260,15 @@ std::unique_ptr<SerialDevice> TracingPlatform::openSerial(const std::string& nam
     const auto at = now();
     std::unique_ptr<SerialDevice> device = inner_.openSerial(name, why);
     if (!device) {
-        std::string text =
-            "open " + name + " failed: " + std::string(describeOpenFailure(why.kind));
+        std::string text = "open " + printableName(name) +
+                           " failed: " + std::string(describeOpenFailure(why.kind));
         if (!why.detail.empty()) {
-            text += " (" + why.detail + ")";
+            text += " (" + printableName(why.detail) + ")";
         }
         emit(at, text);
         return nullptr;
     }
-    emit(at, "open " + name);
+    emit(at, "open " + printableName(name));
     const std::string notes = device->openNotes();
     for (std::size_t from = 0; from < notes.size();) {
         const std::size_t end = std::min(notes.find('\n', from), notes.size());

@@ -125,6 +125,25 @@ bool SystemFile::close() {
     return ::close(closing) == 0;
 }
 
+std::optional<std::filesystem::path> finalName(const std::filesystem::path& path) {
+    // As many links as the kernel follows in one name before it gives up with ELOOP.
+    constexpr int MostLinks = 40;
+    std::filesystem::path name = path;
+    for (int links = 0; links <= MostLinks; ++links) {
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::read_symlink(name, error);
+        if (error) {
+            // No link, or nothing there yet: this is the name written. Whatever else went wrong
+            // is left for the write to meet.
+            return name;
+        }
+        // The directory part is left for the kernel to resolve, so that ".." in a link is taken
+        // from where the link really is, not cut off against the name it was reached by.
+        name = target.is_absolute() ? target : name.parent_path() / target;
+    }
+    return std::nullopt;
+}
+
 bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }

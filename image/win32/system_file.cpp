@@ -1,6 +1,7 @@
 #include "image/system_file.h"
 
 #include <algorithm>
+#include <string>
 
 #include "serial/win32/lean_windows.h"
 
@@ -121,6 +122,37 @@ bool SystemFile::close() {
     const HANDLE closing = handleOf(handle_);
     handle_ = Invalid;
     return ::CloseHandle(closing) != 0;
+}
+
+std::optional<std::filesystem::path> finalName(const std::filesystem::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return path;
+    }
+    // Opening without FILE_FLAG_OPEN_REPARSE_POINT follows the whole chain, and the system names
+    // where it ended. A link to nothing cannot be opened; it is replaced like a file.
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_CANT_RESOLVE_FILENAME ? std::nullopt
+                                                    : std::optional<std::filesystem::path>(path);
+    }
+    std::wstring name(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(opened, name.data(), static_cast<DWORD>(name.size()),
+                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= name.size()) {
+        name.resize(length);
+        length = ::GetFinalPathNameByHandleW(opened, name.data(), static_cast<DWORD>(name.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    ::CloseHandle(opened);
+    if (length == 0 || length >= name.size()) {
+        return path;
+    }
+    name.resize(length);
+    return std::filesystem::path(name);
 }
 
 bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "serial/port_discovery.h"
 #include "serial/posix/access_advice.h"
 
 namespace zq::posix {
@@ -83,6 +84,9 @@ OpenFailure failureFor(int error, const std::string& path, std::string_view why)
             failure.detail += " (" + failure.owner + ")";
             failure.group = groupToJoin(*owner).value_or("");
         }
+    }
+    if (failure.kind == OpenFailure::Kind::Busy) {
+        failure.holders = findPortUsers(path).holders;
     }
     return failure;
 }

@@ -129,8 +129,8 @@ std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> a,
 
 class PosixSerialDevice final : public SerialDevice {
   public:
-    PosixSerialDevice(int fd, LowLatency lowLatency)
-        : fd_(fd), lowLatency_(std::move(lowLatency)) {}
+    PosixSerialDevice(int fd, bool setExclusive, LowLatency lowLatency)
+        : fd_(fd), setExclusive_(setExclusive), lowLatency_(std::move(lowLatency)) {}
     ~PosixSerialDevice() override {
         if (fd_ >= 0) {
             release();
@@ -449,8 +449,10 @@ class PosixSerialDevice final : public SerialDevice {
     bool release() {
         putBackLowLatency(serialFlagsOf(fd_), lowLatency_);
         // A pseudo-terminal keeps the exclusive flag after the last close and would lock out
-        // every later opener that is not root.
-        ::ioctl(fd_, TIOCNXCL);
+        // every later opener. A flag this process did not set is not its to clear.
+        if (setExclusive_) {
+            ::ioctl(fd_, TIOCNXCL);
+        }
         ::flock(fd_, LOCK_UN);
         // Linux frees the descriptor even when close reports an error, so it is never retried.
         const int result = ::close(fd_);
@@ -459,6 +461,7 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     int fd_;
+    bool setExclusive_;
     LowLatency lowLatency_;
     CommTimeouts timeouts_{};
     SystemError lastError_{};
@@ -499,16 +502,26 @@ std::unique_ptr<SerialDevice> PosixPlatform::openSerial(const std::string& name,
         why = failure;
         return nullptr;
     }
-    // Root passes TIOCEXCL, so the lock is what keeps a second opener out. Taking it before
-    // TIOCEXCL means a loser never touches the flag its owner set.
+    // Root passes another program's TIOCEXCL, so the flag is looked at before anything else: a
+    // port held exclusively is busy for root too, as the kernel makes it for everyone else.
+    int held = 0;
+    const bool heldKnown = ::ioctl(fd, TIOCGEXCL, &held) == 0;
+    if (heldKnown && held != 0) {
+        return giveUp(EBUSY, "held exclusively by another program");
+    }
+    // The advisory lock keeps out programs that lock without setting the flag, and a second copy
+    // of this one that got past the look above at the same moment. Taking it before TIOCEXCL
+    // means a loser never touches the flag its owner set.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         return giveUp(errno, "in use by another program");
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         return giveUp(errno, "cannot be opened exclusively");
     }
-    // Only once the port is ours: a loser above must not touch the owner's setting.
-    return std::make_unique<PosixSerialDevice>(fd, switchOnLowLatency(serialFlagsOf(fd)));
+    // Only once the port is ours: a loser above must not touch the owner's setting. Where the
+    // flag could not be read, whether it was ours to set is not known, so it is left at close.
+    return std::make_unique<PosixSerialDevice>(fd, heldKnown,
+                                               switchOnLowLatency(serialFlagsOf(fd)));
 }
 
 void PosixPlatform::sleep(std::chrono::milliseconds duration) {

@@ -150,6 +150,13 @@ class ChildProcess {
         return WIFSIGNALED(*status_) ? 128 + WTERMSIG(*status_) : WEXITSTATUS(*status_);
     }
 
+    // The reader of the child's standard output (0) or error (1) goes away, as `| head` does:
+    // what the child writes there from now on fails with EPIPE.
+    void stopReading(int stream) {
+        ::close(pipes_[stream].fd);
+        pipes_[stream].fd = -1;
+    }
+
     const std::string& out() const { return pipes_[0].text; }
     const std::string& err() const { return pipes_[1].text; }
     // From the spawn to the moment the exit was seen; meaningful once the child has ended.

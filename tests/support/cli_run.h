@@ -24,7 +24,8 @@ struct CliSetup {
     StartupDirectory startup{};
     // The ports `ports` and `--port auto` see; unset: the system's own.
     std::optional<std::vector<PortInfo>> ports{};
-    std::optional<std::string> environmentPort{};
+    // ZQ417_PORT: the simulated line stands for the port a bench names there.
+    std::optional<std::string> environmentPort = "COM1";
     std::filesystem::path procRoot = "/proc";
 };
 
