@@ -3,10 +3,12 @@
 // Never together with <termios.h>.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -30,6 +32,14 @@ inline std::optional<PortSnapshot> snapshot(const std::string& path) {
         ::ioctl(fd, TCGETS2, &found.line) == 0 && ::ioctl(fd, TIOCGEXCL, &found.exclusive) == 0;
     ::close(fd);
     return ok ? std::optional<PortSnapshot>(found) : std::nullopt;
+}
+
+inline void expectAsFound(const std::string& device, const PortSnapshot& before) {
+    const std::optional<PortSnapshot> after = snapshot(device);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->exclusive, 0);
+    EXPECT_EQ(std::memcmp(&before.line, &after->line, sizeof before.line), 0)
+        << "speed " << before.line.c_ospeed << " became " << after->line.c_ospeed;
 }
 
 }  // namespace zq::test
