@@ -41,6 +41,17 @@ class FailureRecorder : public Platform {
     RecordedFailure first_{};
 };
 
+// While one stands, the port calls its thread makes are ones whose result nobody acts on (a
+// purge, putting back the settings found at open): a recorder keeps none of their failures, so a
+// box never gives the reason of a call that did not lead to it.
+class IgnoredResults {
+  public:
+    IgnoredResults();
+    ~IgnoredResults();
+    IgnoredResults(const IgnoredResults&) = delete;
+    IgnoredResults& operator=(const IgnoredResults&) = delete;
+};
+
 // "read failed: Input/output error (error 5); the device has gone: unplugged, or the line hung
 // up". Empty for an empty record.
 std::string describeFailure(const RecordedFailure& failure);

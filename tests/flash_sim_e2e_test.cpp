@@ -1,12 +1,7 @@
 // zq417-flash against zq417-sim as a user runs them: two programs with a pseudo-terminal between
 // them, in real time. Bounds are generous for a busy machine; the exact timing rules are asserted
 // in virtual time elsewhere.
-// Never together with <termios.h>.
-#include <asm/termbits.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +19,7 @@
 #include "app/cli/interruption_text.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
+#include "support/port_snapshot.h"
 #include "support/sim_process.h"
 #include "text/messages.h"
 
@@ -245,53 +241,6 @@ TEST(FlashOnSim, AProgrammingFailureTheBoardReportsFailsTheRun) {
                                line("the board reported status 0x0080 after programming (bit 7: "
                                     "programming failed)"));
     EXPECT_EQ(flash.out(), BuiltInIdentity);
-}
-
-// The line as the next program to open the device finds it: its settings, byte for byte, and
-// whether it is still held exclusively.
-struct PortSnapshot {
-    termios2 line{};
-    int exclusive = -1;
-};
-
-std::optional<PortSnapshot> snapshot(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        // Left exclusive, the device refuses everyone but root.
-        return errno == EBUSY ? std::optional<PortSnapshot>(PortSnapshot{{}, 1}) : std::nullopt;
-    }
-    PortSnapshot found;
-    const bool ok =
-        ::ioctl(fd, TCGETS2, &found.line) == 0 && ::ioctl(fd, TIOCGEXCL, &found.exclusive) == 0;
-    ::close(fd);
-    return ok ? std::optional<PortSnapshot>(found) : std::nullopt;
-}
-
-void expectAsFound(const std::string& device, const PortSnapshot& before) {
-    const std::optional<PortSnapshot> after = snapshot(device);
-    ASSERT_TRUE(after.has_value());
-    EXPECT_EQ(after->exclusive, 0);
-    EXPECT_EQ(std::memcmp(&before.line, &after->line, sizeof before.line), 0)
-        << "speed " << before.line.c_ospeed << " became " << after->line.c_ospeed;
-}
-
-// Reads the board's log until a line holding `text` comes.
-bool awaitLog(SimProcess& sim, std::string_view text, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left <= 0ms) {
-            return false;
-        }
-        const std::optional<std::string> logLine = sim.readLine(left);
-        if (!logLine) {
-            return false;
-        }
-        if (logLine->find(text) != std::string::npos) {
-            return true;
-        }
-    }
 }
 
 double msSince(std::chrono::steady_clock::time_point start) {

@@ -120,4 +120,9 @@ void WindowSession::endQuietly() {
     end(silent);
 }
 
+void WindowSession::abandon() {
+    SilentWindow silent;
+    releaseHeldPort(silent, port);
+}
+
 }  // namespace zq

@@ -56,6 +56,9 @@ class WindowSession {
     // The same without any box, for ends that nobody is there to answer (a signal, the desktop
     // session ending): a modal box there would keep the program from ending.
     void endQuietly();
+    // The process ends where it stands (its display went away), perhaps inside an operation that
+    // will never return: the port is handed back now, without any box.
+    void abandon();
 
     PortState port;
     TransferJob job;

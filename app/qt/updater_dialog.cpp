@@ -1,5 +1,6 @@
 #include "app/qt/updater_dialog.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,6 +20,8 @@
 
 #include "app/qt/dialog_units.h"
 #include "app/qt/message_boxes.h"
+#include "app/qt/operation_boxes.h"
+#include "serial/interruption.h"
 #include "transfer/operation.h"
 
 namespace zq::qt {
@@ -52,6 +55,12 @@ QPushButton* makeButton(QWidget* parent, const char* text, const DialogUnits& du
     button->setFocusPolicy(Qt::StrongFocus);
     return button;
 }
+
+// Keeps the input events a loop delivers from reaching any widget.
+class InputDropper : public QObject {
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->isInputEvent(); }
+};
 
 QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRect r) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
@@ -146,20 +155,29 @@ UpdaterDialog::~UpdaterDialog() {
 }
 
 void UpdaterDialog::done(int result) {
+    if (session_.running()) {
+        endDeferred_ = result;
+        return;
+    }
     DialogMessages messages(this);
     session_.end(messages);
     QDialog::done(result);
 }
 
 void UpdaterDialog::endFromSystem() {
-    if (answering_) {
-        systemEndDeferred_ = true;
+    const int status = 128 + interruption::signalNumber();
+    if (session_.running()) {
+        // The operation meets the interruption at its next port call or wait; a box it waits in
+        // is closed here. The window ends once the operation has returned.
+        if (!answering_) {
+            QCoreApplication::exit(status);
+        }
         return;
     }
     session_.endQuietly();
-    // Ends the dialog's loop and that of any box a running operation waits in; the operation
-    // then returns, and the port it still holds is let go behind it.
-    QCoreApplication::exit(0);
+    hide();
+    // Ends every loop of the thread, that of a box included.
+    QCoreApplication::exit(status);
 }
 
 void UpdaterDialog::keyPressEvent(QKeyEvent* event) {
@@ -175,6 +193,11 @@ void UpdaterDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void UpdaterDialog::closeEvent(QCloseEvent* event) {
+    if (session_.running()) {
+        event->ignore();
+        endDeferred_ = 1;
+        return;
+    }
     event->accept();
     done(1);
 }
@@ -188,24 +211,33 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
     DialogMessages messages(this);
     messages.explainFailuresWith([this] { return describeFailure(recorder_.take()); });
     BarProgress progress(progressBar);
-    if (session_.run(messages, mode, port.portName, &progress)) {
-        setCursor(Qt::ArrowCursor);
-        if (session_.lastSucceeded() && settings_ != nullptr) {
-            settings_->setValue(QLatin1String(LastPortKey),
-                                QString::fromStdString(port.lastingName));
-            settings_->sync();
+    {
+        OperationBoxes boxes(messages, [this] { takeCloseRequests(); });
+        if (!session_.run(boxes, mode, port.portName, &progress)) {
+            return;
         }
-        finishDeferred();
     }
-}
-
-void UpdaterDialog::finishDeferred() {
-    if (std::exchange(systemEndDeferred_, false)) {
+    setCursor(Qt::ArrowCursor);
+    if (interruption::count() > 0) {
         endFromSystem();
         return;
     }
+    if (session_.lastSucceeded() && settings_ != nullptr) {
+        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(port.lastingName));
+        settings_->sync();
+    }
+    finishDeferred();
+}
+
+void UpdaterDialog::finishDeferred() {
     if (std::exchange(quietEndDeferred_, false)) {
         session_.endQuietly();
+    }
+    if (std::exchange(portsChanged_, false)) {
+        refreshPorts();
+    }
+    if (const std::optional<int> result = std::exchange(endDeferred_, std::nullopt)) {
+        done(*result);
     }
 }
 
@@ -216,6 +248,24 @@ void UpdaterDialog::answerWhileWaiting() {
     answering_ = true;
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     answering_ = false;
+}
+
+void UpdaterDialog::takeCloseRequests() {
+    // Qt counts a close request as input, so it waits through the operation's waits beside the
+    // user's clicks; once the operation's box is up it would reach a window the box blocks, and
+    // Qt would drop it. Taken now, it is carried out once the box is answered. The input queued
+    // with it is dropped here as the box would drop it: it is aimed at the window the box blocks.
+    if (answering_) {
+        return;
+    }
+    InputDropper dropper;
+    qApp->installEventFilter(&dropper);
+    answering_ = true;
+    // The waits took what was not input and left the dispatcher thinking nothing is pending.
+    QAbstractEventDispatcher::instance()->wakeUp();
+    QCoreApplication::processEvents();
+    answering_ = false;
+    qApp->removeEventFilter(&dropper);
 }
 
 void UpdaterDialog::showPorts() {
@@ -246,9 +296,16 @@ void UpdaterDialog::watchPorts() {
     }
     portEvents_ = new QSocketNotifier(watcher_->eventDescriptor(), QSocketNotifier::Read, this);
     connect(portEvents_, &QSocketNotifier::activated, this, [this] {
-        if (watcher_->takeEvents()) {
-            refreshPorts();
+        if (!watcher_->takeEvents()) {
+            return;
         }
+        // Listing every port would stretch the pauses of an operation that waits; the list is
+        // read again once it has ended.
+        if (session_.running()) {
+            portsChanged_ = true;
+            return;
+        }
+        refreshPorts();
     });
 }
 

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 
 #include "app/ports/port_list.h"
 #include "app/ports/port_source.h"
@@ -61,11 +62,17 @@ class UpdaterDialog : public QDialog {
   public:
     // Escape is ignored: the window ends only through Exit or a close request.
     void reject() override {}
-    // Exit and the close box end here; a port still held is handed back first.
+    // Exit and the close box end here; a port still held is handed back first. While an
+    // operation runs they are carried out once it has ended, its box answered: it still uses
+    // the port.
     void done(int result) override;
-    // A signal or the window system ends the program: the port is handed back without a box,
-    // since nobody may be there to answer one, and every event loop ends, a box's included.
+    // A signal ends the program: the running operation ends at its next port call or wait and
+    // shows no more boxes, a box already up closes, the port is handed back without a box (nobody
+    // may be there to answer one), and every event loop ends with 128 + the signal's number.
     void endFromSystem();
+    // The process ends where it stands, from outside any event loop's control (the display went
+    // away): a held port is handed back now.
+    void abandon() { session_.abandon(); }
 
     // Lists the ports again, as a plug or unplug does.
     void refreshPorts();
@@ -76,6 +83,7 @@ class UpdaterDialog : public QDialog {
     void watchPorts();
     // Paints and takes window-system events while an operation waits; input stays queued.
     void answerWhileWaiting();
+    void takeCloseRequests();
     void finishDeferred();
 
     Platform& platform_;
@@ -87,13 +95,13 @@ class UpdaterDialog : public QDialog {
     QSettings* settings_;
     std::unique_ptr<PortWatcher> watcher_;
     QSocketNotifier* portEvents_ = nullptr;
-    // Requests to end that come while an operation waits (a signal, the desktop session asking
-    // for its data) are carried out when it returns, as they were before the window answered
-    // during waits: the operation still uses the port. Qt counts a close request as input, so
-    // it waits anyway.
+    // While an operation waits the window answers its desktop; a request to end then (the
+    // desktop session asking for its data) is carried out when the operation returns: it still
+    // uses the port.
     bool answering_ = false;
-    bool systemEndDeferred_ = false;
     bool quietEndDeferred_ = false;
+    std::optional<int> endDeferred_;  // Exit or a close request during an operation: its result
+    bool portsChanged_ = false;       // a plug event came during an operation
 };
 
 }  // namespace zq::qt

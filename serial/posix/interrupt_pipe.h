@@ -1,6 +1,14 @@
 #pragma once
 
+#include <csignal>
+
 namespace zq::posix {
+
+// The signals that end a process by default and that the programs here turn into an
+// interruption, so that a port they hold is handed back on the way out. SIGPIPE is not among
+// them: it is ignored, and the write that the reader went away from fails instead.
+inline constexpr int TerminatingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGALRM,
+                                             SIGTERM, SIGUSR1, SIGUSR2};
 
 // A pipe the interruption waker writes a byte into, so that a wait polling its read end beside
 // the device ends the moment a signal comes. Made once per process, before the signal handlers

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -127,11 +128,26 @@ class WindowPortsTest : public QObject {
                 dialog.portCombo->fontMetrics().horizontalAdvance(dialog.portCombo->itemText(4)));
 
         dialog.portCombo->setCurrentIndex(4);
+        // A port plugged in during the operation's 5 s wait is listed once it has ended: listing
+        // them all inside the wait would stretch it.
+        int listedDuringWait = -1;
+        line.faults.onSleep = [&](std::chrono::milliseconds duration) {
+            if (duration < std::chrono::milliseconds(50)) {
+                return;
+            }
+            if (listedDuringWait < 0) {
+                ports.change({tty("ttyS0", "16550A"), ftdi(), tty("ttyACM0"), tty("ttyACM1")});
+            }
+            listedDuringWait = dialog.portCombo->count();
+        };
         BoxAnswerer answerer;
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         // Only /dev/ttyUSB0 exists on this line: the success says the whole name was opened.
         QCOMPARE(answerer.texts(), QStringList({text(zq::messages::Success.update)}));
         QVERIFY(!line.eventsOf(zq::sim::PortEvent::Kind::Open).empty());
+        QCOMPARE(listedDuringWait, 6);
+        QCOMPARE(dialog.portCombo->count(), 7);
+        QCOMPARE(dialog.portCombo->currentIndex(), 4);
         dialog.close();
     }
 

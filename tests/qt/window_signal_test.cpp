@@ -1,23 +1,31 @@
-// SIGTERM and SIGHUP end the window through its own path: a port it holds is handed back, also
-// when the signal comes while a box of a running operation is up. Offscreen, simulated line.
+// A signal ends the window through its own path: a running operation ends at its next port call
+// or wait (while the board programs, with the board's result), no further box comes, a box that
+// is up closes, the port is handed back, and the loops end with 128 + the signal's number.
+// Offscreen, simulated line.
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QtTest>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <optional>
 #include <span>
 
 #include "app/qt/termination_signals.h"
 #include "app/qt/updater_dialog.h"
 #include "box_answerer.h"
+#include "serial/interruption.h"
 #include "sim/simulated_line.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using zq::qt::UpdaterDialog;
+using zq::sim::PortEvent;
 using zq::sim::SimulatedLine;
 
 void failWakeBytes(SimulatedLine& line) {
@@ -34,87 +42,120 @@ bool handedBack(const SimulatedLine& line) {
            line.timeouts() == SimulatedLine::initialTimeouts() && line.timerRequests() == 0;
 }
 
-using zq::test::BoxAnswerer;
+// Runs the application's loop from `start` until the window ends it; 7 if it never does.
+int runUntilTheEnd(const std::function<void()>& start) {
+    QTimer::singleShot(0, start);
+    bool hung = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&hung] {
+        hung = true;
+        QCoreApplication::exit(7);
+    });
+    guard.start(10000);
+    const int status = QCoreApplication::exec();
+    return hung ? 7 : status;
+}
 
 class WindowSignalTest : public QObject {
     Q_OBJECT
 
   private slots:
     void cleanup() {
+        zq::interruption::resetForTests();
         // A quit leaves the thread's loops ending at once; a finished application loop resets
         // that for the next case.
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         QCoreApplication::exec();
     }
 
-    void signalWhileIdleEndsTheWindowWithThePortHandedBack() {
-        for (int number : {SIGTERM, SIGHUP}) {
+    // The port is held after a failed Download, with its box answered or still up; a box is
+    // closed by the signal, not by a click: nobody may be there to answer it.
+    void signalWithThePortHeldEndsTheWindowAndHandsItBack() {
+        for (int number : {SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2}) {
+            const bool underTheBox = number == SIGHUP;
             SimulatedLine line({.mode = zq::sim::BoardMode::Download});
             failWakeBytes(line);
             UpdaterDialog dialog(line);
             const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
             dialog.show();
-            {
-                BoxAnswerer answer;
-                QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-                QCOMPARE(answer.boxes.size(), 1);
-            }
-            QVERIFY(line.isOpen());
-            QTimer::singleShot(0, [number] { std::raise(number); });
-            QTimer::singleShot(10000, &dialog, [&] { dialog.done(7); });  // only if it hangs
-            dialog.exec();
-            QVERIFY(dialog.result() != 7);
+            bool raised = false;
+            const auto raise = [&] {
+                QVERIFY(line.isOpen());
+                raised = true;
+                std::raise(number);
+            };
+            QTimer atTheBox;
+            connect(&atTheBox, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr || raised) {
+                    return;
+                }
+                if (underTheBox) {
+                    raise();
+                } else {
+                    box->button(QMessageBox::Ok)->click();
+                    QTimer::singleShot(0, raise);
+                }
+            });
+            atTheBox.start(0);
+            QCOMPARE(
+                runUntilTheEnd([&] { QTest::mouseClick(dialog.downloadButton, Qt::LeftButton); }),
+                128 + number);
+            QVERIFY(raised);
             QVERIFY(handedBack(line));
-            dialog.hide();
+            QVERIFY(!dialog.isVisible());
             cleanup();
         }
     }
 
-    void signalWhileABoxIsUpEndsTheOperationAndHandsThePortBack() {
-        SimulatedLine line({.mode = zq::sim::BoardMode::Download});
-        failWakeBytes(line);
-        UpdaterDialog dialog(line);
-        const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
-        dialog.show();
-        // The box of the failed wake bytes is up and the port held when the signal comes.
-        BoxAnswerer watcher(&dialog, [&] {
-            if (watcher.boxes.size() == 1) {
-                std::raise(SIGTERM);
-                QTest::qWait(50);  // the notifier runs inside the box's loop
-            }
-        });
-        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-        QCOMPARE(watcher.boxes.size(), 1);
-        QVERIFY(handedBack(line));
-        dialog.hide();
-    }
-
-    // The window answers during the 5 s before the status query, and so sees the signal there;
-    // the operation still uses the port, so it ends first, then the window.
-    void signalDuringTheStatusWaitEndsTheWindowAfterTheOperation() {
-        SimulatedLine line({.mode = zq::sim::BoardMode::Update});
-        UpdaterDialog dialog(line);
-        const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
-        dialog.show();
-        bool raised = false;
-        line.faults.onSleep = [&](std::chrono::milliseconds duration) {
-            if (duration >= std::chrono::milliseconds(50) && !raised) {
-                raised = true;
-                std::raise(SIGTERM);
-            }
+    // The signal comes as a wait of the operation begins: the first pause of all, the 100 ms for
+    // the loaded image to start, the 5 s while the board programs. Before the board acknowledged
+    // the image the operation ends there: nothing more goes out. Once it has, the board is left to
+    // program and the status query still goes out. Either way no box comes.
+    void signalDuringAnOperationEndsItThenTheWindow() {
+        struct Case {
+            const char* what;
+            zq::sim::BoardMode board;
+            QPushButton* UpdaterDialog::*button;
+            std::chrono::milliseconds sliceAtLeast;  // the window answers in 50 ms slices
+            int signal;
+            bool boardLeftToFinish;
         };
-        BoxAnswerer watcher;
-        QTimer::singleShot(0, &dialog,
-                           [&] { QTest::mouseClick(dialog.updateButton, Qt::LeftButton); });
-        QTimer::singleShot(10000, &dialog, [&] { dialog.done(7); });  // only if it hangs
-        dialog.exec();
-        QVERIFY(raised);
-        QCOMPARE(watcher.texts(),
-                 QStringList({QStringLiteral(
-                     "Update success!\nPlease reset hardware system to run new firmware!")}));
-        QVERIFY(dialog.result() != 7);
-        QVERIFY(handedBack(line));
-        dialog.hide();
+        const Case cases[] = {
+            {"handshake", zq::sim::BoardMode::Update, &UpdaterDialog::updateButton, 0ms, SIGINT,
+             false},
+            {"loader starting", zq::sim::BoardMode::Download, &UpdaterDialog::downloadButton, 50ms,
+             SIGUSR1, false},
+            {"board programming", zq::sim::BoardMode::Update, &UpdaterDialog::updateButton, 50ms,
+             SIGTERM, true},
+        };
+        for (const Case& c : cases) {
+            SimulatedLine line({.mode = c.board});
+            UpdaterDialog dialog(line);
+            const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
+            dialog.show();
+            std::optional<std::size_t> raisedAt;
+            line.faults.onSleep = [&](std::chrono::milliseconds duration) {
+                if (duration >= c.sliceAtLeast && !raisedAt) {
+                    raisedAt = line.events.size();
+                    std::raise(c.signal);
+                }
+            };
+            zq::test::BoxAnswerer answerer;
+            QPushButton* button = dialog.*c.button;
+            const int status = runUntilTheEnd([&] { QTest::mouseClick(button, Qt::LeftButton); });
+            QVERIFY2(raisedAt.has_value(), c.what);
+            QVERIFY2(answerer.boxes.isEmpty(), qPrintable(answerer.texts().join('|')));
+            QCOMPARE(status, 128 + c.signal);
+            QVERIFY2(handedBack(line), c.what);
+            QVERIFY(!dialog.isVisible());
+            const bool wroteAfter = std::any_of(
+                line.events.begin() + static_cast<std::ptrdiff_t>(*raisedAt), line.events.end(),
+                [](const PortEvent& e) { return e.kind == PortEvent::Kind::Write && e.ok; });
+            QVERIFY2(wroteAfter == c.boardLeftToFinish, c.what);
+            cleanup();
+        }
     }
 };
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,5 +30,25 @@ class SimProcess : public ChildProcess {
         return on == std::string::npos ? std::string() : line->substr(on + 4);
     }
 };
+
+// Reads the board's log until a line holding `text` comes.
+inline bool awaitLog(SimProcess& sim, std::string_view text,
+                     std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds(0)) {
+            return false;
+        }
+        const std::optional<std::string> logLine = sim.readLine(left);
+        if (!logLine) {
+            return false;
+        }
+        if (logLine->find(text) != std::string::npos) {
+            return true;
+        }
+    }
+}
 
 }  // namespace zq::test
