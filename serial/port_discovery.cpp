@@ -6,6 +6,8 @@
 #include <sstream>
 #include <tuple>
 
+#include "serial/port_names.h"
+
 namespace zq {
 
 namespace {
@@ -70,7 +72,7 @@ std::string byIdLink(const std::string& devlinks) {
     std::istringstream links(devlinks);
     std::vector<std::string> found;
     for (std::string link; links >> link;) {
-        if (link.rfind("/dev/serial/by-id/", 0) == 0) {
+        if (link.starts_with(ByIdDirectory)) {
             found.push_back(link);
         }
     }

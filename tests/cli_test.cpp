@@ -1,5 +1,5 @@
 // The headless front end: where each box's text lands, the reason printed after a failed open,
-// the wire trace, the progress bar on a terminal, the port listing and the exit statuses.
+// the wire trace, the progress bar on a terminal and the exit statuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 #include "app/cli/command_line.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/open_failure_text.h"
-#include "app/cli/port_listing.h"
 #include "app/cli/progress_bar.h"
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"
@@ -22,7 +21,6 @@
 #include "app/cli/tracing_platform.h"
 #include "image/built_in_image.h"
 #include "protocol/packet_ops.h"
-#include "serial/posix/posix_platform.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
 #include "support/operation_fixture.h"
@@ -349,15 +347,6 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
                 << "line " << i << ": " << screen[i];
         }
         EXPECT_EQ(bars, 2u) << run.err;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// The port listing
-
-TEST(PortListing, ComPortsMapToTheDevicesTheBackendOpens) {
-    for (const cli::ComPortEntry& com : cli::posixComPorts("/dev", "/sys")) {
-        EXPECT_EQ(com.device, posixDevicePath(com.name)) << com.name;
     }
 }
 

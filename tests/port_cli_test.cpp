@@ -11,20 +11,18 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/port_resolution.h"
 #include "app/cli/latency_allowance.h"
 #include "serial/port_state.h"
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
+#include "support/pseudo_terminal.h"
 #include "text/messages.h"
 
 namespace zq::test {
 namespace {
 
 namespace fs = std::filesystem;
-using cli::PortChoice;
-using cli::PortNaming;
 using Kind = sim::PortEvent::Kind;
 using std::chrono::milliseconds;
 
@@ -114,26 +112,19 @@ TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList)
         << wrongEnvironment.err;
 }
 
-TEST(PortNames, ComNamesPathsAndByIdNamesOnEachSystem) {
-    const std::vector<PortInfo> bench{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI")};
-    const cli::PortLister lister = [&] { return bench; };
-    const auto chosen = [&](const char* given, PortNaming naming) {
-        const PortChoice choice = cli::resolvePort(given, naming, lister);
-        return choice.outcome == PortChoice::Outcome::Chosen ? choice.port
-                                                             : "(" + choice.message + ")";
-    };
-    EXPECT_EQ(chosen("com7", PortNaming::Windows), "COM7");
-    EXPECT_EQ(chosen("COM256", PortNaming::Windows), "COM256");
-    EXPECT_EQ(chosen("\\\\.\\COM12", PortNaming::Windows), "\\\\.\\COM12");
-    EXPECT_EQ(chosen("auto", PortNaming::Windows), "ttyUSB0");  // Windows opens it by its COM name
-    EXPECT_EQ(chosen("com4", PortNaming::Posix), "COM4");
-    EXPECT_TRUE(chosen("COM7", PortNaming::Posix).starts_with("(only COM1 to COM4"));
-    EXPECT_TRUE(chosen("COM0", PortNaming::Windows).starts_with("(not a port name"));
-    EXPECT_EQ(chosen("/dev/pts/4", PortNaming::Posix), "/dev/pts/4");
-    EXPECT_EQ(chosen("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", PortNaming::Posix),
-              "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-    EXPECT_EQ(chosen("ttyUSB0", PortNaming::Posix),
-              "(not a port name; did you mean /dev/ttyUSB0?)");
+// Two names of one device would have two threads fight over one board; nothing is opened.
+TEST(PortNames, TheSameDeviceUnderTwoNamesIsRefusedAsGivenTwice) {
+    const PseudoTerminal pty;
+    ASSERT_FALSE(pty.path.empty());
+    TempDir dir;
+    const std::string link = (dir / "adapter").string();
+    fs::create_symlink(pty.path, link);
+    sim::SimulatedLine untouched;
+    const CliRun run = runCliWith({"update", "--port", link, "--port", pty.path}, untouched);
+    EXPECT_EQ(run.status, cli::ExitUsage);
+    EXPECT_EQ(run.err, "--port " + pty.path + " is given twice: it is the same port as --port " +
+                           link + "\n");
+    EXPECT_TRUE(untouched.events.empty());
 }
 
 // A bench of three ports, one held by minicom; the COM part comes from the device nodes.

@@ -379,13 +379,4 @@ TEST(PosixOpen, FailuresSayWhy) {
     ::unlink(regular);
 }
 
-TEST(PosixOpen, OnlyTheFirstFourComNamesAreOnBoardPorts) {
-    EXPECT_EQ(zq::posixDevicePath("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(zq::posixDevicePath("COM4"), "/dev/ttyS3");
-    EXPECT_EQ(zq::posixDevicePath("com2"), "/dev/ttyS1");
-    for (const char* other : {"COM0", "COM5", "COM10", "/dev/pts/3"}) {
-        EXPECT_EQ(zq::posixDevicePath(other), other);
-    }
-}
-
 }  // namespace

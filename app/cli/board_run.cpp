@@ -9,8 +9,8 @@
 #include "app/cli/latency_allowance.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/safe_text.h"
-#include "app/cli/system_support.h"
 #include "app/cli/tracing_platform.h"
+#include "serial/port_names.h"
 #include "serial/port_state.h"
 #include "serial/responsive_platform.h"
 #include "transfer/operation.h"
@@ -108,7 +108,7 @@ std::string_view operationName(Operation operation) {
 BoardResult runBoard(const BoardTask& task) {
     BoardResult result;
     result.port = task.port;
-    result.device = devicePathFor(task.port);
+    result.device = devicePath(task.port);
     result.operation = operationName(task.operation);
     result.image = task.image->identity;
     result.started = std::chrono::system_clock::now();

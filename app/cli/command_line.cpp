@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "app/cli/flash_command.h"
 #include "app/cli/image_choice.h"
@@ -21,6 +22,7 @@
 #include "image/image_store.h"
 #include "image/output_file.h"
 #include "image/save_image.h"
+#include "serial/port_names.h"
 
 namespace zq::cli {
 
@@ -64,16 +66,18 @@ void addTransferOptions(CLI::App& command, GangRequest& request) {
     addImageOption(command, request.imageFile, request.force);
 }
 
-// The same port twice would have two threads fight over one board.
-std::string firstRepeated(const std::vector<std::string>& ports) {
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        for (std::size_t j = i + 1; j < ports.size(); ++j) {
-            if (devicePathFor(ports[i]) == devicePathFor(ports[j])) {
-                return ports[j];
+// The same device twice, under whatever names, would have two threads fight over one board.
+// The index pair of the first such repetition, or nothing.
+std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(
+    const std::vector<std::string>& ports) {
+    for (std::size_t j = 1; j < ports.size(); ++j) {
+        for (std::size_t i = 0; i < j; ++i) {
+            if (sameDevice(ports[i], ports[j])) {
+                return std::pair{i, j};
             }
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 struct HexToBinRequest {
@@ -165,7 +169,7 @@ int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext&
     }
     request.portNotes.clear();
     for (std::string& port : request.ports) {
-        const PortChoice choice = resolvePort(port, thisSystemNaming(), context.listPorts);
+        const PortChoice choice = resolvePort(port, nativePortNaming(), context.listPorts);
         if (choice.outcome == PortChoice::Outcome::Chosen) {
             port = choice.port;
             request.portNotes.push_back(choice.note);
@@ -280,8 +284,14 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         status != ExitSuccess) {
         return status;
     }
-    if (const std::string repeated = firstRepeated(request.ports); !repeated.empty()) {
-        context.err << "--port " << printableName(repeated) << " is given twice\n";
+    if (const auto repeated = firstRepeated(request.ports)) {
+        const std::string& first = request.ports[repeated->first];
+        const std::string& again = request.ports[repeated->second];
+        context.err << "--port " << printableName(again) << " is given twice";
+        if (again != first) {
+            context.err << ": it is the same port as --port " << printableName(first);
+        }
+        context.err << '\n';
         return ExitUsage;
     }
     return runGang(request, context);

@@ -10,6 +10,7 @@
 #include "app/cli/json_result.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
+#include "serial/port_names.h"
 #include "text/messages.h"
 
 namespace zq::cli {
@@ -98,7 +99,7 @@ int runGang(const GangRequest& request, CliContext& context) {
         for (std::size_t i = 0; i < count; ++i) {
             BoardResult& r = results[i];
             r.port = request.ports[i];
-            r.device = devicePathFor(r.port);
+            r.device = devicePath(r.port);
             r.operation = operationName(request.operation);
             r.exit = ExitImage;
             r.messages = refusal.boxes;

@@ -7,6 +7,7 @@
 
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
+#include "serial/port_names.h"
 
 namespace zq::cli {
 
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The serial core reports the UART type it detected; 0 means none was found.
-bool kernelFoundNoUart(const fs::path& sysRoot, const std::string& node) {
+bool kernelFoundNoUart(const fs::path& sysRoot, const fs::path& node) {
     std::ifstream type(sysRoot / "class" / "tty" / node / "type");
     int value = -1;
     return type >> value && value == 0;
@@ -51,10 +52,10 @@ std::string hex4(std::uint16_t id) {
 std::vector<ComPortEntry> posixComPorts(const fs::path& devRoot, const fs::path& sysRoot) {
     std::vector<ComPortEntry> ports;
     std::error_code ec;
-    for (int n = 1; n <= 4; ++n) {
+    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
         ComPortEntry com;
-        com.name = "COM" + std::to_string(n);
-        const std::string node = "ttyS" + std::to_string(n - 1);
+        com.name = comName(n);
+        const fs::path node = fs::path(devicePath(com.name, PortNaming::Posix)).filename();
         com.device = (devRoot / node).string();
         com.present = fs::exists(devRoot / node, ec);
         com.noUart = com.present && kernelFoundNoUart(sysRoot, node);

@@ -1,39 +1,10 @@
 #include "app/cli/port_resolution.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "app/cli/safe_text.h"
 
 namespace zq::cli {
 
 namespace {
-
-std::string upperCase(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    });
-    return upper;
-}
-
-// The n of "COMn"; zero when the name is not of that form.
-unsigned long comNumber(std::string_view name) {
-    const std::string upper = upperCase(name);
-    if (upper.size() < 4 || upper.size() > 9 || upper.rfind("COM", 0) != 0 ||
-        !std::all_of(upper.begin() + 3, upper.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
-        return 0;
-    }
-    return std::stoul(upper.substr(3));
-}
-
-bool isDevicePathFor(std::string_view name, PortNaming naming) {
-    if (naming == PortNaming::Windows) {
-        return name.size() > 4 && (name.starts_with("\\\\.\\") || name.starts_with("\\\\?\\"));
-    }
-    return name.find('/') != std::string_view::npos;
-}
 
 std::string adviceFor(std::string_view name, PortNaming naming) {
     if (naming == PortNaming::Windows) {
@@ -46,10 +17,6 @@ std::string adviceFor(std::string_view name, PortNaming naming) {
            "/dev/serial/by-id name, or auto";
 }
 
-std::string openName(const PortInfo& port, PortNaming naming) {
-    return naming == PortNaming::Windows ? port.systemName : port.devicePath;
-}
-
 std::string listing(const std::vector<PortInfo>& ports) {
     std::string text;
     for (const PortInfo& port : ports) {
@@ -58,45 +25,33 @@ std::string listing(const std::vector<PortInfo>& ports) {
     return text;
 }
 
-PortChoice automatic(PortNaming naming, const PortLister& listPorts) {
-    const std::vector<PortInfo> ports = listPorts ? listPorts() : std::vector<PortInfo>{};
-    std::vector<PortInfo> adapters;
-    std::copy_if(ports.begin(), ports.end(), std::back_inserter(adapters),
-                 [](const PortInfo& p) { return p.isUsb(); });
+PortChoice automatic(const NamedPort& named) {
     PortChoice choice;
-    if (adapters.empty()) {
+    if (named.candidates.empty()) {
         choice.outcome = PortChoice::Outcome::NoAdapter;
         choice.message = "no USB serial adapter is present";
-        choice.message += ports.empty() ? "; no serial port was found at all"
-                                        : "; the serial ports here:" + listing(ports);
+        choice.message += named.present.empty()
+                              ? "; no serial port was found at all"
+                              : "; the serial ports here:" + listing(named.present);
         return choice;
     }
-    if (adapters.size() > 1) {
+    if (!named.found) {
         choice.outcome = PortChoice::Outcome::SeveralAdapters;
         choice.message =
-            std::to_string(adapters.size()) +
-            " USB serial adapters are present; name one with --port:" + listing(adapters);
+            std::to_string(named.candidates.size()) +
+            " USB serial adapters are present; name one with --port:" + listing(named.candidates);
         return choice;
     }
     choice.outcome = PortChoice::Outcome::Chosen;
-    choice.port = openName(adapters.front(), naming);
-    choice.note = "auto is" + describePortLine(adapters.front()).substr(1);
+    choice.port = named.port;
+    choice.note = "auto is" + describePortLine(*named.found).substr(1);
     return choice;
 }
 
 }  // namespace
 
-PortNaming thisSystemNaming() {
-#ifdef _WIN32
-    return PortNaming::Windows;
-#else
-    return PortNaming::Posix;
-#endif
-}
-
 std::string describePortLine(const PortInfo& port) {
-    std::string line =
-        "  " + printableName(port.devicePath.empty() ? port.systemName : port.devicePath);
+    std::string line = "  " + printableName(shownName(port));
     const auto add = [&](const std::string& part) {
         if (!part.empty()) {
             line += "  " + printableName(part);
@@ -110,36 +65,28 @@ std::string describePortLine(const PortInfo& port) {
 }
 
 PortChoice resolvePort(std::string_view given, PortNaming naming, const PortLister& listPorts) {
+    const NamedPort named = readPortName(given, naming, listPorts);
     PortChoice choice;
-    if (upperCase(given) == "AUTO") {
-        return automatic(naming, listPorts);
-    }
-    if (const unsigned long n = comNumber(given); n != 0) {
-        if (naming == PortNaming::Windows || n <= 4) {
+    switch (named.form) {
+        case NamedPort::Form::Auto:
+            return automatic(named);
+        case NamedPort::Form::ComOutOfRange:
+            choice.message = "only " + comName(1) + " to " + comName(FixedComPorts) +
+                             " exist here (" + devicePath(comName(1), naming) + " to " +
+                             devicePath(comName(FixedComPorts), naming) +
+                             "); name any other port by its device path, its /dev/serial/by-id "
+                             "name, or auto";
+            return choice;
+        case NamedPort::Form::ById:
+            choice.note = printableName(given) + " is " + printableName(named.found->devicePath);
+            [[fallthrough]];
+        case NamedPort::Form::Com:
+        case NamedPort::Form::Device:
             choice.outcome = PortChoice::Outcome::Chosen;
-            choice.port = "COM" + std::to_string(n);
-        } else {
-            choice.message =
-                "only COM1 to COM4 exist here (/dev/ttyS0 to /dev/ttyS3); name any other port by "
-                "its device path, its /dev/serial/by-id name, or auto";
-        }
-        return choice;
-    }
-    if (isDevicePathFor(given, naming)) {
-        choice.outcome = PortChoice::Outcome::Chosen;
-        choice.port = std::string(given);
-        return choice;
-    }
-    if (naming == PortNaming::Posix && !given.empty() && listPorts) {
-        for (const PortInfo& port : listPorts()) {
-            const auto slash = port.stableName.rfind('/');
-            if (!port.stableName.empty() && port.stableName.substr(slash + 1) == given) {
-                choice.outcome = PortChoice::Outcome::Chosen;
-                choice.port = port.stableName;
-                choice.note = printableName(given) + " is " + printableName(port.devicePath);
-                return choice;
-            }
-        }
+            choice.port = named.port;
+            return choice;
+        case NamedPort::Form::Unknown:
+            break;
     }
     choice.message = adviceFor(given, naming);
     return choice;

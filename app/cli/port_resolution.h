@@ -6,14 +6,9 @@
 #include <vector>
 
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 
 namespace zq::cli {
-
-// How port names are written on a system: on Linux COM1..COM4 are the first four on-board ports
-// and anything with a slash is a path; on Windows every COMn exists and \\.\ starts a device name.
-enum class PortNaming { Posix, Windows };
-
-PortNaming thisSystemNaming();
 
 using PortLister = std::function<std::vector<PortInfo>()>;
 

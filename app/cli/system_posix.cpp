@@ -52,24 +52,9 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::string devicePathFor(std::string_view portName) {
-    return posixDevicePath(portName);
-}
-
-bool isDevicePath(std::string_view name) {
-    return name.find('/') != std::string_view::npos;
-}
-
 std::string portOptionHelp() {
     return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
            "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else auto";
-}
-
-std::string portNameAdvice(std::string_view name) {
-    if (name.starts_with("tty")) {
-        return "not a port name; did you mean /dev/" + std::string(name) + "?";
-    }
-    return "not a port name; use COM1..COM4 or a device path such as /dev/ttyUSB0";
 }
 
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {

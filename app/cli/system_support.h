@@ -34,15 +34,8 @@ std::unique_ptr<Platform> makeSystemPlatform();
 // returns.
 bool standardErrorIsTerminal();
 
-// The device a port name opens, as traces and explanations name it.
-std::string devicePathFor(std::string_view portName);
-
-// Whether a --port value names a device of this system directly rather than as COM1..COM4.
-bool isDevicePath(std::string_view name);
-
-// The help of --port, and the advice for a value that is neither a COM name nor a device.
+// The help of --port.
 std::string portOptionHelp();
-std::string portNameAdvice(std::string_view name);
 
 // The line printed after the fixed "Can not open selected COM port!" box.
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);

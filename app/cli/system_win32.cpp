@@ -13,6 +13,7 @@
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
+#include "serial/port_names.h"
 #include "serial/win32/win32_platform.h"
 
 namespace zq::cli {
@@ -98,21 +99,9 @@ bool standardErrorIsTerminal() {
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-std::string devicePathFor(std::string_view portName) {
-    return win32DevicePath(portName);
-}
-
-bool isDevicePath(std::string_view name) {
-    return name.size() > 4 && (name.starts_with("\\\\.\\") || name.starts_with("\\\\?\\"));
-}
-
 std::string portOptionHelp() {
     return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
            "serial adapter present. Default: %ZQ417_PORT%, else auto";
-}
-
-std::string portNameAdvice(std::string_view) {
-    return "not a port name; use COM1..COM4 or a device name such as \\\\.\\COM10";
 }
 
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
@@ -143,10 +132,10 @@ void printPorts(const CliContext& context, bool json) {
     for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
         listing.ports.push_back({std::move(port), PortUsers{}});
     }
-    for (int n = 1; n <= 4; ++n) {
+    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
         ComPortEntry com;
-        com.name = "COM" + std::to_string(n);
-        com.device = win32DevicePath(com.name);
+        com.name = comName(n);
+        com.device = devicePath(com.name);
         com.present = !dosDeviceTarget(com.name).empty();
         listing.comPorts.push_back(std::move(com));
     }

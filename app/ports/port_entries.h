@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 
 namespace zq {
 
@@ -17,20 +18,10 @@ struct PortEntry {
     bool operator==(const PortEntry&) const = default;
 };
 
-// How the system names its ports: Windows lists COM names; elsewhere COM1..COM4 stand for
-// /dev/ttyS0..3 and every other port goes by its device path.
-enum class PortNaming { Windows, Posix };
-
-#ifdef _WIN32
-inline constexpr PortNaming NativePortNaming = PortNaming::Windows;
-#else
-inline constexpr PortNaming NativePortNaming = PortNaming::Posix;
-#endif
-
 // COM1 to COM4 first, whatever exists, then every other port present in the order given, each
 // with what tells it apart. A present port that is one of the four is not listed twice.
 std::vector<PortEntry> portEntries(const std::vector<PortInfo>& present,
-                                   PortNaming naming = NativePortNaming);
+                                   PortNaming naming = nativePortNaming());
 
 // The entry `name` names, by the name the job opens or the lasting one.
 std::optional<std::size_t> findPortEntry(const std::vector<PortEntry>& entries,

@@ -14,7 +14,7 @@ namespace zq {
 // picks another entry and when the system's ports may have changed.
 class PortList {
   public:
-    explicit PortList(PortNaming naming = NativePortNaming) : naming_(naming) {}
+    explicit PortList(PortNaming naming = nativePortNaming()) : naming_(naming) {}
 
     // Lists what is present. The port last used with success is chosen when it is there; COM1
     // otherwise, as at a first start, until that port comes.

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "serial/interruption.h"
+#include "serial/port_names.h"
 #include "serial/posix/interrupt_pipe.h"
 #include "serial/posix/low_latency.h"
 #include "serial/posix/open_failure.h"
@@ -469,21 +469,9 @@ class PosixSerialDevice final : public SerialDevice {
 
 }  // namespace
 
-std::string posixDevicePath(std::string_view name) {
-    // Windows device names ignore case.
-    const auto lower = [](char c) {
-        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    };
-    if (name.size() == 4 && lower(name[0]) == 'c' && lower(name[1]) == 'o' &&
-        lower(name[2]) == 'm' && name[3] >= '1' && name[3] <= '4') {
-        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
-    }
-    return std::string(name);
-}
-
 std::unique_ptr<SerialDevice> PosixPlatform::openSerial(const std::string& name, OpenFailure& why) {
     why = {};
-    const std::string path = posixDevicePath(name);
+    const std::string path = devicePath(name, PortNaming::Posix);
     // O_NONBLOCK: a port without carrier would otherwise hang the open; every wait is a poll.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {

@@ -3,15 +3,10 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "serial/platform.h"
 
 namespace zq {
-
-// The device a port name stands for: COM1..COM4 are the first four on-board ports, anything
-// else is taken as a path (the command line and the tests name pseudo-terminals this way).
-std::string posixDevicePath(std::string_view name);
 
 class PosixPlatform final : public Platform {
   public:

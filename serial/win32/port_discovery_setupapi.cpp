@@ -5,14 +5,13 @@
 // clang-format on
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "serial/port_discovery.h"
+#include "serial/port_names.h"
 #include "serial/win32/port_notifications.h"
-#include "serial/win32/win32_platform.h"
 
 namespace zq {
 
@@ -22,12 +21,6 @@ namespace {
 // kernel types a user program does not have.
 constexpr GUID ComPortInterface{
     0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
-
-bool isComName(const std::string& name) {
-    return name.size() > 3 && name.size() < 10 && name.rfind("COM", 0) == 0 &&
-           std::all_of(name.begin() + 3, name.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
-}
 
 std::string registryString(HKEY key, const char* value) {
     char buffer[256] = {};
@@ -70,10 +63,10 @@ void addInterfacePorts(std::vector<PortInfo>& ports) {
             port.systemName = registryString(key, "PortName");
             ::RegCloseKey(key);
         }
-        if (!isComName(port.systemName)) {
+        if (comNumber(port.systemName) == 0) {
             continue;  // LPT ports share the class on some systems
         }
-        port.devicePath = win32DevicePath(port.systemName);
+        port.devicePath = devicePath(port.systemName);
         port.description = deviceProperty(set, info, SPDRP_FRIENDLYNAME);
         if (port.description.empty()) {
             port.description = deviceProperty(set, info, SPDRP_DEVICEDESC);
@@ -108,7 +101,7 @@ void addDeviceMapPorts(std::vector<PortInfo>& ports) {
         if (result == ERROR_NO_MORE_ITEMS) {
             break;
         }
-        if (result != ERROR_SUCCESS || type != REG_SZ || !isComName(data)) {
+        if (result != ERROR_SUCCESS || type != REG_SZ || comNumber(data) == 0) {
             continue;
         }
         const std::string name = data;
@@ -118,7 +111,7 @@ void addDeviceMapPorts(std::vector<PortInfo>& ports) {
         }
         PortInfo port;
         port.systemName = name;
-        port.devicePath = win32DevicePath(name);
+        port.devicePath = devicePath(name);
         port.driver = value;  // the kernel device, such as \Device\Serial0
         ports.push_back(std::move(port));
     }
@@ -141,14 +134,14 @@ void addDosDevicePorts(std::vector<PortInfo>& ports) {
     for (const char* p = buffer.data(); p < buffer.data() + length && *p != '\0';
          p += std::strlen(p) + 1) {
         const std::string name = p;
-        if (!isComName(name) || std::any_of(ports.begin(), ports.end(), [&](const PortInfo& q) {
+        if (comNumber(name) == 0 || std::any_of(ports.begin(), ports.end(), [&](const PortInfo& q) {
                 return q.systemName == name;
             })) {
             continue;
         }
         PortInfo port;
         port.systemName = name;
-        port.devicePath = win32DevicePath(name);
+        port.devicePath = devicePath(name);
         ports.push_back(std::move(port));
     }
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "serial/interruption.h"
+#include "serial/port_names.h"
 
 namespace zq {
 
@@ -327,16 +328,9 @@ class Win32SerialDevice final : public SerialDevice {
 
 }  // namespace
 
-std::string win32DevicePath(std::string_view name) {
-    if (name.starts_with("\\\\.\\") || name.starts_with("\\\\?\\")) {
-        return std::string(name);
-    }
-    return "\\\\.\\" + std::string(name);
-}
-
 std::unique_ptr<SerialDevice> Win32Platform::openSerial(const std::string& name, OpenFailure& why) {
     why = {};
-    const std::string path = win32DevicePath(name);
+    const std::string path = devicePath(name, PortNaming::Windows);
     const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

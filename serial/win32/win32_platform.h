@@ -3,15 +3,10 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "serial/platform.h"
 
 namespace zq {
-
-// The name CreateFileA is given for a port name: "COM1" becomes "\\.\COM1", which also reaches
-// ports above COM9; a name already in the device namespace is kept as it is.
-std::string win32DevicePath(std::string_view name);
 
 // Lets a console control event end the platform's sleeps at once: call it before installing the
 // handler that raises the interruption.
