@@ -1,5 +1,8 @@
 // The command line's side of serial ports: how --port and ZQ417_PORT name them, `ports` and its
 // JSON, and the reply window of USB serial adapters (--latency, late replies) in virtual time.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -16,7 +19,6 @@
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
-#include "support/pseudo_terminal.h"
 #include "text/messages.h"
 
 namespace zq::test {
@@ -114,16 +116,18 @@ TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList)
 
 // Two names of one device would have two threads fight over one board; nothing is opened.
 TEST(PortNames, TheSameDeviceUnderTwoNamesIsRefusedAsGivenTwice) {
-    const PseudoTerminal pty;
-    ASSERT_FALSE(pty.path.empty());
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string pty = ::ptsname(master);
     TempDir dir;
     const std::string link = (dir / "adapter").string();
-    fs::create_symlink(pty.path, link);
+    fs::create_symlink(pty, link);
     sim::SimulatedLine untouched;
-    const CliRun run = runCliWith({"update", "--port", link, "--port", pty.path}, untouched);
+    const CliRun run = runCliWith({"update", "--port", link, "--port", pty}, untouched);
+    ::close(master);
     EXPECT_EQ(run.status, cli::ExitUsage);
-    EXPECT_EQ(run.err, "--port " + pty.path + " is given twice: it is the same port as --port " +
-                           link + "\n");
+    EXPECT_EQ(run.err,
+              "--port " + pty + " is given twice: it is the same port as --port " + link + "\n");
     EXPECT_TRUE(untouched.events.empty());
 }
 
