@@ -103,20 +103,6 @@ TEST(UpdatePhase, MissingAcknowledgementOfDataFailsWithoutTheWait) {
     }
 }
 
-TEST(UpdatePhase, StatusDecidesTheOutcomeAfterThePortIsClosed) {
-    for (const std::uint16_t status : {0x0080, 0x00FF}) {
-        SimOperation op({.statusValue = status}, ModeUpdate);
-        EXPECT_FALSE(op.run());
-        EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(messages::EepromProgramFail)}));
-        EXPECT_TRUE(handedBack(op));
-    }
-    // Every packet acknowledged, but the status query goes unanswered.
-    SimOperation noStatus({.unansweredIds = 1 << IdQuery}, ModeUpdate);
-    EXPECT_FALSE(noStatus.run());
-    EXPECT_EQ(noStatus.window.boxes,
-              (std::vector<ShownBox>{errorBox(messages::EepromProgramFail)}));
-}
-
 TEST(UpdatePhase, QueryThatCannotBeWrittenFailsAboutSixSecondsAfterTheAck) {
     SimOperation op({}, ModeUpdate);
     op.line.faults.writeFault = failWritesStartingWith({0xAA, 0x0B});
