@@ -172,18 +172,6 @@ TEST(FlashOnSim, DownloadSendsNothingToABoardRunningItsFirmware) {
     EXPECT_EQ(exchanges.back(), "host Ack") << board.sim.out();
 }
 
-TEST(FlashOnSim, UpdateGivesUpOnASilentBoardAfterItsTries) {
-    Board board({"--mode", "update", "--silent", "--no-pacing"});
-    ASSERT_FALSE(board.device.empty());
-    Flash flash("update", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 1);
-    EXPECT_TRUE(flash.err().starts_with(line(messages::BoardNotAnswering.update))) << flash.err();
-    EXPECT_EQ(flash.out(), BuiltInIdentity);
-    // Sixty tries of 25 ms: never sooner, and a loaded machine makes it later, not much later.
-    EXPECT_GE(flash.runTime(), 1400ms);
-    EXPECT_LT(flash.runTime(), 10s);
-}
-
 TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     // 3000 bytes from the host is well inside the image the loader is taking.
     Board board({"--no-pacing", "--drop-after", "3000"});
