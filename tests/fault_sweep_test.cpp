@@ -566,6 +566,15 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
          {},
          failWrite({0xAA, IdData}),
          {K::NotSent, Step::DataCommand, PhaseUpdate, Seen, {}, 0, false, "write"}},
+        {"image cut short",
+         ModeDownload,
+         {.mode = Dl},
+         port([](auto& l) {
+             l.faults.writeFault = [](std::span<const std::uint8_t> b) {
+                 return b.size() == ChunkSize ? std::optional<long>(300) : std::nullopt;
+             };
+         }),
+         {K::NotSent, Step::LoaderImage, PhaseDownload, Quiet}},
         {"header cut short",
          ModeUpdate,
          {},
