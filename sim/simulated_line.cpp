@@ -147,6 +147,10 @@ bool SimulatedLine::Device::read(std::span<std::uint8_t> into, std::size_t& got)
         event.ok = false;
         return fail(droppedLine());
     }
+    if (line_.faults.readFails && line_.faults.readFails()) {
+        event.ok = false;
+        return fail();
+    }
     // After a signal only bytes already there are taken; the read does not wait for more.
     const bool cut = interruption::stopsWaits();
     const ReadTimeoutRule rule = ReadTimeoutRule::forRead(line_.timeouts_, into.size());

@@ -26,6 +26,8 @@ struct PortFaults {
     // Decides, for a write call with these bytes, how many bytes leave; a write call fails when
     // it returns a negative number.
     std::function<std::optional<long>(std::span<const std::uint8_t>)> writeFault;
+    // Decides, as a read call begins, whether it fails.
+    std::function<bool()> readFails;
     // What the device says after a call failed by a fault above; a dropped line says the device
     // has gone whatever this holds.
     SystemError error{};

@@ -6,15 +6,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/cli/board_result.h"
 #include "app/cli/command_line.h"
+#include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
+#include "app/cli/json_result.h"
 #include "app/cli/open_failure_text.h"
 #include "app/cli/progress_bar.h"
+#include "app/cli/reason_text.h"
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/status_line.h"
@@ -122,6 +127,187 @@ TEST(OpenFailureText, OneLineThatNamesTheDeviceAndWhatHappened) {
     EXPECT_EQ(cli::explainOpenFailure({K::Other, 5, "/dev/ttyS0: I/O error"}, "/dev/ttyS0"),
               "/dev/ttyS0: I/O error");
     EXPECT_EQ(cli::explainOpenFailure({}, "/dev/ttyS0"), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// What an outcome makes of a board's result: its exit status, the reason after its box, the
+// --latency advice and the JSON fields
+
+Outcome outcomeOf(OutcomeKind kind, Step step, TransferMode performed,
+                  void (*more)(Outcome&) = nullptr) {
+    Outcome o;
+    o.kind = kind;
+    o.step = step;
+    o.performed = performed;
+    o.boardMode = performed == ModeUpdate ? BoardMode::Update : BoardMode::Download;
+    if (more != nullptr) {
+        more(o);
+    }
+    return o;
+}
+
+TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
+    using K = OutcomeKind;
+    const SystemError gone{.code = 5, .text = "Input/output error", .deviceGone = true};
+    struct Case {
+        Outcome outcome;
+        int exit;
+        std::string_view reason;  // a part of it; empty: no reason at all
+        unsigned latency = 0;     // the --latency advised; 0: no advice
+    };
+    const std::vector<Case> cases = {
+        {outcomeOf(K::Success, Step::None, ModeUpdate, [](Outcome& o) { o.status = 0x0100; }), 0,
+         ""},
+        {outcomeOf(K::ImageRefused, Step::None, ModeDownload,
+                   [](Outcome& o) { o.image = ImagePlanFault::TooLong; }),
+         4, "the image is longer than the board's"},
+        {outcomeOf(K::ImageRefused, Step::None, ModeDownload), 4, "there is no image to send"},
+        {outcomeOf(K::PortNotOpened, Step::Open, ModeUpdate,
+                   [](Outcome& o) { o.open.kind = OpenFailure::Kind::Busy; }),
+         3, "/dev/ttyS0: the port is held by another program"},
+        {outcomeOf(
+             K::PortNotConfigured, Step::Configure, ModeUpdate,
+             [](Outcome& o) {
+                 o.fault = {"apply the line settings", {.code = 22, .text = "Invalid argument"}};
+             }),
+         3, "/dev/ttyS0: apply the line settings failed: Invalid argument (error 22)"},
+        {outcomeOf(K::PortNotConfigured, Step::Configure, ModeUpdate), 3, ""},
+        {outcomeOf(K::PortNotReleased, Step::Open, ModeUpdate), 3, ""},
+        {outcomeOf(K::BoardInOtherMode, Step::Handshake, ModeUpdate), 5,
+         "the board answered the handshake, so it runs its firmware (update mode)"},
+        {outcomeOf(K::NoAnswer, Step::Handshake, ModeUpdate,
+                   [](Outcome& o) { o.handshake.tries = 60; }),
+         1, "the board never answered the handshake (60 tries): probably not powered"},
+        {outcomeOf(K::NoAnswer, Step::Handshake, ModeDownload,
+                   [](Outcome& o) { o.handshake.tries = 60; }),
+         1, "nothing answered the handshake after the image went to the loader (60 tries)"},
+        {outcomeOf(K::NotUnderstood, Step::Handshake, ModeUpdate,
+                   [](Outcome& o) { o.handshake = {.tries = 60, .bytesSeen = 90}; }),
+         1, "90 bytes came back in 60 handshake tries but never the board's answer"},
+        {outcomeOf(K::NotUnderstood, Step::Handshake, ModeUpdate,
+                   [](Outcome& o) {
+                       o.handshake = {.tries = 60, .bytesSeen = 180, .partialReply = true};
+                   }),
+         1, "180 bytes came back", 50},
+        {outcomeOf(K::NotSent, Step::WakeBytes, ModeDownload,
+                   [](Outcome& o) {
+                       o.fault.call = "write";
+                       o.wanted = 2;
+                   }),
+         1, "the port refused the write of 2 bytes after 0"},
+        {outcomeOf(K::NotSent, Step::TransferFirmware, ModeUpdate,
+                   [](Outcome& o) { o.fault.call = "write"; }),
+         1, "the port refused the write of the TransferFirmware packet"},
+        {outcomeOf(K::NotSent, Step::Payload, ModeUpdate,
+                   [](Outcome& o) {
+                       o.sent = {true, 100};
+                       o.wanted = 5728;
+                   }),
+         1, "the port took only 100 of 5728 bytes of the image within the write's time limit"},
+        {outcomeOf(
+             K::NotSent, Step::LoaderImage, ModeDownload,
+             [](Outcome& o) {
+                 o.fault = {"write", {.code = 5, .text = "Input/output error", .deviceGone = true}};
+             }),
+         1,
+         "/dev/ttyS0: write failed: Input/output error (error 5); the device has gone: "
+         "unplugged, switched off, or the line hung up"},
+        {outcomeOf(K::NoReply, Step::PayloadAck, ModeUpdate), 1,
+         "the board never answered the image"},
+        {outcomeOf(K::NoReply, Step::TransferFirmware, ModeUpdate,
+                   [](Outcome& o) { o.reply = {.received = 3, .got = ackPacket(), .lateBy = {}}; }),
+         1, "only 3 of 6 bytes of the board's reply (AA 0E 00) came within", 50},
+        {outcomeOf(K::WrongReply, Step::TransferFirmware, ModeUpdate,
+                   [](Outcome& o) {
+                       o.reply = {.expectedId = IdAck,
+                                  .expectedParam = IdTransferFirmware,
+                                  .received = 6,
+                                  .got = makePacket(0xAA, IdAck, 0x07, 0, 0, 0),
+                                  .accepted = true,
+                                  .lateBy = {}};
+                   }),
+         1,
+         "the board answered with Ack (AA 0E 07 00 00 00) instead of the Ack of the "
+         "TransferFirmware packet"},
+        {outcomeOf(K::WrongReply, Step::PayloadAck, ModeUpdate,
+                   [](Outcome& o) {
+                       o.reply = {
+                           .expectedId = IdAck, .received = 6, .got = syncPacket(), .lateBy = {}};
+                   }),
+         1, "bytes that are no packet (AA 0D 00 00 00 00) instead of the Ack of the image"},
+        {outcomeOf(K::LateReply, Step::TransferFirmware, ModeUpdate,
+                   [](Outcome& o) {
+                       o.reply = {.expectedId = IdAck,
+                                  .received = 6,
+                                  .got = ackPacket(),
+                                  .accepted = true,
+                                  .lateBy = std::chrono::microseconds(31500)};
+                   }),
+         1, "came after its window and was read 31.5 ms after that request", 40},
+        {outcomeOf(K::LateReply, Step::PayloadAck, ModeUpdate,
+                   [](Outcome& o) {
+                       o.reply = {.received = 6, .got = ackPacket(), .lateBy = milliseconds(3)};
+                   }),
+         1, "a late reply", 20},
+        {outcomeOf(K::EepromFailed, Step::Status, ModeUpdate,
+                   [](Outcome& o) { o.status = 0x0080; }),
+         1, "the board reported status 0x0080 after programming (bit 7: programming failed)"},
+        {outcomeOf(K::StatusNotReported, Step::Status, ModeUpdate), 1,
+         "the board did not report its status after programming"},
+        {outcomeOf(K::StatusNotReported, Step::Status, ModeUpdate,
+                   [](Outcome& o) {
+                       o.fault = {"read", {.code = 5, .text = "Input/output error"}};
+                   }),
+         1, "/dev/ttyS0: read failed: Input/output error (error 5)"},
+        {outcomeOf(K::Interrupted, Step::Payload, ModeUpdate, [](Outcome& o) { o.signal = 15; }),
+         143, ""},
+    };
+    for (const Case& c : cases) {
+        const Outcome& o = c.outcome;
+        SCOPED_TRACE(std::to_string(static_cast<int>(o.kind)) + " " + std::string(c.reason));
+        EXPECT_EQ(cli::exitStatusFor(o), c.exit);
+        const std::string reason = cli::explainOutcome(o, "/dev/ttyS0");
+        EXPECT_EQ(reason.empty(), c.reason.empty()) << reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_EQ(reason.find('\n'), std::string::npos) << reason;
+        const std::string advice = cli::latencyAdvice(o);
+        EXPECT_EQ(advice.empty(), c.latency == 0) << advice;
+        if (c.latency != 0) {
+            EXPECT_NE(advice.find("try --latency " + std::to_string(c.latency) + ","),
+                      std::string::npos)
+                << advice;
+        }
+
+        cli::BoardResult result;
+        cli::recordOutcome(result, o, true);
+        const nlohmann::json json = nlohmann::json::parse(cli::jsonLine(result));
+        EXPECT_EQ(json.at("exit"), c.exit);
+        EXPECT_EQ(json.at("performed"), o.performed == ModeUpdate ? "update" : "download");
+        EXPECT_EQ(json.at("board_mode"), o.performed == ModeUpdate ? "update" : "download");
+        EXPECT_EQ(json.at("status"),
+                  o.status ? nlohmann::json(*o.status) : nlohmann::json(nullptr));
+    }
+
+    // Before the probe of a flash nothing ran and nothing is known of the board.
+    cli::BoardResult early;
+    cli::recordOutcome(early,
+                       outcomeOf(K::PortNotOpened, Step::Open, ModeDownload,
+                                 [](Outcome& o) { o.boardMode = BoardMode::Unknown; }),
+                       false);
+    const nlohmann::json json = nlohmann::json::parse(cli::jsonLine(early));
+    EXPECT_EQ(json.at("exit"), 3);
+    EXPECT_TRUE(json.at("performed").is_null());
+    EXPECT_TRUE(json.at("board_mode").is_null());
+
+    // A close that failed after the outcome has its own line, with the system's reason.
+    Outcome closed = outcomeOf(K::Success, Step::None, ModeUpdate);
+    EXPECT_EQ(cli::explainCloseFailure(closed, "/dev/ttyS0"), "");
+    closed.closeFailed = true;
+    closed.closeFault = {"close", gone};
+    EXPECT_EQ(cli::explainCloseFailure(closed, "/dev/ttyS0"),
+              "/dev/ttyS0: close failed: Input/output error (error 5); the device has gone: "
+              "unplugged, switched off, or the line hung up");
+    EXPECT_EQ(cli::exitStatusFor(closed), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -304,16 +490,6 @@ TEST(CommandLine, PortLeftOpenByAFailedDownloadIsHandedBackBeforeExit) {
     EXPECT_FALSE(line.isOpen());
     EXPECT_EQ(line.settings().fields, sim::SimulatedLine::initialSettings().fields);
     EXPECT_EQ(line.timeouts(), sim::SimulatedLine::initialTimeouts());
-}
-
-TEST(CommandLine, PortThatCannotBeOpenedGetsTheBoxAndOneLineOfReason) {
-    sim::SimulatedLine line;
-    line.faults.openFails = OpenFailure::Kind::Busy;
-    const CliRun run = runCliWith({"update"}, line);
-    EXPECT_EQ(run.status, cli::ExitPort);
-    EXPECT_EQ(run.err,
-              lineOf(messages::CannotOpenPort) +
-                  lineOf(cli::explainOpenFailure({OpenFailure::Kind::Busy}, "/dev/ttyS0")));
 }
 
 // Download sends the image twice, so two bars stay on screen, each after its handshake and the

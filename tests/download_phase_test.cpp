@@ -30,7 +30,7 @@ TEST(DownloadPhase, BoardInUpdateModeGetsOnlyTheHandshake) {
     EXPECT_TRUE(quiet.window.boxes.empty());
 }
 
-TEST(DownloadPhase, PortThatCannotBeOpenedOrConfigured) {
+TEST(DownloadPhase, PortThatCannotBeOpenedOrReadSendsAndPutsBackNothing) {
     SimOperation missing(DownloadBoard, ModeDownload);
     missing.job.portName = "COM3";
     EXPECT_FALSE(missing.run());
@@ -45,20 +45,6 @@ TEST(DownloadPhase, PortThatCannotBeOpenedOrConfigured) {
     EXPECT_EQ(state.window.boxes, (std::vector<ShownBox>{errorBox(messages::CannotConfigPort)}));
     EXPECT_TRUE(state.calls({Kind::SetTimeouts, Kind::SetState}).empty());
     EXPECT_FALSE(state.open());
-
-    // The queue sizes or the line cannot be set: the saved timeouts go back before the close.
-    SimOperation queues(DownloadBoard, ModeDownload);
-    queues.line.faults.setupQueuesFails = true;
-    SimOperation line(DownloadBoard, ModeDownload);
-    line.line.faults.setStateFails = [](const LineSettings&) { return true; };
-    for (SimOperation* op : {&queues, &line}) {
-        EXPECT_FALSE(op->run());
-        EXPECT_EQ(op->window.boxes, (std::vector<ShownBox>{errorBox(messages::CannotConfigPort)}));
-        EXPECT_TRUE(op->timeoutsRestored());
-        EXPECT_FALSE(op->open());
-        EXPECT_EQ(op->line.timerRequests(), 0);
-        EXPECT_TRUE(op->line.wireFromHost().empty());
-    }
 }
 
 TEST(DownloadPhase, WakeBytesThatCannotBeWrittenLeaveThePortOpenForTheNextOperation) {
@@ -122,31 +108,6 @@ TEST(DownloadPhase, HeldPortThatCannotBeClosedKeepsAnotherPortUnopenedWithOneBox
     EXPECT_TRUE(op.run());
     EXPECT_FALSE(op.open());
     EXPECT_EQ(op.line.timerRequests(), 0);
-}
-
-TEST(DownloadPhase, LoaderCommandOrImageThatCannotBeSentHandsThePortBack) {
-    SimOperation command(DownloadBoard, ModeDownload);
-    command.line.faults.writeFault = failWritesStartingWith({0xFF, 0x0C});
-    EXPECT_FALSE(command.run());
-    EXPECT_EQ(command.window.boxes, (std::vector<ShownBox>{errorBox(messages::CannotUseComPort)}));
-
-    // The third chunk writes only 300 of its 512 bytes.
-    SimOperation image(DownloadBoard, ModeDownload);
-    int chunks = 0;
-    image.line.faults.writeFault = [&](std::span<const std::uint8_t> bytes) -> std::optional<long> {
-        return bytes.size() == 512 && ++chunks == 3 ? std::optional<long>(300) : std::nullopt;
-    };
-    EXPECT_FALSE(image.run());
-    EXPECT_EQ(image.window.boxes,
-              (std::vector<ShownBox>{errorBox(messages::LoaderTransferFail.download)}));
-    EXPECT_EQ(image.line.board.loadedImage().size(), 512u * 2 + 300);
-
-    for (SimOperation* op : {&command, &image}) {
-        EXPECT_FALSE(op->open());
-        EXPECT_TRUE(op->settingsRestored());
-        EXPECT_TRUE(op->timeoutsRestored());
-        EXPECT_TRUE(op->calls({Kind::Write}).size() < 80);  // the update phase never ran
-    }
 }
 
 TEST(DownloadPhase, FailingCloseShowsItsBoxFirstAndKeepsTheHandle) {

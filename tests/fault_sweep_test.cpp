@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -127,14 +129,15 @@ struct Session {
     CommTimeouts foundTimeouts;
 };
 
-struct Outcome {
+struct Ran {
     bool ok = false;
+    zq::Outcome outcome;
     sim::SimTime took{};
     std::vector<ShownBox> boxes;
     std::vector<int> stamps;
 };
 
-Outcome runOnce(Session& s, TransferMode mode) {
+Ran runOnce(Session& s, TransferMode mode) {
     StampedWindow window(s.faulty);
     RecordingProgress progress;
     TransferJob job;
@@ -144,15 +147,15 @@ Outcome runOnce(Session& s, TransferMode mode) {
         s.foundTimeouts = s.line.timeouts();
     }
     const sim::SimTime start = s.line.clock.now();
-    Outcome out;
-    out.ok = runOperation(window, job, &progress, s.port);
+    Ran out;
+    out.ok = runOperation(window, job, &progress, s.port, out.outcome);
     out.took = s.line.clock.now() - start;
     out.boxes = std::move(window.boxes);
     out.stamps = std::move(window.stamps);
     return out;
 }
 
-std::string describe(const std::optional<FaultHit>& hit, const Outcome& out) {
+std::string describe(const std::optional<FaultHit>& hit, const Ran& out) {
     static constexpr const char* Names[] = {
         "TimerBegin",  "TimerEnd",    "Open",        "OpenFailed",  "GetState",    "SetState",
         "GetTimeouts", "SetTimeouts", "SetupQueues", "Flush",       "ClearErrors", "Purge",
@@ -171,11 +174,58 @@ std::string describe(const std::optional<FaultHit>& hit, const Outcome& out) {
     return text;
 }
 
+// The outcome names the failure its box tells of.
+bool boxAgrees(std::string_view box, TransferMode mode, const zq::Outcome& o) {
+    using namespace messages;
+    using K = OutcomeKind;
+    const auto notSent = [&](std::initializer_list<Step> steps) {
+        return o.kind == K::NotSent && std::find(steps.begin(), steps.end(), o.step) != steps.end();
+    };
+    const auto noAnswerTo = [&](Step step) {
+        return o.step == step &&
+               (o.kind == K::NoReply || o.kind == K::WrongReply || o.kind == K::LateReply);
+    };
+    if (box == CannotOpenPort || box == CannotConfigPort) {
+        return o.kind == (box == CannotOpenPort ? K::PortNotOpened : K::PortNotConfigured);
+    }
+    if (box == CannotUseComPort || box == CannotUsePort) {
+        return box == CannotUsePort
+                   ? notSent({Step::DataCommand})
+                   : notSent({Step::WakeBytes, Step::LoaderCommand, Step::TransferFirmware});
+    }
+    if (box == AfterTransferFirmwareCommand || box == PayloadNotAcknowledged.forMode(mode)) {
+        return noAnswerTo(box == AfterTransferFirmwareCommand ? Step::TransferFirmware
+                                                              : Step::PayloadAck);
+    }
+    // A Download says the same of an image the loader or the firmware did not take.
+    if (box == PayloadSendFail.forMode(mode) || box == LoaderTransferFail.forMode(mode)) {
+        return notSent({box == PayloadSendFail.forMode(mode) ? Step::Payload : Step::None,
+                        box == LoaderTransferFail.forMode(mode) ? Step::LoaderImage : Step::None});
+    }
+    if (box == EepromProgramFail) {
+        return o.kind == K::EepromFailed || o.kind == K::StatusNotReported;
+    }
+    if (box == BoardNotAnswering.forMode(mode)) {
+        return o.kind == K::NoAnswer || o.kind == K::NotUnderstood || notSent({Step::Handshake});
+    }
+    if (box == BoardInUpdateMode.forMode(mode)) {
+        return o.kind == K::BoardInOtherMode;
+    }
+    return box == Success.forMode(mode) && o.kind == K::Success;
+}
+
 // What must hold after any operation, whatever went wrong in it.
-void checkOutcome(const Session& s, TransferMode mode, const Outcome& out) {
+void checkOutcome(const Session& s, TransferMode mode, const Ran& out) {
     const std::optional<FaultHit>& hit = s.faulty.hit;
     SCOPED_TRACE(describe(hit, out));
-    const bool closeFailed = hit && hit->kind == Kind::Close;
+    // The faults armed here, or set on the line itself.
+    const bool closeFailed =
+        (hit && hit->kind == Kind::Close) || !s.line.eventsOf(Kind::CloseFailed).empty();
+    const auto writes = s.line.eventsOf(Kind::Write);
+    const bool wakeFailed =
+        wakeWrite(hit) || std::any_of(writes.begin(), writes.end(), [](auto* w) {
+            return !w->ok && w->asked == WakeBytes.size();
+        });
 
     // Exactly one box of the program's own, for the job's mode; the close box only right after
     // the close that failed.
@@ -191,18 +241,24 @@ void checkOutcome(const Session& s, TransferMode mode, const Outcome& out) {
             EXPECT_EQ(box.text, messages::CannotClosePort);
             EXPECT_EQ(box.style, BoxStyle::Error);
             EXPECT_TRUE(closeFailed);
-            EXPECT_EQ(out.stamps[i], hit ? hit->call : -1)
-                << "the close box came after other calls";
+            if (hit) {
+                EXPECT_EQ(out.stamps[i], hit->call) << "the close box came after other calls";
+            }
             continue;
         }
         ++owned;
         EXPECT_TRUE(texts.contains(box.text)) << box.text;
+        EXPECT_TRUE(boxAgrees(box.text, mode, out.outcome))
+            << box.text << "\noutcome " << static_cast<int>(out.outcome.kind) << " at step "
+            << static_cast<int>(out.outcome.step);
         const bool success = box.text == messages::Success.forMode(mode);
         EXPECT_EQ(box.style, success ? BoxStyle::Plain : BoxStyle::Error) << box.text;
         EXPECT_EQ(success, out.ok);
     }
     EXPECT_EQ(owned, 1);
     EXPECT_EQ(unowned, closeFailed ? 1 : 0);
+    EXPECT_EQ(out.outcome.closeFailed, closeFailed);
+    EXPECT_EQ(out.outcome.performed, mode);
 
     if (out.ok) {
         EXPECT_TRUE(boardConfirmed(s.line.board)) << "success the board did not confirm";
@@ -212,7 +268,7 @@ void checkOutcome(const Session& s, TransferMode mode, const Outcome& out) {
     const bool held = s.port.handle != nullptr;
     EXPECT_EQ(held, s.line.isOpen());
     const DcbFields phaseSettings = lineSettingsFor(s.found, LineSpeed).fields;
-    if (wakeWrite(hit)) {
+    if (wakeFailed) {
         EXPECT_TRUE(held);
         EXPECT_EQ(s.line.settings().fields, phaseSettings);
         EXPECT_EQ(s.line.timeouts(), FixedTimeouts);
@@ -256,7 +312,7 @@ SweepCount sweep(TransferMode mode) {
     {
         Session healthy;
         healthy.line.board = sim::BoardModel(boardFor(mode));
-        const Outcome out = runOnce(healthy, mode);
+        const Ran out = runOnce(healthy, mode);
         EXPECT_TRUE(out.ok);
         count.calls = healthy.faulty.calls();
         count.reads = healthy.faulty.reads();
@@ -272,7 +328,7 @@ SweepCount sweep(TransferMode mode) {
         Session s;
         s.line.board = sim::BoardModel(boardFor(mode));
         s.faulty.arm(fault, k, 417u + static_cast<unsigned>(k));
-        const Outcome out = runOnce(s, mode);
+        const Ran out = runOnce(s, mode);
         ASSERT_TRUE(s.faulty.hit) << "the fault never struck";
         checkOutcome(s, mode, out);
         ++count.runs;
@@ -298,6 +354,283 @@ TEST(FaultSweep, EveryCallOfAnUpdateFailingInTurn) {
     const SweepCount count = sweep(ModeUpdate);
     std::printf("Update sweep: %d runs\n", count.runs);
     EXPECT_GT(count.runs, 0);
+}
+
+// What one fault of the board or of the port makes of a whole operation: the outcome names it,
+// with its evidence, and agrees with the one box shown.
+struct Expected {
+    OutcomeKind kind;
+    Step step;
+    TransferPhase phase;
+    zq::BoardMode boardMode;
+    std::optional<std::uint16_t> status{};
+    std::uint32_t replyBytes = 0;  // of the reply that was not the one wanted
+    bool late = false;
+    std::string_view faultCall{};  // the port call that failed, with the device's reason
+    bool closeFailed = false;
+};
+
+struct OutcomeCase {
+    const char* name;
+    TransferMode mode;
+    sim::BoardConfig board;
+    std::function<void(sim::SimulatedLine&)> spoil;
+    Expected want;
+};
+
+// Fails the reads that follow a write of a packet with this id.
+std::function<void(sim::SimulatedLine&)> readAfter(std::uint8_t id) {
+    return [id](sim::SimulatedLine& line) {
+        line.faults.readFails = [&line, id] {
+            const auto writes = line.eventsOf(Kind::Write);
+            return !writes.empty() && writes.back()->bytes.size() == 6 &&
+                   writes.back()->bytes[1] == id;
+        };
+    };
+}
+
+std::function<void(sim::SimulatedLine&)> failWrite(std::vector<std::uint8_t> prefix,
+                                                   long result = -1) {
+    return [prefix, result](sim::SimulatedLine& line) {
+        line.faults.writeFault = failWritesStartingWith(prefix, result);
+    };
+}
+
+TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
+    using K = OutcomeKind;
+    using sim::BoardConfig;
+    constexpr auto Upd = sim::BoardMode::Update;
+    constexpr auto Dl = sim::BoardMode::Download;
+    constexpr auto Seen = zq::BoardMode::Update;
+    constexpr auto Quiet = zq::BoardMode::Download;
+    const auto port = [](auto set) { return std::function<void(sim::SimulatedLine&)>(set); };
+    const std::vector<OutcomeCase> cases = {
+        {"programmed",
+         ModeUpdate,
+         {.mode = Upd, .statusValue = 0x0100},
+         {},
+         {K::Success, Step::None, PhaseUpdate, Seen, 0x0100}},
+        {"loaded and programmed",
+         ModeDownload,
+         {.mode = Dl},
+         {},
+         {K::Success, Step::None, PhaseUpdate, Quiet, 0}},
+        {"answers from the 30th Sync",
+         ModeUpdate,
+         {.mode = Upd, .answerFromSync = 30},
+         {},
+         {K::Success, Step::None, PhaseUpdate, Seen, 0}},
+        {"silent",
+         ModeUpdate,
+         {.mode = Upd, .silent = true},
+         {},
+         {K::NoAnswer, Step::Handshake, PhaseUpdate, Quiet}},
+        {"silent after the loader",
+         ModeDownload,
+         {.mode = Dl, .silent = true},
+         {},
+         {K::NoAnswer, Step::Handshake, PhaseUpdate, Quiet}},
+        {"firmware under download",
+         ModeDownload,
+         {.mode = Upd},
+         {},
+         {K::BoardInOtherMode, Step::Handshake, PhaseDownload, Seen}},
+        {"replies split",
+         ModeUpdate,
+         {.mode = Upd, .splitGap = milliseconds(20)},
+         {},
+         {K::NotUnderstood, Step::Handshake, PhaseUpdate, Quiet}},
+        {"wrong Ack of TransferFirmware",
+         ModeUpdate,
+         {.mode = Upd, .wrongAckFor = 1u << IdTransferFirmware},
+         {},
+         {K::WrongReply, Step::TransferFirmware, PhaseUpdate, Seen, {}, 6}},
+        {"TransferFirmware unanswered",
+         ModeUpdate,
+         {.mode = Upd, .unansweredIds = 1u << IdTransferFirmware},
+         {},
+         {K::NoReply, Step::TransferFirmware, PhaseUpdate, Seen}},
+        {"wrong Ack of Data",
+         ModeUpdate,
+         {.mode = Upd, .wrongAckFor = 1u << IdData},
+         {},
+         {K::WrongReply, Step::PayloadAck, PhaseUpdate, Seen, {}, 6}},
+        {"Data unanswered",
+         ModeUpdate,
+         {.mode = Upd, .unansweredIds = 1u << IdData},
+         {},
+         {K::NoReply, Step::PayloadAck, PhaseUpdate, Seen}},
+        {"replies 30 ms late",
+         ModeUpdate,
+         {.mode = Upd, .replyDelay = milliseconds(30)},
+         {},
+         {K::LateReply, Step::TransferFirmware, PhaseUpdate, Seen, {}, 6, true}},
+        {"EEPROM failed",
+         ModeUpdate,
+         {.mode = Upd, .statusValue = 0x00FF},
+         {},
+         {K::EepromFailed, Step::Status, PhaseUpdate, Seen, 0x00FF}},
+        {"Query unanswered",
+         ModeUpdate,
+         {.mode = Upd, .unansweredIds = 1u << IdQuery},
+         {},
+         {K::StatusNotReported, Step::Status, PhaseUpdate, Seen}},
+        {"status in a wrong Data",
+         ModeUpdate,
+         {.mode = Upd, .dataReplyParam = 1},
+         {},
+         {K::StatusNotReported, Step::Status, PhaseUpdate, Seen}},
+        {"one status byte",
+         ModeUpdate,
+         {.mode = Upd, .statusBytes = 1},
+         {},
+         {K::StatusNotReported, Step::Status, PhaseUpdate, Seen}},
+        {"line dropped in the handshake",
+         ModeUpdate,
+         {.mode = Upd, .dropAfterBytes = 3},
+         {},
+         {K::NotSent, Step::Handshake, PhaseUpdate, Quiet, {}, 0, false, "write"}},
+        {"line dropped in the image",
+         ModeDownload,
+         {.mode = Dl, .dropAfterBytes = 1000},
+         {},
+         {K::NotSent, Step::LoaderImage, PhaseDownload, Quiet, {}, 0, false, "write"}},
+        {"line dropped in the payload",
+         ModeUpdate,
+         {.mode = Upd, .dropAfterBytes = 1000},
+         {},
+         {K::NotSent, Step::Payload, PhaseUpdate, Seen, {}, 0, false, "write"}},
+        {"no such port",
+         ModeUpdate,
+         {},
+         port([](auto& l) { l.deviceName = "COM7"; }),
+         {K::PortNotOpened, Step::Open, PhaseUpdate, zq::BoardMode::Unknown}},
+        {"settings unreadable",
+         ModeUpdate,
+         {},
+         port([](auto& l) { l.faults.getStateFails = true; }),
+         {K::PortNotConfigured,
+          Step::Configure,
+          PhaseUpdate,
+          zq::BoardMode::Unknown,
+          {},
+          0,
+          false,
+          "read the line settings"}},
+        {"queues refused",
+         ModeDownload,
+         {},
+         port([](auto& l) { l.faults.setupQueuesFails = true; }),
+         {K::PortNotConfigured,
+          Step::Configure,
+          PhaseDownload,
+          zq::BoardMode::Unknown,
+          {},
+          0,
+          false,
+          "set the queue sizes"}},
+        {"line speed refused",
+         ModeUpdate,
+         {},
+         port([](auto& l) { l.faults.setStateFails = [](const LineSettings&) { return true; }; }),
+         {K::PortNotConfigured,
+          Step::Configure,
+          PhaseUpdate,
+          zq::BoardMode::Unknown,
+          {},
+          0,
+          false,
+          "apply the line settings"}},
+        {"Sync not written",
+         ModeUpdate,
+         {},
+         failWrite({0xAA, IdSync}),
+         {K::NotSent, Step::Handshake, PhaseUpdate, Quiet, {}, 0, false, "write"}},
+        {"wake bytes not written",
+         ModeDownload,
+         {.mode = Dl},
+         failWrite({0xFF, 0xFF}),
+         {K::NotSent, Step::WakeBytes, PhaseDownload, Quiet, {}, 0, false, "write"}},
+        {"Loader packet not written",
+         ModeDownload,
+         {.mode = Dl},
+         failWrite({0xFF, 0x0C}),
+         {K::NotSent, Step::LoaderCommand, PhaseDownload, Quiet, {}, 0, false, "write"}},
+        {"TransferFirmware not written",
+         ModeUpdate,
+         {},
+         failWrite({0xAA, IdTransferFirmware}),
+         {K::NotSent, Step::TransferFirmware, PhaseUpdate, Seen, {}, 0, false, "write"}},
+        {"Data not written",
+         ModeUpdate,
+         {},
+         failWrite({0xAA, IdData}),
+         {K::NotSent, Step::DataCommand, PhaseUpdate, Seen, {}, 0, false, "write"}},
+        {"image cut short",
+         ModeDownload,
+         {.mode = Dl},
+         port([](auto& l) {
+             l.faults.writeFault = [](std::span<const std::uint8_t> b) {
+                 return b.size() == ChunkSize ? std::optional<long>(300) : std::nullopt;
+             };
+         }),
+         {K::NotSent, Step::LoaderImage, PhaseDownload, Quiet}},
+        {"header cut short",
+         ModeUpdate,
+         {},
+         failWrite({BootHeader.begin(), BootHeader.end()}, 31),
+         {K::NotSent, Step::Payload, PhaseUpdate, Seen}},
+        {"Query not written",
+         ModeUpdate,
+         {},
+         failWrite({0xAA, IdQuery}),
+         {K::StatusNotReported, Step::Status, PhaseUpdate, Seen, {}, 0, false, "write"}},
+        {"Ack of TransferFirmware unreadable",
+         ModeUpdate,
+         {},
+         readAfter(IdTransferFirmware),
+         {K::NoReply, Step::TransferFirmware, PhaseUpdate, Seen, {}, 0, false, "read"}},
+        {"status unreadable",
+         ModeUpdate,
+         {},
+         readAfter(IdQuery),
+         {K::StatusNotReported, Step::Status, PhaseUpdate, Seen, {}, 0, false, "read"}},
+        {"close refused after success",
+         ModeUpdate,
+         {},
+         port([](auto& l) { l.faults.closeFailures = 1; }),
+         {K::Success, Step::None, PhaseUpdate, Seen, 0, 0, false, {}, true}},
+        {"close refused after silence",
+         ModeUpdate,
+         {.silent = true},
+         port([](auto& l) { l.faults.closeFailures = 1; }),
+         {K::NoAnswer, Step::Handshake, PhaseUpdate, Quiet, {}, 0, false, {}, true}},
+    };
+    for (const OutcomeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s;
+        s.line.board = sim::BoardModel(c.board);
+        s.line.faults.error = {.code = 5, .text = "Input/output error"};
+        if (c.spoil) {
+            c.spoil(s.line);
+        }
+        const Ran out = runOnce(s, c.mode);
+        const zq::Outcome& o = out.outcome;
+        const Expected& want = c.want;
+        EXPECT_EQ(o.kind, want.kind);
+        EXPECT_EQ(o.step, want.step);
+        EXPECT_EQ(o.phase, want.phase);
+        EXPECT_EQ(o.performed, c.mode);
+        EXPECT_EQ(o.boardMode, want.boardMode);
+        EXPECT_EQ(o.status, want.status);
+        EXPECT_EQ(o.reply.received, want.replyBytes);
+        EXPECT_EQ(o.reply.lateBy.has_value(), want.late);
+        EXPECT_EQ(o.fault.call, want.faultCall);
+        EXPECT_EQ(o.fault.error.code, want.faultCall.empty() ? 0 : 5);
+        EXPECT_EQ(o.closeFailed, want.closeFailed);
+        EXPECT_EQ(o.closeFault.call, want.closeFailed ? "close" : "");
+        checkOutcome(s, c.mode, out);
+    }
 }
 
 std::size_t openDescriptors() {
@@ -353,7 +686,7 @@ TEST(FaultSweep, FiveHundredOperationsInARowLeaveNothingBehind) {
             s.faulty.arm(Fault::FailCall, 0);
         }
         SCOPED_TRACE("operation " + std::to_string(i));
-        const Outcome out = runOnce(s, mode);
+        const Ran out = runOnce(s, mode);
         checkOutcome(s, mode, out);
         successes += out.ok ? 1 : 0;
         held += s.port.handle ? 1 : 0;

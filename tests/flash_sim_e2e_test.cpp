@@ -172,21 +172,6 @@ TEST(FlashOnSim, DownloadSendsNothingToABoardRunningItsFirmware) {
     EXPECT_EQ(exchanges.back(), "host Ack") << board.sim.out();
 }
 
-TEST(FlashOnSim, UpdateGivesUpOnASilentBoardAfterItsTries) {
-    Board board({"--mode", "update", "--silent", "--no-pacing"});
-    ASSERT_FALSE(board.device.empty());
-    Flash flash("update", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 1);
-    EXPECT_EQ(flash.err(), line(messages::BoardNotAnswering.update) +
-                               line("the board never answered the handshake (60 tries): probably "
-                                    "not powered, not connected, or in download mode (use "
-                                    "download, or flash)"));
-    EXPECT_EQ(flash.out(), BuiltInIdentity);
-    // Sixty tries of 25 ms: never sooner, and a loaded machine makes it later, not much later.
-    EXPECT_GE(flash.runTime(), 1400ms);
-    EXPECT_LT(flash.runTime(), 10s);
-}
-
 TEST(FlashOnSim, ADroppedLineEndsTheRunWithAnError) {
     // 3000 bytes from the host is well inside the image the loader is taking.
     Board board({"--no-pacing", "--drop-after", "3000"});
@@ -230,17 +215,6 @@ TEST(FlashOnSim, TwoBoardsAreFlashedAtOnceFromTwoProcesses) {
         EXPECT_TRUE(logged(exchanges, LoaderTook)) << board->sim.out();
         EXPECT_TRUE(logged(exchanges, FirmwareTook)) << board->sim.out();
     }
-}
-
-TEST(FlashOnSim, AProgrammingFailureTheBoardReportsFailsTheRun) {
-    Board board({"--mode", "update", "--no-pacing", "--status", "0x0080"});
-    ASSERT_FALSE(board.device.empty());
-    Flash flash("update", board);
-    ASSERT_EQ(flash.waitForExit(RunLimit), 1);
-    EXPECT_EQ(flash.err(), line(messages::EepromProgramFail) +
-                               line("the board reported status 0x0080 after programming (bit 7: "
-                                    "programming failed)"));
-    EXPECT_EQ(flash.out(), BuiltInIdentity);
 }
 
 double msSince(std::chrono::steady_clock::time_point start) {

@@ -1,10 +1,8 @@
-// The production line's command line in virtual time: exit statuses by class, flash choosing by
-// the board's mode without a handshake of its own, several boards in one command, JSON lines,
-// plain progress lines and the reason printed after each failure.
+// The production line's command line in virtual time: failures that touch no board, several
+// boards in one command, JSON lines and plain progress lines.
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,7 +16,6 @@
 #include "app/cli/command_line.h"
 #include "app/cli/image_choice.h"
 #include "image/built_in_image.h"
-#include "protocol/command_packet.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
 #include "support/sim_fixture.h"
@@ -101,89 +98,9 @@ BoardConfig board(BoardMode mode) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Exit statuses, and the reason line after each failure box
+// Failures before any board is touched
 
-struct FailureCase {
-    const char* name;
-    std::vector<std::string> args;
-    BoardConfig board;
-    int status;
-    std::string_view box;
-    const char* reason;  // a part of the line after the box
-};
-
-TEST(ExitStatus, EachClassOfFailureHasItsStatusAndSaysWhyBelowItsBox) {
-    BoardConfig eeprom = board(BoardMode::Update);
-    eeprom.statusValue = 0x0080;
-    BoardConfig wrongAck = board(BoardMode::Update);
-    wrongAck.wrongAckFor = 1u << IdTransferFirmware;
-    BoardConfig silent = board(BoardMode::Download);
-    silent.silent = true;
-    BoardConfig late = board(BoardMode::Update);
-    late.unansweredIds = 1u << IdData;
-    const std::vector<FailureCase> cases = {
-        {"wrong mode for download",
-         {"download"},
-         board(BoardMode::Update),
-         5,
-         messages::BoardInUpdateMode.download,
-         "answered the handshake"},
-        {"silent under update",
-         {"update"},
-         board(BoardMode::Download),
-         1,
-         messages::BoardNotAnswering.update,
-         "never answered the handshake (60 tries)"},
-        {"silent board",
-         {"download"},
-         silent,
-         1,
-         messages::BoardNotAnswering.download,
-         "nothing answered the handshake after the image went to the loader"},
-        {"EEPROM failure",
-         {"update"},
-         eeprom,
-         1,
-         messages::EepromProgramFail,
-         "reported status 0x0080"},
-        {"wrong reply",
-         {"update"},
-         wrongAck,
-         1,
-         messages::AfterTransferFirmwareCommand,
-         "answered with Ack (AA 0E"},
-        {"no reply",
-         {"update"},
-         late,
-         1,
-         messages::PayloadNotAcknowledged.update,
-         "never answered the image"},
-    };
-    for (const FailureCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SimulatedLine line(c.board);
-        const CliRun run = runCliWith(c.args, line);
-        EXPECT_EQ(run.status, c.status);
-        const std::string box = std::string(c.box) + "\n";
-        const std::size_t at = run.err.find(box);
-        ASSERT_NE(at, std::string::npos) << run.err;
-        const std::string after = run.err.substr(at + box.size());
-        EXPECT_TRUE(contains(after.substr(0, after.find('\n')), c.reason)) << after;
-        EXPECT_EQ(run.out, c.status == cli::ExitImage ? "" : BuiltInIdentity);
-    }
-}
-
-TEST(ExitStatus, PortImageAndUsageFailuresTouchNoBoard) {
-    SimulatedLine absent;
-    absent.faults.openFails = OpenFailure::Kind::NoSuchDevice;
-    const CliRun noPort = runCliWith({"flash"}, absent);
-    EXPECT_EQ(noPort.status, 3);
-    EXPECT_TRUE(contains(noPort.err, std::string(messages::CannotOpenPort) + "\n"));
-
-    SimulatedLine config;
-    config.faults.getStateFails = true;
-    EXPECT_EQ(runCliWith({"update"}, config).status, 3);
-
+TEST(ExitStatus, ImageAndUsageFailuresTouchNoBoard) {
     TempDir dir;
     std::ofstream(dir / "empty.bin").close();
     SimulatedLine untouched;
@@ -198,62 +115,6 @@ TEST(ExitStatus, PortImageAndUsageFailuresTouchNoBoard) {
     EXPECT_EQ(runCliWith({"flash", "--port", "COM2", "--port", "com2"}, untouched).status, 2);
     EXPECT_EQ(runCliWith({"flash", "--bogus"}, untouched).status, 2);
     EXPECT_TRUE(untouched.events.empty());
-}
-
-// ---------------------------------------------------------------------------------------------
-// flash
-
-struct Replay {
-    CliRun run;
-    std::vector<std::uint8_t> wire;
-    sim::SimTime took;
-    int programmed;
-    bool handedBack;  // closed, with the settings and timeouts it had before
-};
-
-Replay runOn(BoardConfig config, const std::string& command,
-             const std::function<void(SimulatedLine&)>& fault) {
-    SimulatedLine line(config);
-    if (fault) {
-        fault(line);
-    }
-    Replay r{runCliWith({command, "--quiet"}, line), line.wireFromHost(), line.clock.now(),
-             line.board.imagesProgrammed(),
-             !line.isOpen() && line.settings().fields == SimulatedLine::initialSettings().fields &&
-                 line.timeouts() == SimulatedLine::initialTimeouts()};
-    return r;
-}
-
-TEST(Flash, DoesExactlyWhatTheBoardsModeCallsForOnTheWireAndInTime) {
-    BoardConfig silent = board(BoardMode::Download);
-    silent.silent = true;
-    // The line cannot be set to the board's speed: the box, and the port handed back as found.
-    const auto noLineSpeed = [](SimulatedLine& line) {
-        line.faults.setStateFails = [](const LineSettings& s) {
-            return s.fields.baudRate == 14400;
-        };
-    };
-    const std::vector<
-        std::tuple<const char*, BoardConfig, const char*, int, std::function<void(SimulatedLine&)>>>
-        cases = {
-            {"download mode", board(BoardMode::Download), "download", 0, {}},
-            {"update mode", board(BoardMode::Update), "update", 0, {}},
-            {"silent", silent, "download", 1, {}},
-            {"no line speed", board(BoardMode::Update), "update", 3, noLineSpeed},
-        };
-    for (const auto& [name, config, command, status, fault] : cases) {
-        SCOPED_TRACE(name);
-        const Replay flash = runOn(config, "flash", fault);
-        const Replay direct = runOn(config, command, fault);
-        EXPECT_EQ(flash.run.status, status);
-        EXPECT_EQ(flash.run.status, direct.run.status);
-        EXPECT_EQ(flash.run.out, direct.run.out);
-        EXPECT_EQ(flash.run.err, direct.run.err);
-        EXPECT_EQ(flash.wire, direct.wire);
-        EXPECT_EQ(flash.took, direct.took);
-        EXPECT_EQ(flash.programmed, direct.programmed);
-        EXPECT_TRUE(flash.handedBack);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

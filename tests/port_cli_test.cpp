@@ -11,10 +11,12 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/cli/command_line.h"
 #include "app/cli/latency_allowance.h"
+#include "app/cli/port_resolution.h"
 #include "serial/port_state.h"
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"
@@ -244,23 +246,34 @@ TEST(ReplyWindow, LatencyWidensEveryReadWindowByExactlyThatMuchAndRestoresTheTim
 }
 
 // Replies that leave N ms after each request end past the 24 ms window of a 6-byte read, as they
-// do behind an adapter's latency timer: the failure names the late reply and suggests a --latency
-// with which the same board succeeds.
-TEST(ReplyWindow, ALateReplyIsNamedAndTheSuggestedLatencyMakesTheBoardSucceed) {
-    for (const int delay : {26, 30, 40, 60, 200}) {
-        SCOPED_TRACE(delay);
-        const sim::BoardConfig slow{.mode = sim::BoardMode::Update,
-                                    .replyDelay = milliseconds(delay)};
-        sim::SimulatedLine late(slow);
-        const CliRun failed = runCliWith({"update", "--quiet"}, late);
+// do behind an adapter's latency timer, and replies that pause inside (zq417-sim --split-gap)
+// longer than the 15 ms allowed between bytes: the failure says what came, and suggests a
+// --latency with which the same board succeeds.
+TEST(ReplyWindow, ALateOrSplitReplyIsNamedAndTheSuggestedLatencyMakesTheBoardSucceed) {
+    const auto late = [](int ms) {
+        return sim::BoardConfig{.mode = sim::BoardMode::Update, .replyDelay = milliseconds(ms)};
+    };
+    const auto split = [](int ms) {
+        return sim::BoardConfig{.mode = sim::BoardMode::Update, .splitGap = milliseconds(ms)};
+    };
+    const std::string lateReason = "a late reply: the board's answer to an earlier request";
+    const std::string splitReason = "handshake tries but never the board's answer";
+    for (const auto& [name, board, reason] :
+         {std::tuple("26 ms late", late(26), lateReason), std::tuple("30", late(30), lateReason),
+          std::tuple("40", late(40), lateReason), std::tuple("60", late(60), lateReason),
+          std::tuple("200", late(200), lateReason),
+          std::tuple("split by 20 ms", split(20), splitReason),
+          std::tuple("split by 40 ms", split(40), splitReason)}) {
+        SCOPED_TRACE(name);
+        sim::SimulatedLine slow(board);
+        const CliRun failed = runCliWith({"update", "--quiet"}, slow);
         EXPECT_EQ(failed.status, cli::ExitFailed);
-        EXPECT_TRUE(contains(failed.err, "a late reply: the board's answer to an earlier request"))
-            << failed.err;
+        EXPECT_TRUE(contains(failed.err, reason)) << failed.err;
         const std::size_t at = failed.err.find("try --latency ");
         ASSERT_NE(at, std::string::npos) << failed.err;
         const std::string latency = std::to_string(std::stoi(failed.err.substr(at + 14)));
 
-        sim::SimulatedLine widened(slow);
+        sim::SimulatedLine widened(board);
         const CliRun run = runCliWith({"update", "--quiet", "--latency", latency}, widened);
         EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;
     }

@@ -14,83 +14,6 @@ bool handedBack(const SimOperation& op) {
            op.line.timerRequests() == 0;
 }
 
-std::size_t countPacketsWithId(const std::vector<std::uint8_t>& wire, std::uint8_t id) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i + 1 < wire.size(); ++i) {
-        n += wire[i] == 0xAA && wire[i + 1] == id ? 1 : 0;
-    }
-    return n;
-}
-
-TEST(UpdatePhase, SucceedsWithTheHeaderInFront) {
-    SimOperation op({.statusValue = 0x0100}, ModeUpdate);
-    EXPECT_TRUE(op.run());
-    EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{plainBox(messages::Success.update)}));
-    std::vector<std::uint8_t> payload(BootHeader.begin(), BootHeader.end());
-    const std::vector<std::uint8_t> image = paddedImage();
-    payload.insert(payload.end(), image.begin(), image.end());
-    EXPECT_EQ(op.line.board.programmedPayload(), payload);
-    EXPECT_TRUE(handedBack(op));
-}
-
-TEST(UpdatePhase, SilentBoardGetsTheChecklist) {
-    SimOperation op({.silent = true}, ModeUpdate);
-    EXPECT_FALSE(op.run());
-    EXPECT_EQ(op.window.boxes,
-              (std::vector<ShownBox>{errorBox(messages::BoardNotAnswering.update)}));
-    EXPECT_EQ(op.line.wireFromHost(), repeat(packetBytes(syncPacket()), 60));
-    EXPECT_TRUE(handedBack(op));
-}
-
-TEST(UpdatePhase, PacketsThatCannotBeWritten) {
-    struct Case {
-        std::vector<std::uint8_t> prefix;
-        std::string_view box;
-    };
-    for (const Case& c : {Case{{0xAA, 0x06}, messages::CannotUseComPort},
-                          Case{{0xAA, 0x0A}, messages::CannotUsePort}}) {
-        SimOperation op({}, ModeUpdate);
-        op.line.faults.writeFault = failWritesStartingWith(c.prefix);
-        EXPECT_FALSE(op.run());
-        EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(c.box)}));
-        EXPECT_TRUE(op.line.board.programmedPayload().empty());
-        EXPECT_TRUE(handedBack(op));
-    }
-}
-
-TEST(UpdatePhase, MissingWrongOrLateAcknowledgementOfTransferFirmware) {
-    SimOperation missing({.unansweredIds = 1 << IdTransferFirmware}, ModeUpdate);
-    SimOperation wrong({.wrongAckFor = 1 << IdTransferFirmware}, ModeUpdate);
-    for (SimOperation* op : {&missing, &wrong}) {
-        EXPECT_FALSE(op->run());
-        EXPECT_EQ(op->window.boxes,
-                  (std::vector<ShownBox>{errorBox(messages::AfterTransferFirmwareCommand)}));
-        EXPECT_EQ(countPacketsWithId(op->line.wireFromHost(), IdData), 0u);
-        EXPECT_TRUE(handedBack(*op));
-    }
-}
-
-TEST(UpdatePhase, ShortPayloadWriteIsASendFailure) {
-    // The header goes whole, the second image chunk only in part.
-    SimOperation image({}, ModeUpdate);
-    int chunks = 0;
-    image.line.faults.writeFault = [&](std::span<const std::uint8_t> b) -> std::optional<long> {
-        return b.size() == 512 && ++chunks == 2 ? std::optional<long>(100) : std::nullopt;
-    };
-    // The header itself cannot be written.
-    SimOperation header({}, ModeUpdate);
-    header.line.faults.writeFault =
-        failWritesStartingWith({BootHeader.begin(), BootHeader.end()}, 31);
-    for (SimOperation* op : {&image, &header}) {
-        EXPECT_FALSE(op->run());
-        EXPECT_EQ(op->window.boxes,
-                  (std::vector<ShownBox>{errorBox(messages::PayloadSendFail.update)}));
-        EXPECT_EQ(countPacketsWithId(op->line.wireFromHost(), IdQuery), 0u);
-        EXPECT_TRUE(handedBack(*op));
-    }
-    EXPECT_EQ(image.line.board.programmedPayload().size(), 32u + 512 + 100);
-}
-
 TEST(UpdatePhase, MissingAcknowledgementOfDataFailsWithoutTheWait) {
     SimOperation missing({.unansweredIds = 1 << IdData}, ModeUpdate);
     SimOperation wrong({.wrongAckFor = 1 << IdData}, ModeUpdate);
@@ -101,20 +24,6 @@ TEST(UpdatePhase, MissingAcknowledgementOfDataFailsWithoutTheWait) {
         EXPECT_LT(op->now(), milliseconds(5000));
         EXPECT_TRUE(handedBack(*op));
     }
-}
-
-TEST(UpdatePhase, StatusDecidesTheOutcomeAfterThePortIsClosed) {
-    for (const std::uint16_t status : {0x0080, 0x00FF}) {
-        SimOperation op({.statusValue = status}, ModeUpdate);
-        EXPECT_FALSE(op.run());
-        EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{errorBox(messages::EepromProgramFail)}));
-        EXPECT_TRUE(handedBack(op));
-    }
-    // Every packet acknowledged, but the status query goes unanswered.
-    SimOperation noStatus({.unansweredIds = 1 << IdQuery}, ModeUpdate);
-    EXPECT_FALSE(noStatus.run());
-    EXPECT_EQ(noStatus.window.boxes,
-              (std::vector<ShownBox>{errorBox(messages::EepromProgramFail)}));
 }
 
 TEST(UpdatePhase, QueryThatCannotBeWrittenFailsAboutSixSecondsAfterTheAck) {

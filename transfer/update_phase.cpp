@@ -113,11 +113,14 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
     // The board programs its EEPROM meanwhile.
     port.platform.sleep(milliseconds(5000));
     const StatusResult status = readStatus(port, StatusRegister);
+    // The port call that kept the status from being read, if one did: the close below forgets it.
+    const PortFault statusFault = port.lastFault;
     port.platform.sleep(milliseconds(1000));
     purgePort(port);
     handBack(port, window, outcome);
     if (!status.success) {
         settle(outcome, OutcomeKind::StatusNotReported, Step::Status);
+        outcome.fault = statusFault;
         showError(window, messages::EepromProgramFail);
         return false;
     }

@@ -8,6 +8,7 @@
 
 #include "image/image_identity.h"
 #include "serial/owner_window.h"
+#include "transfer/outcome.h"
 
 namespace zq::cli {
 
@@ -33,5 +34,9 @@ struct BoardResult {
     std::chrono::system_clock::time_point started{};
     double seconds = 0;
 };
+
+// Sets the fields of a result that the operation's outcome decides: the exit status, the board's
+// mode, the status it reported and, when an operation `ran`, the one performed.
+void recordOutcome(BoardResult& result, const Outcome& outcome, bool ran);
 
 }  // namespace zq::cli

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/interruption_watch.h"
 #include "app/cli/latency_allowance.h"
@@ -78,18 +77,6 @@ class BoardProgress : public ProgressTarget {
     RunOutput& output_;
     std::size_t index_;
 };
-
-std::optional<std::string> modeName(BoardMode mode) {
-    switch (mode) {
-        case BoardMode::Download:
-            return "download";
-        case BoardMode::Update:
-            return "update";
-        case BoardMode::Unknown:
-            break;
-    }
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -176,18 +163,12 @@ BoardResult runBoard(const BoardTask& task) {
     }
 
     result.ok = succeeded && !interrupted;
+    recordOutcome(result, outcome, ran);
     if (interrupted) {
         result.interruptedBy = interruption::signalNumber();
         result.exit = 128 + result.interruptedBy;
         result.reason = report.interruptionLine();
-    } else {
-        result.exit = exitStatusFor(outcome);
     }
-    result.boardMode = modeName(outcome.boardMode);
-    if (ran) {
-        result.performed = outcome.performed == ModeUpdate ? "update" : "download";
-    }
-    result.status = outcome.status;
     result.seconds = std::chrono::duration<double>(latency.now() - began).count();
     task.output->finished(task.index, result.ok ? "done"
                                       : interrupted

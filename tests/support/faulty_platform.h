@@ -114,6 +114,7 @@ class FaultyPlatform : public Platform {
             return !owner_.strike(Kind::Write, bytes) && inner_->write(bytes, written);
         }
         bool close() override { return !owner_.strike(Kind::Close) && inner_->close(); }
+        SystemError lastError() const override { return inner_->lastError(); }
 
       private:
         FaultyPlatform& owner_;

@@ -1,0 +1,101 @@
+// flash in virtual time: its probe stands as the chosen operation's own handshake, so the board
+// sees exactly what that operation would send, when it would send it; a board that answers
+// without making a handshake never gets the loader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "app/cli/exit_status.h"
+#include "support/faulty_platform.h"
+#include "support/operation_fixture.h"
+#include "text/messages.h"
+
+namespace zq::test {
+namespace {
+
+struct Replay {
+    bool ok = false;
+    std::vector<std::pair<std::uint8_t, sim::SimTime>> wire;  // each byte as the board got it
+    std::vector<ShownBox> boxes;
+    Outcome outcome;
+    TransferMode chosen = ModeDownload;
+    bool loaderWoken = false;
+};
+
+Replay replay(const sim::BoardConfig& board, std::optional<TransferMode> direct,
+              bool noise = false) {
+    sim::SimulatedLine line(board);
+    FaultyPlatform faulty(line);
+    if (noise) {
+        // Bytes where the first reply would be: a board that is not understood.
+        faulty.arm(Fault::GarbageRead, 1);
+    }
+    PortState port(faulty);
+    RecordingWindow window;
+    RecordingProgress progress;
+    TransferJob job;
+    fillJob(job, direct.value_or(ModeDownload), "COM1");
+    Replay r;
+    r.ok = direct ? runOperation(window, job, &progress, port, r.outcome)
+                  : runFlash(window, job, &progress, port, r.outcome);
+    for (const sim::TimedByte& b : line.board.received()) {
+        r.wire.emplace_back(b.byte, b.at);
+    }
+    r.boxes = window.boxes;
+    r.chosen = job.mode;
+    const std::vector<std::uint8_t> wire = line.wireFromHost();
+    r.loaderWoken =
+        std::search(wire.begin(), wire.end(), WakeBytes.begin(), WakeBytes.end()) != wire.end();
+    return r;
+}
+
+auto keyOf(const Outcome& o) {
+    return std::tuple(o.kind, o.performed, o.phase, o.step, o.reached, o.boardMode, o.status,
+                      o.reply.received, o.handshake.tries, o.handshake.bytesSeen, o.fault.call,
+                      o.closeFailed);
+}
+
+TEST(Flash, SendsExactlyWhatTheOperationTheBoardsModeCallsForWouldSend) {
+    const std::vector<std::tuple<const char*, sim::BoardConfig, TransferMode>> cases = {
+        {"download mode", {.mode = sim::BoardMode::Download}, ModeDownload},
+        {"update mode", {.mode = sim::BoardMode::Update}, ModeUpdate},
+        {"silent", {.mode = sim::BoardMode::Download, .silent = true}, ModeDownload},
+    };
+    for (const auto& [name, board, operation] : cases) {
+        SCOPED_TRACE(name);
+        const Replay flash = replay(board, std::nullopt);
+        const Replay direct = replay(board, operation);
+        EXPECT_EQ(flash.ok, direct.ok);
+        EXPECT_EQ(flash.wire, direct.wire);
+        EXPECT_EQ(flash.boxes, direct.boxes);
+        EXPECT_EQ(keyOf(flash.outcome), keyOf(direct.outcome));
+        EXPECT_EQ(flash.chosen, operation);
+    }
+}
+
+TEST(Flash, ABoardThatAnswersWithoutAHandshakeNeverGetsTheLoader) {
+    const std::vector<std::tuple<const char*, sim::BoardConfig, bool>> cases = {
+        {"noise on a silent line", {.mode = sim::BoardMode::Download, .silent = true}, true},
+        {"wrong Ack of Sync", {.mode = sim::BoardMode::Update, .wrongAckFor = 1u << IdSync}, false},
+        {"replies in parts",
+         {.mode = sim::BoardMode::Update, .splitGap = std::chrono::milliseconds(20)},
+         false},
+    };
+    for (const auto& [name, board, noise] : cases) {
+        SCOPED_TRACE(name);
+        const Replay flash = replay(board, std::nullopt, noise);
+        EXPECT_FALSE(flash.ok);
+        EXPECT_FALSE(flash.loaderWoken);
+        EXPECT_EQ(flash.outcome.kind, OutcomeKind::NotUnderstood);
+        EXPECT_EQ(flash.outcome.performed, ModeUpdate);
+        EXPECT_EQ(cli::exitStatusFor(flash.outcome), cli::ExitFailed);
+        EXPECT_EQ(flash.boxes,
+                  (std::vector<ShownBox>{errorBox(messages::BoardNotAnswering.update)}));
+    }
+}
+
+}  // namespace
+}  // namespace zq::test
