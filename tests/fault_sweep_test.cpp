@@ -403,6 +403,7 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
     constexpr auto Dl = sim::BoardMode::Download;
     constexpr auto Seen = zq::BoardMode::Update;
     constexpr auto Quiet = zq::BoardMode::Download;
+    constexpr auto Unsure = zq::BoardMode::Unknown;  // bytes, or a failed Sync: no handshake
     const auto port = [](auto set) { return std::function<void(sim::SimulatedLine&)>(set); };
     const std::vector<OutcomeCase> cases = {
         {"programmed",
@@ -439,7 +440,7 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
          ModeUpdate,
          {.mode = Upd, .splitGap = milliseconds(20)},
          {},
-         {K::NotUnderstood, Step::Handshake, PhaseUpdate, Quiet}},
+         {K::NotUnderstood, Step::Handshake, PhaseUpdate, Unsure}},
         {"wrong Ack of TransferFirmware",
          ModeUpdate,
          {.mode = Upd, .wrongAckFor = 1u << IdTransferFirmware},
@@ -489,7 +490,7 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
          ModeUpdate,
          {.mode = Upd, .dropAfterBytes = 3},
          {},
-         {K::NotSent, Step::Handshake, PhaseUpdate, Quiet, {}, 0, false, "write"}},
+         {K::NotSent, Step::Handshake, PhaseUpdate, Unsure, {}, 0, false, "write"}},
         {"line dropped in the image",
          ModeDownload,
          {.mode = Dl, .dropAfterBytes = 1000},
@@ -545,7 +546,7 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
          ModeUpdate,
          {},
          failWrite({0xAA, IdSync}),
-         {K::NotSent, Step::Handshake, PhaseUpdate, Quiet, {}, 0, false, "write"}},
+         {K::NotSent, Step::Handshake, PhaseUpdate, Unsure, {}, 0, false, "write"}},
         {"wake bytes not written",
          ModeDownload,
          {.mode = Dl},

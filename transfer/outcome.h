@@ -58,7 +58,8 @@ struct Outcome {
     TransferPhase phase = PhaseDownload;    // the phase that ended it
     Step step = Step::None;
     OperationStage reached = OperationStage::Probing;
-    BoardMode boardMode = BoardMode::Unknown;
+    bool probed = false;  // the first handshake was made: `handshake` and `boardMode` tell it
+    BoardMode boardMode = BoardMode::Unknown;  // stays unknown for bytes that made no handshake
     ImagePlanFault image = ImagePlanFault::None;
     OpenFailure open{};
     PortFault fault{};

@@ -58,9 +58,13 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
     }
     // The first handshake of an operation tells the board's mode; the update phase of a Download
     // makes a second one with the firmware just started.
-    if (outcome.boardMode == BoardMode::Unknown) {
+    if (!outcome.probed) {
+        outcome.probed = true;
         outcome.handshake = probe;
-        outcome.boardMode = probe.answered ? BoardMode::Update : BoardMode::Download;
+        // Only silence is the loader's; bytes that made no handshake say nothing certain.
+        outcome.boardMode = probe.answered                              ? BoardMode::Update
+                            : probe.bytesSeen == 0 && !probe.sendFailed ? BoardMode::Download
+                                                                        : BoardMode::Unknown;
     }
     // The loader in download mode never answers; the firmware in update mode does.
     if (probe.answered && phase == PhaseDownload) {

@@ -145,7 +145,7 @@ BoardResult runBoard(const BoardTask& task) {
         // A signal before the port was touched: nothing is sent.
     } else if (task.operation == Operation::Flash) {
         succeeded = runFlash(report, job, &progress, port, outcome);
-        ran = outcome.boardMode != BoardMode::Unknown;
+        ran = outcome.probed;
     } else {
         succeeded = runOperation(report, job, &progress, port, outcome);
         ran = true;
