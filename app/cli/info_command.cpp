@@ -23,9 +23,9 @@ struct Info {
     std::optional<std::size_t> records;
     std::optional<std::uint32_t> lowest;
     std::optional<std::uint32_t> highest;
-    std::optional<std::uint64_t> length;  // with the padded length, header and fit
+    std::optional<std::uint64_t> length;  // with the header and fit
     bool bootHeader = false;
-    ImageFit fit;
+    ImageFit fit;  // the loader's test measures the padded length, the header not yet taken off
     std::optional<std::string> sha256;
     ImageRefusal refusal;
 };
@@ -84,7 +84,7 @@ void printText(const Info& info, std::ostream& out) {
     out << "Image:          " << printableName(info.name) << '\n'
         << "Format:         " << format << '\n'
         << "Length:         " << *info.length << " bytes\n"
-        << "Padded length:  " << *info.length + *info.length % 2 << " bytes\n"
+        << "Padded length:  " << info.fit.download.measured << " bytes\n"
         << "Boot header:    " << (info.bootHeader ? "yes" : "no") << '\n'
         << "Download:       " << fitText(info.fit.download) << '\n'
         << "Update:         " << fitText(info.fit.update) << '\n'
@@ -116,7 +116,7 @@ void printJson(const Info& info, std::ostream& out) {
         json["hex"] = nullptr;
     }
     json["length"] = orNull(info.length);
-    json["paddedLength"] = known(info.length.value_or(0) + info.length.value_or(0) % 2);
+    json["paddedLength"] = known(info.fit.download.measured);
     json["bootHeader"] = known(info.bootHeader);
     json["capacity"] = ImageCapacity;
     json["download"] = fit(info.fit.download);
