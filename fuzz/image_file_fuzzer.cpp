@@ -1,6 +1,6 @@
 // An arbitrary file offered as an image, with and without --force. Invariants: a usable image is
 // never empty and never larger than the capacity; HEX is taken only when the reader took it;
-// without force, no text and no broken HEX is ever taken as a binary image.
+// without force no text, and with or without it no broken HEX, is ever taken as a binary image.
 #include <unistd.h>
 
 #include <cstddef>
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (hex != (zq::startsLikeHexText(content) && file.hex.ok() && !file.forced)) {
             __builtin_trap();
         }
-        if (!force && !hex && (zq::looksLikeText(content) || zq::startsLikeHexText(content))) {
+        if (!hex && (zq::startsLikeHexText(content) || (!force && zq::looksLikeText(content)))) {
             __builtin_trap();
         }
     }

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "image/file_outcome.h"
+
 namespace zq {
 
 // A HEX text of the largest image the board takes, every byte in a record of its own, is a
@@ -11,9 +13,10 @@ namespace zq {
 inline constexpr std::uint64_t MaxHexTextLength = 4 * 1024 * 1024;
 
 struct FileText {
-    enum class Status { Read, CannotRead, TooLarge };
-    Status status = Status::CannotRead;
-    std::string text;  // the whole content, byte for byte, when read
+    FileOutcome outcome;  // CannotOpen, CannotRead or TooLarge when not read
+    std::string text;     // the whole content, byte for byte, when read
+
+    bool ok() const { return outcome.ok(); }
 };
 
 // Reads a whole regular file, unless its size (from the open file's metadata) is above

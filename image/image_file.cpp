@@ -1,12 +1,11 @@
 #include "image/image_file.h"
 
 #include <algorithm>
-#include <fstream>
 #include <string_view>
-#include <system_error>
 
 #include "image/boot_header.h"
 #include "image/image_sniff.h"
+#include "image/system_file.h"
 
 namespace zq {
 
@@ -14,59 +13,51 @@ namespace {
 
 constexpr std::size_t HeadLength = 512;
 
-bool readInto(std::ifstream& in, std::vector<std::uint8_t>& bytes, std::size_t count) {
-    bytes.resize(count);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
-    return static_cast<std::size_t>(in.gcount()) == count;
+bool allLineEnds(std::span<const std::uint8_t> bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](std::uint8_t b) { return b == '\r' || b == '\n'; });
 }
 
-// A head of nothing but line ends does not yet tell the kind: the first other byte does, as it
-// does for a shorter file. Looked for no further than a HEX text may reach, and the stream is
-// put back where the head ended.
-bool firstRecordAfterLineEnds(std::ifstream& in, std::uint64_t fileSize) {
-    const auto headEnd = in.tellg();
-    bool record = false;
-    const std::uint64_t reach = std::min<std::uint64_t>(fileSize, HexTextLimit + 1);
-    for (std::uint64_t at = HeadLength; at < reach; ++at) {
-        const int c = in.get();
-        if (c != '\r' && c != '\n') {
-            record = c == ':';
-            break;
-        }
-    }
-    in.clear();
-    in.seekg(headEnd);
-    return record;
-}
-
-ImageFile refused(ImageFile file, ImageFileFault fault) {
-    file.fault = fault;
+ImageFile refused(ImageFile file, FileFault fault, std::string_view call = {},
+                  SystemError error = {}) {
+    file.outcome.fault = fault;
+    file.outcome.call = call;
+    file.outcome.error = std::move(error);
+    file.outcome.hexText = file.format == ImageFormat::IntelHex;
+    file.outcome.size = file.fileSize;
     file.bytes.clear();
     return file;
 }
 
-// A binary image: checked for size, emptiness and plausibility. A text that failed as HEX keeps
-// that fault unless it is forced, since the HEX fault says more than its size does.
+// Appends the next `count` bytes of the file; false when they are not all there.
+bool readOn(SystemFile& in, std::vector<std::uint8_t>& bytes, std::uint64_t count,
+            SystemError& error) {
+    const std::size_t from = bytes.size();
+    bytes.resize(from + static_cast<std::size_t>(count));
+    const auto got = in.read(std::span(bytes).subspan(from));
+    if (!got || *got != count) {
+        error = got ? SystemError{0, "the file shrank while it was read"} : in.lastError();
+        return false;
+    }
+    return true;
+}
+
+// A binary image: checked for size, emptiness and plausibility.
 ImageFile asBinary(ImageFile file, std::size_t imageLimit, bool force) {
     file.format = ImageFormat::Binary;
-    const bool invalidHex = file.fault == ImageFileFault::InvalidHex;
-    if (invalidHex && !force) {
-        return refused(std::move(file), ImageFileFault::InvalidHex);
-    }
     if (file.fileSize > imageLimit) {
-        file.sizeLimit = imageLimit;
-        return refused(std::move(file), ImageFileFault::TooLarge);
+        file.outcome.limit = imageLimit;
+        return refused(std::move(file), FileFault::TooLarge);
     }
     if (file.bytes.empty()) {
-        return refused(std::move(file), ImageFileFault::NoImageBytes);
+        return refused(std::move(file), FileFault::Empty);
     }
-    if (invalidHex || looksLikeText(file.bytes)) {
+    if (looksLikeText(file.bytes)) {
         if (!force) {
-            return refused(std::move(file), ImageFileFault::LooksLikeText);
+            return refused(std::move(file), FileFault::NotHex);
         }
         file.forced = true;
     }
-    file.fault = ImageFileFault::None;
     return file;
 }
 
@@ -74,60 +65,60 @@ ImageFile asBinary(ImageFile file, std::size_t imageLimit, bool force) {
 
 ImageFile readImageFile(const std::filesystem::path& path, std::size_t imageLimit, bool force) {
     ImageFile file;
-    std::error_code error;
-    std::ifstream in;
-    if (std::filesystem::is_regular_file(path, error)) {
-        file.fileSize = std::filesystem::file_size(path, error);
-        if (!error) {
-            in.open(path, std::ios::binary);
-        }
+    file.outcome.file = path;
+    SystemFile in;
+    if (!in.openForReading(path)) {
+        return refused(std::move(file), FileFault::CannotOpen, "open", in.lastError());
     }
-    if (!in.is_open()) {
-        return refused(std::move(file), ImageFileFault::CannotRead);
+    const auto size = in.size();
+    if (!size) {
+        return refused(std::move(file), FileFault::CannotRead, "stat", in.lastError());
     }
+    file.fileSize = *size;
     // The head tells the kind and the header; a file too large for either kind is refused from
     // its size and the head alone.
-    std::vector<std::uint8_t> head;
-    if (!readInto(in, head,
-                  static_cast<std::size_t>(std::min<std::uint64_t>(file.fileSize, HeadLength)))) {
-        return refused(std::move(file), ImageFileFault::CannotRead);
+    std::vector<std::uint8_t>& bytes = file.bytes;
+    SystemError error;
+    if (!readOn(in, bytes, std::min<std::uint64_t>(*size, HeadLength), error)) {
+        return refused(std::move(file), FileFault::CannotRead, "read", std::move(error));
     }
-    file.bootHeader = hasBootHeader(head.data(), static_cast<std::uint32_t>(head.size()));
-    const std::span<const std::uint8_t> afterMark = withoutByteOrderMark(head);
-    const bool onlyLineEnds = std::all_of(afterMark.begin(), afterMark.end(),
-                                          [](std::uint8_t b) { return b == '\r' || b == '\n'; });
-    const bool hexText = startsLikeHexText(head) || (onlyLineEnds && head.size() == HeadLength &&
-                                                     firstRecordAfterLineEnds(in, file.fileSize));
+    file.bootHeader = hasBootHeader(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    // A head of nothing but line ends does not yet tell the kind: the first other byte does, as
+    // it does for a shorter file. Looked for no further than a HEX text may reach.
+    const std::uint64_t reach = std::min<std::uint64_t>(*size, HexTextLimit + 1);
+    bool blank = allLineEnds(withoutByteOrderMark(bytes));
+    while (blank && bytes.size() < reach) {
+        const std::size_t from = bytes.size();
+        if (!readOn(in, bytes, std::min<std::uint64_t>(reach - from, HeadLength), error)) {
+            return refused(std::move(file), FileFault::CannotRead, "read", std::move(error));
+        }
+        blank = allLineEnds(std::span(bytes).subspan(from));
+    }
+    const bool hexText = startsLikeHexText(bytes);
+    file.format = hexText ? ImageFormat::IntelHex : ImageFormat::Binary;
     const std::uint64_t limit = hexText ? HexTextLimit : imageLimit;
-    if (file.fileSize > limit) {
-        file.format = hexText ? ImageFormat::IntelHex : ImageFormat::Binary;
-        file.sizeLimit = limit;
-        return refused(std::move(file), ImageFileFault::TooLarge);
+    if (*size > limit) {
+        file.outcome.limit = limit;
+        return refused(std::move(file), FileFault::TooLarge);
     }
-    std::vector<std::uint8_t> rest;
-    if (!readInto(in, rest, static_cast<std::size_t>(file.fileSize) - head.size())) {
-        return refused(std::move(file), ImageFileFault::CannotRead);
+    if (!readOn(in, bytes, *size - bytes.size(), error)) {
+        return refused(std::move(file), FileFault::CannotRead, "read", std::move(error));
     }
-    file.bytes = std::move(head);
-    file.bytes.insert(file.bytes.end(), rest.begin(), rest.end());
     if (!hexText) {
         return asBinary(std::move(file), imageLimit, force);
     }
 
-    const std::string_view text(reinterpret_cast<const char*>(file.bytes.data()),
-                                file.bytes.size());
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     file.hex = readHex(text, HexDialect::Toolchain, imageLimit);
     if (!file.hex.ok()) {
-        file.fault = ImageFileFault::InvalidHex;
-        return asBinary(std::move(file), imageLimit, force);
+        file.outcome.hex = file.hex;
+        return refused(std::move(file), FileFault::BrokenHex);
     }
-    file.format = ImageFormat::IntelHex;
-    file.bytes = std::move(file.hex.bytes);
+    bytes = std::move(file.hex.bytes);
     file.hex.bytes.clear();
-    file.bootHeader =
-        hasBootHeader(file.bytes.data(), static_cast<std::uint32_t>(file.bytes.size()));
-    if (file.bytes.empty()) {
-        return refused(std::move(file), ImageFileFault::NoImageBytes);
+    file.bootHeader = hasBootHeader(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    if (bytes.empty()) {
+        return refused(std::move(file), FileFault::Empty);
     }
     return file;
 }

@@ -24,20 +24,22 @@ ImageSource loadImageSource(OwnerWindow& window, const std::filesystem::path& fi
                             const StartupDirectory& startup, TransferJob& job, ImageStore& store) {
     ImageSource source;
     if (!isHexFileName(fileName)) {
-        if (!loadImageFile(window, fileName, job, store)) {
+        if (!loadImageFile(window, fileName, job, store, source.outcome)) {
             source.failure = ImageSourceFailure::LoadFailed;
         }
         return source;
     }
 
-    const FileText text = readFileText(fileName);
-    if (text.status == FileText::Status::TooLarge) {
+    FileText text = readFileText(fileName);
+    source.outcome = std::move(text.outcome);
+    source.outcome.hexText = true;
+    if (source.outcome.fault == FileFault::TooLarge) {
         // Far more text than the largest image the board takes could need.
         window.showMessage(BoxStyle::Error, messages::FirmwareTooLong);
         source.failure = ImageSourceFailure::LoadFailed;
         return source;
     }
-    if (text.status != FileText::Status::Read) {
+    if (!source.outcome.ok()) {
         source.failure = ImageSourceFailure::CannotReadHex;
         return source;
     }
@@ -47,21 +49,23 @@ ImageSource loadImageSource(OwnerWindow& window, const std::filesystem::path& fi
             break;
         case SystemFile::Created::NameTaken:
             source.failure = ImageSourceFailure::NoTempName;
+            source.outcome = fileFailure(FileFault::NoTempName, fileName);
             return source;
         case SystemFile::Created::Failed:
             source.failure = ImageSourceFailure::TempNotWritten;
+            source.outcome = out.outcome();
             return source;
     }
-    if (!convertHexToBin(text.text, out)) {
-        // The conversion only says whether it worked; the text says why it did not.
-        const HexImage image = decodeHex(text.text);
-        source.failure =
-            image.ok() ? ImageSourceFailure::TempNotWritten : ImageSourceFailure::InvalidHex;
-        source.hexFault = image.fault;
-        source.hexFaultRecord = image.faultRecord;
+    if (!convertHexToBin(text.text, out, source.outcome)) {
+        source.failure = source.outcome.fault == FileFault::BrokenHex
+                             ? ImageSourceFailure::InvalidHex
+                             : ImageSourceFailure::TempNotWritten;
+        if (source.outcome.file.empty()) {
+            source.outcome.file = fileName;
+        }
         return source;
     }
-    const bool loaded = loadImageFile(window, source.tempName, job, store);
+    const bool loaded = loadImageFile(window, source.tempName, job, store, source.outcome);
     std::error_code ignored;
     std::filesystem::remove(source.tempName, ignored);
     if (!loaded) {

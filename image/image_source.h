@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <string>
 
-#include "image/hex_image.h"
+#include "image/file_outcome.h"
 #include "image/startup_directory.h"
 #include "job/image_store.h"
+#include "job/owner_window.h"
 #include "job/transfer_job.h"
-#include "serial/owner_window.h"
 
 namespace zq {
 
@@ -16,15 +16,14 @@ enum class ImageSourceFailure {
     None,
     LoadFailed,      // loadImageFile failed and has shown its box
     CannotReadHex,   // the HEX file itself could not be read
-    InvalidHex,      // see hexFault
+    InvalidHex,      // see outcome.hex
     NoTempName,      // no free temporary name in the start-up directory
     TempNotWritten,  // the converted image could not be written to tempName
 };
 
 struct ImageSource {
     ImageSourceFailure failure = ImageSourceFailure::None;
-    HexFault hexFault = HexFault::None;
-    std::size_t hexFaultRecord = 0;
+    FileOutcome outcome;  // what went wrong, with which file and what the system said
     std::string tempName;
 
     bool ok() const { return failure == ImageSourceFailure::None; }

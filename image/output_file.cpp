@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace zq {
 
@@ -33,20 +34,29 @@ OutputFile::~OutputFile() {
     }
 }
 
+bool OutputFile::fail(std::string_view call, SystemError error) {
+    outcome_ = fileFailure(FileFault::NotWritten, outcome_.file, call, std::move(error));
+    return false;
+}
+
 bool OutputFile::create(const std::filesystem::path& path) {
     discard();
+    outcome_ = FileOutcome{.file = path};
     if (path.filename().empty()) {
-        return false;
+        return fail({}, SystemError{0, "the name ends in a directory, not a file"});
     }
     // The file a link leads to is the one replaced, beside itself, so the link stays and keeps
     // leading to the new bytes.
     const std::optional<std::filesystem::path> target = finalName(path);
-    if (!target || target->filename().empty()) {
-        return false;
+    if (!target) {
+        return fail({}, SystemError{0, "the links at the name go round in a loop"});
+    }
+    if (target->filename().empty()) {
+        return fail({}, SystemError{0, "the link leads to a directory, not a file"});
     }
     target_ = *target;
     if (writesThrough(target_)) {
-        open_ = file_.openExistingForWriting(target_);
+        open_ = file_.openExistingForWriting(target_) || fail("open", file_.lastError());
         return open_;
     }
     for (int attempt = 0; attempt < NewNameTries; ++attempt) {
@@ -60,19 +70,22 @@ bool OutputFile::create(const std::filesystem::path& path) {
             case SystemFile::Created::NameTaken:
                 continue;
             case SystemFile::Created::Failed:
-                return false;
+                return fail("create", file_.lastError());
         }
     }
-    return false;
+    return fail("create", SystemError{0, "no free name beside it for the new file"});
 }
 
 SystemFile::Created OutputFile::createNew(const std::filesystem::path& path) {
     discard();
+    outcome_ = FileOutcome{.file = path};
     const SystemFile::Created created = file_.createNew(path);
     if (created == SystemFile::Created::Yes) {
         target_ = path;
         written_ = path;
         open_ = true;
+    } else if (created == SystemFile::Created::Failed) {
+        fail("create", file_.lastError());
     }
     return created;
 }
@@ -82,6 +95,7 @@ bool OutputFile::write(std::span<const std::uint8_t> bytes) {
         return false;
     }
     if (!file_.write(bytes)) {
+        fail("write", file_.lastError());
         discard();
         return false;
     }
@@ -92,10 +106,14 @@ bool OutputFile::commit() {
     if (!open_) {
         return false;
     }
-    const bool synced = file_.sync();
-    const bool closed = file_.close();
-    if (!synced || !closed ||
-        (written_ != target_ && !written_.empty() && !replaceName(written_, target_))) {
+    const bool synced = file_.sync() || fail("sync", file_.lastError());
+    const bool closed = file_.close() || (synced && fail("close", file_.lastError()));
+    bool placed = synced && closed;
+    if (placed && written_ != target_ && !written_.empty()) {
+        SystemError error;
+        placed = replaceName(written_, target_, error) || fail("rename", std::move(error));
+    }
+    if (!placed) {
         discard();
         return false;
     }

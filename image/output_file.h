@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <span>
 
+#include "image/file_outcome.h"
 #include "image/system_file.h"
 
 namespace zq {
@@ -27,14 +28,18 @@ class OutputFile {
     bool write(std::span<const std::uint8_t> bytes);
     // Syncs, closes and puts the file in place; on failure the new file is gone.
     bool commit();
+    // Why the last of these that failed did: NotWritten, the name given and the failing call.
+    const FileOutcome& outcome() const { return outcome_; }
 
   private:
     void discard();
+    bool fail(std::string_view call, SystemError error);
 
     SystemFile file_;
     std::filesystem::path target_;   // where the bytes end up
     std::filesystem::path written_;  // the new file, empty when writing through
     bool open_ = false;
+    FileOutcome outcome_;
 };
 
 // Whether both names lead to one existing file (the same device and inode), whatever links or

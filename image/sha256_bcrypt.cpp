@@ -1,5 +1,5 @@
 #include "image/image_identity.h"
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 
 #include <bcrypt.h>
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 
+#include "job/system_error.h"
+
 namespace zq {
 
 // One open file of the system, closed when it goes. Sizes come from the open file's own
@@ -38,10 +40,15 @@ class SystemFile {
     // Puts the written bytes on the disk before anything relies on them being there.
     bool sync();
     bool close();
+    // What the system said when the last call that failed did.
+    const SystemError& lastError() const { return error_; }
 
   private:
+    bool fail(SystemError error);
+
     static constexpr std::intptr_t Invalid = -1;
     std::intptr_t handle_ = Invalid;  // a descriptor, or a HANDLE
+    mutable SystemError error_{};     // size() is const and may fail too
 };
 
 // The name that writing `path` through its links would reach: the end of a chain of links, each
@@ -50,8 +57,9 @@ class SystemFile {
 std::optional<std::filesystem::path> finalName(const std::filesystem::path& path);
 
 // Gives `to` the file named `from` in one step: whatever `to` named before (a link itself, never
-// the file it points to) is replaced, or stays as it was when this fails.
-bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to);
+// the file it points to) is replaced, or stays as it was when this fails, with `error` saying why.
+bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to,
+                 SystemError& error);
 
 // Makes the names changed in `directory` durable; a no-op where the system has no such step.
 void syncDirectory(const std::filesystem::path& directory);

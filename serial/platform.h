@@ -8,22 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "job/system_error.h"
 #include "serial/comm_settings.h"
 
 namespace zq {
-
-// What the system said when a call failed: errno or GetLastError, and its text. A code of zero
-// means nothing is known.
-struct SystemError {
-    int code = 0;
-    std::string text{};
-    // The device went away under the program (an adapter pulled, a line hung up).
-    bool deviceGone = false;
-    // The call ended because the program was interrupted, not because the port failed.
-    bool interrupted = false;
-
-    explicit operator bool() const { return code != 0 || !text.empty(); }
-};
 
 // One open serial device. Reads and writes block and honour the timeouts last set, with the
 // Win32 meaning of COMMTIMEOUTS whatever the platform.

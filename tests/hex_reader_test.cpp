@@ -236,7 +236,7 @@ TEST(ImageContent, TextIsToldFromMachineCodeAndHexByItsFirstRecord) {
         Bytes machineCode(400, 0x00);
         std::ofstream(broken, std::ios::binary)
             << blank << ':' << std::string(machineCode.begin(), machineCode.end());
-        EXPECT_EQ(readImageFile(broken, Limit, false).fault, ImageFileFault::InvalidHex);
+        EXPECT_EQ(readImageFile(broken, Limit, false).outcome.fault, FileFault::BrokenHex);
     }
     fs::remove_all(dir);
     EXPECT_EQ(sha256Hex(bytes("abc")),

@@ -185,8 +185,9 @@ TEST(ImageSource, RefusedHexSaysWhereAndLeavesTheJobAndDirectoryAlone) {
     writeText(l.dir / "bad.hex", hexRecord(0, {1}) + hexRecord(1, {2}, 0x04) + EndRecord);
     const ImageSource source = from("bad.hex", startup);
     EXPECT_EQ(source.failure, ImageSourceFailure::InvalidHex);
-    EXPECT_EQ(source.hexFault, HexFault::UnsupportedType);
-    EXPECT_EQ(source.hexFaultRecord, 2u);
+    EXPECT_EQ(source.outcome.hex.fault, HexFault::UnsupportedType);
+    EXPECT_EQ(source.outcome.hex.faultRecord, 2u);
+    EXPECT_EQ(source.outcome.file, l.dir / "bad.hex");
     EXPECT_TRUE(startupDir.names().empty());
     EXPECT_EQ(l.job.image.data(), builtInImage());
     EXPECT_TRUE(l.window.boxes.empty());

@@ -23,6 +23,18 @@ struct ImagePlan {
     bool headerInFront = false;  // the update phase sends the BootHeader before the image
 };
 
+// What a phase's size test makes of an image of `imageLength` bytes, with or without the
+// BootHeader at its start: the length it compares with `limit` (padded to even, and for the
+// update phase with the header put in front when it is not there), counted in 64 bits so nothing
+// wraps, and whether that passes.
+struct PhaseLength {
+    std::uint64_t measured = 0;
+    bool fits = false;
+};
+
+PhaseLength measureForPhase(std::uint64_t imageLength, bool headerPresent, TransferPhase phase,
+                            std::uint32_t limit);
+
 // Applies the length rules of a phase. An odd image gets its zero pad stored at
 // image[imageLength] when the storage has that byte (otherwise the plan fails as for a missing
 // image); the job's imageLength is never changed. No length wraps around: one that would not fit

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/cli/file_outcome_text.h"
 #include "app/cli/flash_command.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
@@ -109,26 +110,24 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
     if (refuseOutputOverInput(request.input, request.output, err)) {
         return ExitFailed;
     }
-    const std::string input = printableName(request.input.string());
-    const FileText text = readFileText(request.input, HexTextLimit);
-    if (text.status == FileText::Status::TooLarge) {
-        err << input << ": an Intel HEX text of more than " << HexTextLimit
-            << " bytes; the file was not read\n";
-        return ExitFailed;
-    }
-    if (text.status != FileText::Status::Read) {
-        err << input << ": cannot be read\n";
+    FileText text = readFileText(request.input, HexTextLimit);
+    if (!text.ok()) {
+        text.outcome.hexText = true;
+        err << explainFileOutcome(text.outcome) << '\n';
         return ExitFailed;
     }
     const HexReading image = readHex(text.text, HexDialect::Toolchain, ImageCapacity);
     if (!image.ok()) {
-        err << input << ": not an Intel HEX image this tool takes: record " << image.faultRecord
-            << ": " << describeHexReading(image) << '\n';
+        err << explainFileOutcome({.fault = FileFault::BrokenHex,
+                                   .file = request.input,
+                                   .hexText = true,
+                                   .hex = image})
+            << '\n';
         return ExitFailed;
     }
     OutputFile out;
     if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
-        err << printableName(request.output.string()) << ": cannot be written\n";
+        err << explainFileOutcome(out.outcome()) << '\n';
         return ExitFailed;
     }
     return ExitSuccess;
@@ -141,17 +140,16 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
     }
     const ChosenImage image = chooseImage({request.imageFile, request.force});
     if (!image.ok()) {
-        for (const std::string& line : image.refusal) {
-            context.err << line << '\n';
-        }
-        return ExitFailed;
+        printRefusal(image.refusal, context.err);
+        return ExitImage;
     }
     // Declared before the job, which points into it.
     ImageStore store;
     TransferJob job;
     holdImage(job, store, image.bytes);
-    if (!saveImageAsBin(job, request.output, request.withHeader)) {
-        context.err << printableName(request.output.string()) << ": cannot be written\n";
+    FileOutcome saved;
+    if (!saveImageAsBin(job, request.output, request.withHeader, saved)) {
+        context.err << explainFileOutcome(saved) << '\n';
         return ExitFailed;
     }
     return ExitSuccess;
@@ -272,7 +270,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         return runSaveBin(saveBin, context);
     }
     if (infoCommand->parsed()) {
-        return runInfo(info, context.out, context.err) ? ExitSuccess : ExitFailed;
+        return runInfo(info, context.out, context.err) ? ExitSuccess : ExitImage;
     }
     CLI::App* const command = downloadCommand->parsed() ? downloadCommand
                               : updateCommand->parsed() ? updateCommand

@@ -11,44 +11,18 @@
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "serial/port_names.h"
-#include "text/messages.h"
 
 namespace zq::cli {
 
 namespace {
 
-// Why the image cannot be used, split into the box the window would show, when there is one,
-// and the line of reason that follows it.
-struct Refusal {
-    std::vector<ShownBox> boxes;
-    std::string reason;
-};
-
-bool isImageBox(std::string_view line) {
-    return line == messages::CannotOpenImageFile || line == messages::ReadImageFileFail ||
-           line == messages::FirmwareTooLong;
-}
-
-Refusal refusalOf(const std::vector<std::string>& lines) {
-    Refusal refusal;
-    for (const std::string& line : lines) {
-        if (refusal.boxes.empty() && refusal.reason.empty() && isImageBox(line)) {
-            refusal.boxes.push_back({BoxStyle::Error, line});
-        } else {
-            refusal.reason += (refusal.reason.empty() ? "" : "\n") + line;
-        }
-    }
-    return refusal;
-}
-
 // The image every board gets, or why it was refused; read before any port is touched. Flash may
 // run either operation, so the image must suit both.
-std::optional<PreparedImage> prepareImage(const GangRequest& request, Refusal& refusal) {
+std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefusal& refusal) {
     ChosenImage chosen = chooseImage({request.imageFile, request.force});
-    const std::vector<std::string> lines =
+    refusal =
         refusalFor(chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
-    if (!lines.empty()) {
-        refusal = refusalOf(lines);
+    if (refusal.refused()) {
         return std::nullopt;
     }
     return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
@@ -92,9 +66,13 @@ int runGang(const GangRequest& request, CliContext& context) {
     const std::size_t count = request.ports.size();
     std::vector<BoardResult> results(count);
 
-    Refusal refusal;
+    ImageRefusal refusal;
     const std::optional<PreparedImage> image = prepareImage(request, refusal);
     if (!image) {
+        std::vector<ShownBox> boxes;
+        if (!refusal.box.empty()) {
+            boxes.push_back({BoxStyle::Error, std::string(refusal.box)});
+        }
         // Nothing was sent to any board; the boxes and the reason are said once for all.
         for (std::size_t i = 0; i < count; ++i) {
             BoardResult& r = results[i];
@@ -102,10 +80,8 @@ int runGang(const GangRequest& request, CliContext& context) {
             r.device = devicePath(r.port);
             r.operation = operationName(request.operation);
             r.exit = ExitImage;
-            r.messages = refusal.boxes;
-            if (!refusal.reason.empty()) {
-                r.reason = refusal.reason;
-            }
+            r.messages = boxes;
+            r.reason = refusal.joinedReason();
             r.image.name = request.imageFile.string();
             r.started = std::chrono::system_clock::now();
         }
@@ -114,12 +90,7 @@ int runGang(const GangRequest& request, CliContext& context) {
                 output.result(jsonLine(r), false);
             }
         } else {
-            for (const ShownBox& box : refusal.boxes) {
-                context.err << box.text << '\n';
-            }
-            if (!refusal.reason.empty()) {
-                context.err << refusal.reason << '\n';
-            }
+            printRefusal(refusal, context.err);
         }
         return ExitImage;
     }

@@ -2,13 +2,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/image_file.h"
 #include "image/image_identity.h"
 #include "image/image_store.h"
+#include "transfer/image_plan.h"
 #include "transfer/transfer_job.h"
 
 // The image a command works on: the built-in one, or a file taken by its content.
@@ -19,31 +22,43 @@ struct ImageChoice {
     bool force = false;            // take an implausible file as a binary image
 };
 
+// Why an image cannot be used: the box the window would show, when it shows one, then the lines
+// of reason.
+struct ImageRefusal {
+    std::string_view box{};  // empty: none
+    std::vector<std::string> reason{};
+
+    bool refused() const { return !reason.empty(); }
+    std::string joinedReason() const;  // the lines, one after the other
+};
+
 struct ChosenImage {
     bool builtIn = true;
-    ImageFile file;                    // for a file: how it was read
-    std::vector<std::uint8_t> bytes;   // the image as the job will hold it
-    ImageIdentity identity;            // empty unless usable
-    std::vector<std::string> refusal;  // why it cannot be used, one line each; empty when it can
+    ImageFile file;                   // for a file: how it was read
+    std::vector<std::uint8_t> bytes;  // the image as the job will hold it
+    ImageIdentity identity;           // empty unless usable
+    ImageRefusal refusal;             // why the file cannot be used
 
-    bool ok() const { return refusal.empty(); }
+    bool ok() const { return !refusal.refused(); }
 };
 
 ChosenImage chooseImage(const ImageChoice& choice);
 
-// What each phase would send of the image, and whether it takes it: the phases' own rules.
+// What each phase's size test makes of an image of `length` bytes: the phases' own rules, with
+// the capacity of the programs' jobs.
 struct ImageFit {
-    bool download = false;
-    bool update = false;
-    std::uint32_t downloadLength = 0;  // padded, the boot header taken off when it is there
-    std::uint32_t updateLength = 0;    // padded, the boot header put in front when it is not
+    PhaseLength download;
+    PhaseLength update;
 };
 
-ImageFit fitOf(std::span<const std::uint8_t> image);
+ImageFit fitOf(std::uint64_t length, bool bootHeader);
 
-// Why the operation of `mode` would refuse the image, as the lines to print: the box's text, then
-// the reason; empty when every phase of the operation takes it.
-std::vector<std::string> refusalFor(const ChosenImage& image, TransferMode mode);
+// Why the operation of `mode` would refuse the image; not refused when every phase of the
+// operation takes it.
+ImageRefusal refusalFor(const ChosenImage& image, TransferMode mode);
+
+// The box's text, when there is a box, then each line of reason.
+void printRefusal(const ImageRefusal& refusal, std::ostream& err);
 
 // Points the job at its own copy of a file's image, kept in `store`.
 void holdImage(TransferJob& job, ImageStore& store, std::span<const std::uint8_t> image);

@@ -10,25 +10,24 @@
 #include "app/cli/safe_text.h"
 
 #include "image/boot_header.h"
-#include "transfer/transfer_job.h"
 
 namespace zq::cli {
 
 namespace {
 
-// Everything info tells, gathered once for both forms.
+// Everything info tells, gathered once for both forms; what is not known stays empty.
 struct Info {
     std::string name;
-    std::string format;  // "binary" or "intel-hex"
+    std::optional<std::string> format;  // "binary" or "intel-hex"
     bool forced = false;
     std::optional<std::size_t> records;
     std::optional<std::uint32_t> lowest;
     std::optional<std::uint32_t> highest;
-    std::uint64_t length = 0;
-    std::uint64_t paddedLength = 0;
+    std::optional<std::uint64_t> length;  // with the header and fit
     bool bootHeader = false;
-    ImageFit fit;
-    std::optional<std::string> sha256;  // absent when the file was too large to read
+    ImageFit fit;  // the loader's test measures the padded length, the header not yet taken off
+    std::optional<std::string> sha256;
+    ImageRefusal refusal;
 };
 
 std::string hex4(std::uint32_t address) {
@@ -40,8 +39,12 @@ std::string hex4(std::uint32_t address) {
 Info gather(const ChosenImage& image, const ImageChoice& choice) {
     Info info;
     info.name = image.builtIn ? "built-in" : choice.file.string();
+    info.refusal = image.refusal;
     const ImageFile& file = image.file;
-    info.format = file.format == ImageFormat::IntelHex ? "intel-hex" : "binary";
+    const FileFault fault = file.outcome.fault;
+    if (fault != FileFault::CannotOpen && fault != FileFault::CannotRead) {
+        info.format = file.format == ImageFormat::IntelHex ? "intel-hex" : "binary";
+    }
     info.forced = file.forced;
     if (file.format == ImageFormat::IntelHex && file.ok()) {
         info.records = file.hex.records;
@@ -51,27 +54,26 @@ Info gather(const ChosenImage& image, const ImageChoice& choice) {
     if (image.ok()) {
         info.length = image.bytes.size();
         info.bootHeader =
-            hasBootHeader(image.bytes.data(), static_cast<std::uint32_t>(info.length));
-        info.fit = fitOf(image.bytes);
+            hasBootHeader(image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()));
         info.sha256 = image.identity.sha256;
-    } else {
+    } else if (fault == FileFault::TooLarge && file.format == ImageFormat::Binary) {
         // Too large to be read: what the size alone tells.
         info.length = file.fileSize;
         info.bootHeader = file.bootHeader;
-        info.fit.downloadLength = static_cast<std::uint32_t>(info.length + info.length % 2);
-        info.fit.updateLength = info.fit.downloadLength + (info.bootHeader ? 0 : 32);
     }
-    info.paddedLength = info.length + info.length % 2;
+    if (info.length) {
+        info.fit = fitOf(*info.length, info.bootHeader);
+    }
     return info;
 }
 
-std::string fitText(bool fits, std::uint64_t length) {
-    return std::string(fits ? "fits" : "too long") + " (" + std::to_string(length) + " of " +
-           std::to_string(ImageCapacity) + " bytes)";
+std::string fitText(const PhaseLength& fit) {
+    return std::string(fit.fits ? "fits" : "too long") + " (" + std::to_string(fit.measured) +
+           " of " + std::to_string(ImageCapacity) + " bytes)";
 }
 
 void printText(const Info& info, std::ostream& out) {
-    std::string format = info.format == "binary" ? "binary" : "Intel HEX";
+    std::string format = info.format == "intel-hex" ? "Intel HEX" : "binary";
     if (info.records) {
         format += ", " + std::to_string(*info.records) + " records, addresses " +
                   hex4(*info.lowest) + " to " + hex4(*info.highest);
@@ -81,11 +83,11 @@ void printText(const Info& info, std::ostream& out) {
     }
     out << "Image:          " << printableName(info.name) << '\n'
         << "Format:         " << format << '\n'
-        << "Length:         " << info.length << " bytes\n"
-        << "Padded length:  " << info.paddedLength << " bytes\n"
+        << "Length:         " << *info.length << " bytes\n"
+        << "Padded length:  " << info.fit.download.measured << " bytes\n"
         << "Boot header:    " << (info.bootHeader ? "yes" : "no") << '\n'
-        << "Download:       " << fitText(info.fit.download, info.fit.downloadLength) << '\n'
-        << "Update:         " << fitText(info.fit.update, info.fit.updateLength) << '\n'
+        << "Download:       " << fitText(info.fit.download) << '\n'
+        << "Update:         " << fitText(info.fit.update) << '\n'
         << "SHA-256:        "
         << (info.sha256 ? *info.sha256 + " (of the image bytes, before pad and boot header)"
                         : std::string("not computed: the file is too long to be read"))
@@ -93,9 +95,18 @@ void printText(const Info& info, std::ostream& out) {
 }
 
 void printJson(const Info& info, std::ostream& out) {
+    const auto orNull = [](const auto& value) {
+        return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+    };
+    const auto known = [&info](auto value) {
+        return info.length ? nlohmann::ordered_json(value) : nlohmann::ordered_json(nullptr);
+    };
+    const auto fit = [&known](const PhaseLength& phase) {
+        return known(nlohmann::ordered_json{{"fits", phase.fits}, {"length", phase.measured}});
+    };
     nlohmann::ordered_json json;
     json["image"] = info.name;
-    json["format"] = info.format;
+    json["format"] = orNull(info.format);
     json["forced"] = info.forced;
     if (info.records) {
         json["hex"] = {{"records", *info.records},
@@ -104,35 +115,38 @@ void printJson(const Info& info, std::ostream& out) {
     } else {
         json["hex"] = nullptr;
     }
-    json["length"] = info.length;
-    json["paddedLength"] = info.paddedLength;
-    json["bootHeader"] = info.bootHeader;
+    json["length"] = orNull(info.length);
+    json["paddedLength"] = known(info.fit.download.measured);
+    json["bootHeader"] = known(info.bootHeader);
     json["capacity"] = ImageCapacity;
-    json["download"] = {{"fits", info.fit.download}, {"length", info.fit.downloadLength}};
-    json["update"] = {{"fits", info.fit.update}, {"length", info.fit.updateLength}};
-    json["sha256"] = info.sha256 ? nlohmann::ordered_json(*info.sha256) : nullptr;
+    json["download"] = fit(info.fit.download);
+    json["update"] = fit(info.fit.update);
+    json["sha256"] = orNull(info.sha256);
+    if (info.refusal.refused()) {
+        json["refusal"] = {
+            {"box", info.refusal.box.empty() ? nlohmann::ordered_json(nullptr)
+                                             : nlohmann::ordered_json(info.refusal.box)},
+            {"reason", info.refusal.joinedReason()}};
+    } else {
+        json["refusal"] = nullptr;
+    }
     out << jsonText(std::move(json)) << '\n';
 }
 
 }  // namespace
 
 bool runInfo(const InfoRequest& request, std::ostream& out, std::ostream& err) {
-    const ChosenImage image = chooseImage(request.image);
-    // Only a file too large to read is still described: its size says what matters.
-    if (!image.ok() && !(image.file.fault == ImageFileFault::TooLarge &&
-                         image.file.format == ImageFormat::Binary)) {
-        for (const std::string& line : image.refusal) {
-            err << line << '\n';
-        }
-        return false;
-    }
-    const Info info = gather(image, request.image);
+    const Info info = gather(chooseImage(request.image), request.image);
     if (request.json) {
         printJson(info, out);
     } else {
-        printText(info, out);
+        printRefusal(info.refusal, err);
+        // Only a file too large to read is still described: its size says what matters.
+        if (info.length) {
+            printText(info, out);
+        }
     }
-    return true;
+    return !info.refusal.refused();
 }
 
 }  // namespace zq::cli

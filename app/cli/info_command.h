@@ -11,9 +11,9 @@ struct InfoRequest {
     bool json = false;
 };
 
-// Prints what download or update would send, as text or as one JSON object on `out`. An image
-// that cannot be read at all gets its refusal on `err` instead, and the result is false; one that
-// is only too long is described, with what it does not fit.
+// Prints what download or update would send, as text or as one JSON object on `out`. A refused
+// image gets its refusal on `err` (in the JSON object under --json) and the result is false; one
+// refused for its size alone is still described, as its size says what matters.
 bool runInfo(const InfoRequest& request, std::ostream& out, std::ostream& err);
 
 }  // namespace zq::cli

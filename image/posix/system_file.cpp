@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "image/system_file.h"
 
@@ -21,19 +22,30 @@ SystemFile::~SystemFile() {
     close();
 }
 
+bool SystemFile::fail(SystemError error) {
+    error_ = std::move(error);
+    return false;
+}
+
 bool SystemFile::openForReading(const std::filesystem::path& path) {
     close();
     // Non-blocking for the open only: opening a pipe or a terminal must not wait.
     const int opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (opened < 0) {
-        return false;
+        return fail(errnoError(errno));
     }
     handle_ = opened;
     struct stat info {};
-    if (::fstat(opened, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (::fstat(opened, &info) != 0 ||
         ::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK) != 0) {
+        const int error = errno;
         close();
-        return false;
+        return fail(errnoError(error));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close();
+        return fail(S_ISDIR(info.st_mode) ? errnoError(EISDIR)
+                                          : SystemError{0, "not a regular file"});
     }
     return true;
 }
@@ -43,7 +55,11 @@ SystemFile::Created SystemFile::createNew(const std::filesystem::path& path) {
     const int opened =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
     if (opened < 0) {
-        return errno == EEXIST ? Created::NameTaken : Created::Failed;
+        if (errno == EEXIST) {
+            return Created::NameTaken;
+        }
+        fail(errnoError(errno));
+        return Created::Failed;
     }
     handle_ = opened;
     return Created::Yes;
@@ -53,7 +69,7 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
     close();
     const int opened = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (opened < 0) {
-        return false;
+        return fail(errnoError(errno));
     }
     handle_ = opened;
     return true;
@@ -62,6 +78,7 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
 std::optional<std::uint64_t> SystemFile::size() const {
     struct stat info {};
     if (!isOpen() || ::fstat(fd(handle_), &info) != 0 || info.st_size < 0) {
+        error_ = errnoError(isOpen() ? errno : EBADF);
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(info.st_size);
@@ -75,6 +92,7 @@ std::optional<std::size_t> SystemFile::read(std::span<std::uint8_t> bytes) {
             continue;
         }
         if (got < 0) {
+            fail(errnoError(errno));
             return std::nullopt;
         }
         if (got == 0) {
@@ -92,8 +110,11 @@ bool SystemFile::write(std::span<const std::uint8_t> bytes) {
         if (put < 0 && errno == EINTR) {
             continue;
         }
-        if (put <= 0) {
-            return false;
+        if (put < 0) {
+            return fail(errnoError(errno));
+        }
+        if (put == 0) {
+            return fail(SystemError{0, "the system took no bytes"});
         }
         done += static_cast<std::size_t>(put);
     }
@@ -113,7 +134,8 @@ bool SystemFile::sync() {
         return false;
     }
     // Devices and pipes cannot be synced; what they were given has gone already.
-    return ::fsync(fd(handle_)) == 0 || errno == EINVAL || errno == EROFS;
+    return ::fsync(fd(handle_)) == 0 || errno == EINVAL || errno == EROFS ||
+           fail(errnoError(errno));
 }
 
 bool SystemFile::close() {
@@ -122,7 +144,7 @@ bool SystemFile::close() {
     }
     const int closing = fd(handle_);
     handle_ = Invalid;
-    return ::close(closing) == 0;
+    return ::close(closing) == 0 || fail(errnoError(errno));
 }
 
 std::optional<std::filesystem::path> finalName(const std::filesystem::path& path) {
@@ -144,8 +166,13 @@ std::optional<std::filesystem::path> finalName(const std::filesystem::path& path
     return std::nullopt;
 }
 
-bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to,
+                 SystemError& error) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) {
+        return true;
+    }
+    error = errnoError(errno);
+    return false;
 }
 
 void syncDirectory(const std::filesystem::path& directory) {

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 
 namespace zq {
 
@@ -17,10 +18,32 @@ std::intptr_t keep(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
+SystemError windowsError(DWORD code) {
+    char text[512] = {};
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, code, 0, text, sizeof text, nullptr);
+    // The system's texts end in a line break and often a full stop.
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+        --length;
+    }
+    return SystemError{static_cast<int>(code),
+                       length > 0 ? std::string(text, length) : std::string("system error")};
+}
+
+SystemError lastWindowsError() {
+    return windowsError(::GetLastError());
+}
+
 }  // namespace
 
 SystemFile::~SystemFile() {
     close();
+}
+
+bool SystemFile::fail(SystemError error) {
+    error_ = std::move(error);
+    return false;
 }
 
 bool SystemFile::openForReading(const std::filesystem::path& path) {
@@ -28,12 +51,12 @@ bool SystemFile::openForReading(const std::filesystem::path& path) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
-        return false;
+        return fail(lastWindowsError());
     }
     handle_ = keep(opened);
     if (::GetFileType(opened) != FILE_TYPE_DISK) {
         close();
-        return false;
+        return fail(SystemError{0, "not a regular file"});
     }
     return true;
 }
@@ -47,8 +70,11 @@ SystemFile::Created SystemFile::createNew(const std::filesystem::path& path) {
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::NameTaken
-                                                                           : Created::Failed;
+        if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+            return Created::NameTaken;
+        }
+        fail(windowsError(error));
+        return Created::Failed;
     }
     handle_ = keep(opened);
     return Created::Yes;
@@ -59,7 +85,7 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
-        return false;
+        return fail(lastWindowsError());
     }
     handle_ = keep(opened);
     return true;
@@ -68,6 +94,7 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
 std::optional<std::uint64_t> SystemFile::size() const {
     LARGE_INTEGER size{};
     if (!isOpen() || !::GetFileSizeEx(handleOf(handle_), &size) || size.QuadPart < 0) {
+        error_ = isOpen() ? lastWindowsError() : windowsError(ERROR_INVALID_HANDLE);
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(size.QuadPart);
@@ -79,6 +106,7 @@ std::optional<std::size_t> SystemFile::read(std::span<std::uint8_t> bytes) {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD got = 0;
         if (!::ReadFile(handleOf(handle_), bytes.data() + done, want, &got, nullptr)) {
+            fail(lastWindowsError());
             return std::nullopt;
         }
         if (got == 0) {
@@ -94,8 +122,11 @@ bool SystemFile::write(std::span<const std::uint8_t> bytes) {
     while (isOpen() && done < bytes.size()) {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD put = 0;
-        if (!::WriteFile(handleOf(handle_), bytes.data() + done, want, &put, nullptr) || put == 0) {
-            return false;
+        if (!::WriteFile(handleOf(handle_), bytes.data() + done, want, &put, nullptr)) {
+            return fail(lastWindowsError());
+        }
+        if (put == 0) {
+            return fail(SystemError{0, "the system took no bytes"});
         }
         done += put;
     }
@@ -111,8 +142,11 @@ bool SystemFile::sync() {
         return false;
     }
     // Devices cannot be flushed; what they were given has gone already.
-    return ::FlushFileBuffers(handleOf(handle_)) ||
-           ::GetFileType(handleOf(handle_)) != FILE_TYPE_DISK;
+    if (::FlushFileBuffers(handleOf(handle_))) {
+        return true;
+    }
+    const SystemError error = lastWindowsError();
+    return ::GetFileType(handleOf(handle_)) != FILE_TYPE_DISK || fail(error);
 }
 
 bool SystemFile::close() {
@@ -121,7 +155,7 @@ bool SystemFile::close() {
     }
     const HANDLE closing = handleOf(handle_);
     handle_ = Invalid;
-    return ::CloseHandle(closing) != 0;
+    return ::CloseHandle(closing) != 0 || fail(lastWindowsError());
 }
 
 std::optional<std::filesystem::path> finalName(const std::filesystem::path& path) {
@@ -155,9 +189,14 @@ std::optional<std::filesystem::path> finalName(const std::filesystem::path& path
     return std::filesystem::path(name);
 }
 
-bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to) {
-    return ::MoveFileExW(from.c_str(), to.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool replaceName(const std::filesystem::path& from, const std::filesystem::path& to,
+                 SystemError& error) {
+    if (::MoveFileExW(from.c_str(), to.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+        return true;
+    }
+    error = lastWindowsError();
+    return false;
 }
 
 void syncDirectory(const std::filesystem::path&) {

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "image/file_outcome.h"
+
+namespace zq::cli {
+
+// What went wrong with an image file or an output file, as one line naming the file and, where
+// the system refused a call, what the system said.
+std::string explainFileOutcome(const FileOutcome& outcome);
+
+}  // namespace zq::cli
