@@ -19,7 +19,7 @@
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/status_line.h"
-#include "app/cli/tracing_platform.h"
+#include "serial/tracing_platform.h"
 #include "image/built_in_image.h"
 #include "protocol/packet_ops.h"
 #include "serial/posix/posix_platform.h"
@@ -143,7 +143,7 @@ struct TracedLine {
     // The trace counts from its own start, not from the clock's zero.
     sim::SimTime origin = (line.clock.advanceBy(std::chrono::seconds(3)), line.clock.now());
     Lines traced;
-    cli::TracingPlatform tracing{line, [this](std::string_view l) { traced.emplace_back(l); }};
+    TracingPlatform tracing{line, [this](std::string_view l) { traced.emplace_back(l); }};
     PortState port{tracing};
 
     void prepare() {

@@ -106,7 +106,7 @@ int runGang(const GangRequest& request, CliContext& context) {
                 r.reason = refusal.reason;
             }
             r.image.name = request.imageFile.string();
-            r.started = std::chrono::system_clock::now();
+            r.started = context.platform.wallClock();
         }
         if (request.json) {
             for (const BoardResult& r : results) {
