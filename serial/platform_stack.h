@@ -14,9 +14,9 @@ namespace zq {
 // What a front end wants of the platform beyond the system's own calls; each left empty is not
 // stacked at all.
 struct StackOptions {
-    TraceSink trace{};                         // every port call and long pause, as it happens
-    std::chrono::milliseconds latency{0};      // added to every reply window
-    std::function<void()> whileWaiting{};      // run after each read and through long pauses
+    TraceSink trace{};                     // every port call and long pause, as it happens
+    std::chrono::milliseconds latency{0};  // added to every reply window
+    std::function<void()> whileWaiting{};  // run after each read and through long pauses
 };
 
 // The system's platform with the wrappers a front end asked for, stacked the one way every front

@@ -13,7 +13,8 @@ std::string reasonOf(const PortFault& fault) {
 }  // namespace
 
 std::string failureDetail(const Outcome& outcome) {
-    if (outcome.kind == OutcomeKind::PortNotOpened && outcome.open.kind != OpenFailure::Kind::None) {
+    if (outcome.kind == OutcomeKind::PortNotOpened &&
+        outcome.open.kind != OpenFailure::Kind::None) {
         return "open failed: " + describeOpenFault(outcome.open);
     }
     return reasonOf(outcome.fault);

@@ -125,8 +125,8 @@ BoardResult runBoard(const BoardTask& task) {
             if (report.programmingAt) {
                 const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                     task.platform->now() - *report.programmingAt);
-                task.output->countdown(task.index, std::max(ProgrammingTakes - elapsed,
-                                                            std::chrono::milliseconds(0)));
+                task.output->countdown(
+                    task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
             }
         };
     }
@@ -141,7 +141,7 @@ BoardResult runBoard(const BoardTask& task) {
         stack.note(task.port + " is " + result.device);
     }
     stack.note(identityLine(task.image->identity));
-        PortState port(platform);
+    PortState port(platform);
 
     // A copy of its own, with room for the pad byte an odd length gets.
     std::vector<std::uint8_t> image(task.image->bytes);

@@ -12,8 +12,8 @@ void showBox(QWidget* owner, BoxStyle style, std::string_view text, const std::s
     const bool error = style == BoxStyle::Error;
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon,
                     error ? QStringLiteral("Error") : QStringLiteral("OK"),
-                    QString::fromUtf8(text.data(), static_cast<int>(text.size())),
-                    QMessageBox::Ok, owner);
+                    QString::fromUtf8(text.data(), static_cast<int>(text.size())), QMessageBox::Ok,
+                    owner);
     box.setTextFormat(Qt::PlainText);
     if (error && !detail.empty()) {
         box.setDetailedText(QString::fromStdString(detail));

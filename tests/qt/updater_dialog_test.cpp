@@ -229,7 +229,8 @@ class UpdaterDialogTest : public QObject {
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotClosePort));
-        QCOMPARE(answerer.boxes[0].detail, QStringLiteral("close failed: Input/output error (error 5)"));
+        QCOMPARE(answerer.boxes[0].detail,
+                 QStringLiteral("close failed: Input/output error (error 5)"));
         QVERIFY(!answerer.boxes[0].ownedByDialog);
         QVERIFY(line.eventsOf(zq::sim::PortEvent::Kind::OpenFailed).empty());
         QCOMPARE(line.timerRequests(), 1);  // still held, with its request
