@@ -1,7 +1,9 @@
 #include "serial/tracing_platform.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "serial/port_fault_text.h"
 
@@ -88,14 +90,16 @@ std::string reasonOf(const SystemError& error) {
     return text;
 }
 
-}  // namespace
-
+// Bytes as the trace shows them: up to eight in full ("AA 0D 00 00 00 00"); a longer run as its
+// size and its first eight ("512 bytes  02 1F 00 00 00 00 00 00 ...").
 std::string traceBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.size() <= ShownInFull) {
         return hexBytes(bytes);
     }
     return std::to_string(bytes.size()) + " bytes  " + hexBytes(bytes.first(ShownInFull)) + " ...";
 }
+
+}  // namespace
 
 // Stamps reads when they return, since only then are their bytes known; writes and everything
 // else when the call begins, which is when the bytes start on their way.

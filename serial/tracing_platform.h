@@ -1,10 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -40,9 +38,5 @@ class TracingPlatform : public ForwardingPlatform {
     TraceSink sink_;
     std::chrono::nanoseconds start_;
 };
-
-// Bytes as the trace shows them: up to eight in full ("AA 0D 00 00 00 00"); a longer run as its
-// size and its first eight ("512 bytes  02 1F 00 00 00 00 00 00 ...").
-std::string traceBytes(std::span<const std::uint8_t> bytes);
 
 }  // namespace zq

@@ -38,7 +38,6 @@ class CloseNoter final : public OwnerWindow {
         window_.showMessage(style, text);
     }
     void showUnownedMessage(BoxStyle style, std::string_view text) override {
-        outcome_.closeFailed = true;
         outcome_.closeFault = port_.lastFault;
         window_.showUnownedMessage(style, text);
     }
