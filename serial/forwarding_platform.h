@@ -58,6 +58,7 @@ class ForwardingPlatform : public Platform {
     void beginTimerResolution() override { inner_.beginTimerResolution(); }
     void endTimerResolution() override { inner_.endTimerResolution(); }
     std::chrono::nanoseconds now() override { return inner_.now(); }
+    std::chrono::system_clock::time_point wallClock() override { return inner_.wallClock(); }
 
   protected:
     virtual std::unique_ptr<SerialDevice> wrap(std::unique_ptr<SerialDevice> device) {

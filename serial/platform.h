@@ -69,6 +69,8 @@ class Platform {
     virtual void endTimerResolution() = 0;
     // Monotonic time, for traces and measurements only.
     virtual std::chrono::nanoseconds now() = 0;
+    // The time of day, for the record of when a run started.
+    virtual std::chrono::system_clock::time_point wallClock() = 0;
 };
 
 }  // namespace zq

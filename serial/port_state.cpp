@@ -3,7 +3,6 @@
 #include <chrono>
 #include <span>
 
-#include "serial/failure_recorder.h"
 #include "text/messages.h"
 
 namespace zq {
@@ -43,7 +42,6 @@ bool initPort(PortState& port) {
         return false;
     }
     if (!noted(port, "set the queue sizes", device.setupQueues(QueueSize, QueueSize))) {
-        const IgnoredResults ignored;
         device.setTimeouts(port.savedTimeouts);
         return false;
     }
@@ -78,7 +76,6 @@ void restorePortSettings(PortState& port) {
     if (!port.handle) {
         return;
     }
-    const IgnoredResults ignored;
     port.handle->setTimeouts(port.savedTimeouts);
     port.handle->setState(port.savedSettings);
 }
@@ -87,7 +84,6 @@ void purgePort(PortState& port) {
     if (!port.handle) {
         return;
     }
-    const IgnoredResults ignored;
     port.handle->flush();
     port.handle->clearErrors();
     port.handle->purge(PurgeAll);

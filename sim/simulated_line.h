@@ -79,6 +79,12 @@ class SimulatedLine : public Platform {
     void beginTimerResolution() override;
     void endTimerResolution() override;
     std::chrono::nanoseconds now() override { return clock.now(); }
+    // The virtual clock counted from Epoch, so a record of when a run started is exact.
+    std::chrono::system_clock::time_point wallClock() override {
+        return Epoch + std::chrono::duration_cast<std::chrono::system_clock::duration>(clock.now());
+    }
+    // 2024-05-01T00:00:00Z.
+    static constexpr std::chrono::system_clock::time_point Epoch{std::chrono::seconds(1714521600)};
 
     VirtualClock clock;
     BoardModel board;

@@ -23,9 +23,10 @@
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/status_line.h"
-#include "app/cli/tracing_platform.h"
 #include "image/built_in_image.h"
 #include "protocol/packet_ops.h"
+#include "serial/posix/posix_platform.h"
+#include "serial/tracing_platform.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
 #include "support/operation_fixture.h"
@@ -302,7 +303,6 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
     // A close that failed after the outcome has its own line, with the system's reason.
     Outcome closed = outcomeOf(K::Success, Step::None, ModeUpdate);
     EXPECT_EQ(cli::explainCloseFailure(closed, "/dev/ttyS0"), "");
-    closed.closeFailed = true;
     closed.closeFault = {"close", gone};
     EXPECT_EQ(cli::explainCloseFailure(closed, "/dev/ttyS0"),
               "/dev/ttyS0: close failed: Input/output error (error 5); the device has gone: "
@@ -327,7 +327,7 @@ struct TracedLine {
     // The trace counts from its own start, not from the clock's zero.
     sim::SimTime origin = (line.clock.advanceBy(std::chrono::seconds(3)), line.clock.now());
     Lines traced;
-    cli::TracingPlatform tracing{line, [this](std::string_view l) { traced.emplace_back(l); }};
+    TracingPlatform tracing{line, [this](std::string_view l) { traced.emplace_back(l); }};
     PortState port{tracing};
 
     void prepare() {

@@ -257,7 +257,7 @@ void checkOutcome(const Session& s, TransferMode mode, const Ran& out) {
     }
     EXPECT_EQ(owned, 1);
     EXPECT_EQ(unowned, closeFailed ? 1 : 0);
-    EXPECT_EQ(out.outcome.closeFailed, closeFailed);
+    EXPECT_EQ(static_cast<bool>(out.outcome.closeFault), closeFailed);
     EXPECT_EQ(out.outcome.performed, mode);
 
     if (out.ok) {
@@ -628,7 +628,7 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
         EXPECT_EQ(o.reply.lateBy.has_value(), want.late);
         EXPECT_EQ(o.fault.call, want.faultCall);
         EXPECT_EQ(o.fault.error.code, want.faultCall.empty() ? 0 : 5);
-        EXPECT_EQ(o.closeFailed, want.closeFailed);
+        EXPECT_EQ(static_cast<bool>(o.closeFault), want.closeFailed);
         EXPECT_EQ(o.closeFault.call, want.closeFailed ? "close" : "");
         checkOutcome(s, c.mode, out);
     }

@@ -55,7 +55,7 @@ Replay replay(const sim::BoardConfig& board, std::optional<TransferMode> direct,
 auto keyOf(const Outcome& o) {
     return std::tuple(o.kind, o.performed, o.phase, o.step, o.reached, o.boardMode, o.status,
                       o.reply.received, o.handshake.tries, o.handshake.bytesSeen, o.fault.call,
-                      o.closeFailed);
+                      static_cast<bool>(o.closeFault));
 }
 
 TEST(Flash, SendsExactlyWhatTheOperationTheBoardsModeCallsForWouldSend) {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/latency_allowance.h"
 #include "app/cli/port_resolution.h"
+#include "serial/latency_allowance.h"
 #include "serial/port_state.h"
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"
@@ -238,10 +238,10 @@ TEST(ReplyWindow, LatencyWidensEveryReadWindowByExactlyThatMuchAndRestoresTheTim
 
     // Only timeouts with a total limit change.
     const CommTimeouts atOnce{TimeoutMaxDword, 0, 0, 0, 0};
-    EXPECT_EQ(cli::widenReadWindow(atOnce, milliseconds(20)), atOnce);
+    EXPECT_EQ(widenReadWindow(atOnce, milliseconds(20)), atOnce);
     const CommTimeouts noTotal{15, 0, 0, 0, 0};
-    EXPECT_EQ(cli::widenReadWindow(noTotal, milliseconds(20)), noTotal);
-    EXPECT_EQ(cli::widenReadWindow(FixedTimeouts, milliseconds(20)).readTotalTimeoutConstant,
+    EXPECT_EQ(widenReadWindow(noTotal, milliseconds(20)), noTotal);
+    EXPECT_EQ(widenReadWindow(FixedTimeouts, milliseconds(20)).readTotalTimeoutConstant,
               FixedTimeouts.readTotalTimeoutConstant + 20);
 }
 

@@ -94,7 +94,8 @@ bool WindowSession::run(OwnerWindow& window, TransferMode mode, const std::strin
     }
     running_ = true;
     fillJob(job, mode, portName);
-    lastSucceeded_ = runOperation(window, job, progressBar, port);
+    lastOutcome_ = Outcome{};
+    lastSucceeded_ = runOperation(window, job, progressBar, port, lastOutcome_);
     running_ = false;
     if (endPending_) {
         endPending_ = false;

@@ -48,6 +48,9 @@ class WindowSession {
     bool running() const { return running_; }
     // Whether the last operation that ran ended in success, so a window may remember its port.
     bool lastSucceeded() const { return lastSucceeded_; }
+    // What happened in the last operation, kept up to date while it runs: the boxes it shows
+    // can say why.
+    const Outcome& lastOutcome() const { return lastOutcome_; }
 
     // The window ends. A held port is handed back at once; while an operation waits in a box the
     // settings are put back at once (the process may not outlive the request) and the port is
@@ -66,6 +69,7 @@ class WindowSession {
   private:
     bool running_ = false;
     bool lastSucceeded_ = false;
+    Outcome lastOutcome_{};
     bool endPending_ = false;
 };
 

@@ -68,9 +68,8 @@ struct Outcome {
     TransferCount sent{};  // for NotSent: what left of `wanted` bytes
     std::uint32_t wanted = 0;
     std::optional<std::uint16_t> status;
-    int signal = 0;            // for Interrupted
-    bool closeFailed = false;  // a close failed on the way out, after the outcome above
-    PortFault closeFault{};
+    int signal = 0;          // for Interrupted
+    PortFault closeFault{};  // a close that failed on the way out, after the outcome above
 
     bool succeeded() const { return kind == OutcomeKind::Success; }
 };

@@ -25,14 +25,35 @@ void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortStat
     outcome.fault = port.lastFault;
 }
 
-bool closeNoting(PortState& port, OwnerWindow& window, Outcome& outcome) {
-    const bool held = port.handle != nullptr;
-    const bool closed = closePort(port, window);
-    if (held && !closed) {
-        outcome.closeFailed = true;
-        outcome.closeFault = port.lastFault;
+namespace {
+
+// Notes a close that failed in the outcome before its box comes up, so the owner of the box can
+// say why.
+class CloseNoter final : public OwnerWindow {
+  public:
+    CloseNoter(OwnerWindow& window, Outcome& outcome, const PortState& port)
+        : window_(window), outcome_(outcome), port_(port) {}
+
+    void showMessage(BoxStyle style, std::string_view text) override {
+        window_.showMessage(style, text);
     }
-    return closed;
+    void showUnownedMessage(BoxStyle style, std::string_view text) override {
+        outcome_.closeFault = port_.lastFault;
+        window_.showUnownedMessage(style, text);
+    }
+    void operationStage(OperationStage stage) override { window_.operationStage(stage); }
+
+  private:
+    OwnerWindow& window_;
+    Outcome& outcome_;
+    const PortState& port_;
+};
+
+}  // namespace
+
+bool closeNoting(PortState& port, OwnerWindow& window, Outcome& outcome) {
+    CloseNoter noter(window, outcome, port);
+    return closePort(port, noter);
 }
 
 void handBack(PortState& port, OwnerWindow& window, Outcome& outcome) {

@@ -5,14 +5,13 @@
 
 #include "app/cli/image_choice.h"
 #include "app/cli/interruption_watch.h"
-#include "app/cli/latency_allowance.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/safe_text.h"
-#include "app/cli/tracing_platform.h"
+#include "serial/platform_stack.h"
 #include "serial/port_names.h"
 #include "serial/port_state.h"
-#include "serial/responsive_platform.h"
 #include "transfer/operation.h"
+#include "transfer/outcome_steps.h"
 
 namespace zq::cli {
 
@@ -98,37 +97,39 @@ BoardResult runBoard(const BoardTask& task) {
     result.device = devicePath(task.port);
     result.operation = operationName(task.operation);
     result.image = task.image->identity;
-    result.started = std::chrono::system_clock::now();
-
-    std::optional<TracingPlatform> tracing;
-    if (task.trace) {
-        tracing.emplace(*task.platform,
-                        [&](std::string_view line) { task.output->note(task.index, line); });
-        if (!task.portNote.empty()) {
-            tracing->note(task.portNote);
-        }
-        if (result.device != task.port) {
-            tracing->note(printableName(task.port) + " is " + printableName(result.device));
-        }
-        tracing->note(identityLine(task.image->identity));
-    }
-    // Above the tracer, so that the trace shows the timeouts the port really gets.
-    LatencyAllowance latency(tracing ? static_cast<Platform&>(*tracing) : *task.platform,
-                             std::chrono::milliseconds(task.latencyMs));
-    const std::chrono::nanoseconds began = latency.now();
     Outcome outcome;
-    BoardReport report(task, result, outcome, latency);
+    // The wrappers pass the clock through untouched, so the system's is the stack's.
+    BoardReport report(task, result, outcome, *task.platform);
+    StackOptions options{.latency = std::chrono::milliseconds(task.latencyMs)};
+    if (task.trace) {
+        options.trace = [&](std::string_view line) {
+            task.output->note(task.index, printableName(line));
+        };
+    }
     // The board says nothing while it programs; a terminal's bar counts down the time that is
     // known to take, in the slices of the pause. Elsewhere the pause stays one sleep.
-    ResponsivePlatform countdown(latency, [&] {
-        if (report.programmingAt) {
-            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                latency.now() - *report.programmingAt);
-            task.output->countdown(
-                task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
-        }
-    });
-    PortState port(task.output->showsCountdown() ? static_cast<Platform&>(countdown) : latency);
+    if (task.output->showsCountdown()) {
+        options.whileWaiting = [&] {
+            if (report.programmingAt) {
+                const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    task.platform->now() - *report.programmingAt);
+                task.output->countdown(
+                    task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+            }
+        };
+    }
+    PlatformStack stack(*task.platform, std::move(options));
+    Platform& platform = stack.top();
+    result.started = platform.wallClock();
+    const std::chrono::nanoseconds began = platform.now();
+    if (!task.portNote.empty()) {
+        stack.note(task.portNote);
+    }
+    if (result.device != task.port) {
+        stack.note(task.port + " is " + result.device);
+    }
+    stack.note(identityLine(task.image->identity));
+    PortState port(platform);
 
     // A copy of its own, with room for the pad byte an odd length gets.
     std::vector<std::uint8_t> image(task.image->bytes);
@@ -158,8 +159,7 @@ BoardResult runBoard(const BoardTask& task) {
     // The window keeps a port some failures leave open for its next operation; this run has no
     // next operation, so the port is handed back rather than left at the phase's settings.
     if (port.handle) {
-        restorePortSettings(port);
-        closePort(port, report);
+        handBack(port, report, outcome);
     }
 
     result.ok = succeeded && !interrupted;
@@ -169,7 +169,7 @@ BoardResult runBoard(const BoardTask& task) {
         result.exit = 128 + result.interruptedBy;
         result.reason = report.interruptionLine();
     }
-    result.seconds = std::chrono::duration<double>(latency.now() - began).count();
+    result.seconds = std::chrono::duration<double>(platform.now() - began).count();
     task.output->finished(task.index, result.ok ? "done"
                                       : interrupted
                                           ? "interrupted"

@@ -83,7 +83,7 @@ int runGang(const GangRequest& request, CliContext& context) {
             r.messages = boxes;
             r.reason = refusal.joinedReason();
             r.image.name = request.imageFile.string();
-            r.started = std::chrono::system_clock::now();
+            r.started = context.platform.wallClock();
         }
         if (request.json) {
             for (const BoardResult& r : results) {

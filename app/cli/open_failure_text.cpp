@@ -6,24 +6,6 @@
 
 namespace zq::cli {
 
-std::string_view describeOpenFailure(OpenFailure::Kind kind) {
-    switch (kind) {
-        case OpenFailure::Kind::None:
-            return "no failure";
-        case OpenFailure::Kind::NoSuchDevice:
-            return "no such device";
-        case OpenFailure::Kind::PermissionDenied:
-            return "permission denied";
-        case OpenFailure::Kind::Busy:
-            return "in use by another program";
-        case OpenFailure::Kind::NotATerminal:
-            return "not a terminal";
-        case OpenFailure::Kind::Other:
-            break;
-    }
-    return "failed";
-}
-
 std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath) {
     const std::string device(devicePath);
     switch (why.kind) {

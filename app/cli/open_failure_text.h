@@ -7,9 +7,6 @@
 
 namespace zq::cli {
 
-// A few words for the kind of failure, for trace lines.
-std::string_view describeOpenFailure(OpenFailure::Kind kind);
-
 // The line printed after the fixed "Can not open selected COM port!" box: what the system said
 // about `devicePath` and what the user can do about it. Empty when there was no failure.
 std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath);

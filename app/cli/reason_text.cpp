@@ -5,6 +5,7 @@
 
 #include "app/cli/open_failure_text.h"
 #include "protocol/command_packet.h"
+#include "serial/port_fault_text.h"
 
 namespace zq::cli {
 
@@ -184,34 +185,6 @@ std::string latencyAdvice(const Outcome& outcome) {
     return "Replies came late or in parts, as USB serial adapters send them when they hold small "
            "replies back; try --latency " +
            std::to_string(latency) + ", or set the adapter's latency timer to 1 ms.";
-}
-
-std::string describeFault(const PortFault& fault) {
-    const SystemError& e = fault.error;
-    if (!fault) {
-        return {};
-    }
-    std::string text = std::string(fault.call) + " failed";
-    if (e) {
-        text += ": " + e.text;
-    }
-    if (e.code != 0) {
-        text += " (error " + std::to_string(e.code) + ")";
-    }
-    if (e.deviceGone) {
-        text += "; the device has gone: unplugged, switched off, or the line hung up";
-    }
-    return text;
-}
-
-std::string hexBytes(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    for (const std::uint8_t b : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%s%02X", text.empty() ? "" : " ", static_cast<unsigned>(b));
-        text += two;
-    }
-    return text;
 }
 
 }  // namespace zq::cli

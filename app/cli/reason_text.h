@@ -1,8 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,11 +23,5 @@ std::string latencyAdvice(const Outcome& outcome);
 
 // The --latency value that lets a reply read `late` after its request come within its window.
 unsigned suggestedLatency(std::chrono::nanoseconds late);
-
-// "read failed: Input/output error (error 5); the device has gone: ...". Empty for no fault.
-std::string describeFault(const PortFault& fault);
-
-// Bytes as "AA 0E 06 00 00 00".
-std::string hexBytes(std::span<const std::uint8_t> bytes);
 
 }  // namespace zq::cli

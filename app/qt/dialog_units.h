@@ -16,9 +16,6 @@ class DialogUnits {
     int y(int units) const;
     QRect rect(int left, int top, int width, int height) const;
 
-    int baseWidth() const { return baseWidth_; }
-    int baseHeight() const { return baseHeight_; }
-
   private:
     int baseWidth_;
     int baseHeight_;

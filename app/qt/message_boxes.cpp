@@ -2,36 +2,34 @@
 
 #include <QMessageBox>
 
+#include "transfer/failure_detail.h"
+
 namespace zq::qt {
 
-void showMessageBox(QWidget* owner, BoxStyle style, const QString& text, const QString& detail) {
+namespace {
+
+void showBox(QWidget* owner, BoxStyle style, std::string_view text, const std::string& detail) {
     const bool error = style == BoxStyle::Error;
     QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon,
-                    error ? QStringLiteral("Error") : QStringLiteral("OK"), text, QMessageBox::Ok,
+                    error ? QStringLiteral("Error") : QStringLiteral("OK"),
+                    QString::fromUtf8(text.data(), static_cast<int>(text.size())), QMessageBox::Ok,
                     owner);
     box.setTextFormat(Qt::PlainText);
-    if (!detail.isEmpty()) {
-        box.setDetailedText(detail);
+    if (error && !detail.empty()) {
+        box.setDetailedText(QString::fromStdString(detail));
     }
     box.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     box.exec();
 }
 
-QString DialogMessages::detailFor(BoxStyle style) const {
-    if (style != BoxStyle::Error || !explain_) {
-        return {};
-    }
-    return QString::fromStdString(explain_());
+}  // namespace
+
+void DialogBoxes::showMessage(BoxStyle style, std::string_view text) {
+    showBox(window_, style, text, outcome_ ? failureDetail(*outcome_) : std::string());
 }
 
-void DialogMessages::showMessage(BoxStyle style, std::string_view text) {
-    showMessageBox(window_, style, QString::fromUtf8(text.data(), static_cast<int>(text.size())),
-                   detailFor(style));
-}
-
-void DialogMessages::showUnownedMessage(BoxStyle style, std::string_view text) {
-    showMessageBox(nullptr, style, QString::fromUtf8(text.data(), static_cast<int>(text.size())),
-                   detailFor(style));
+void DialogBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
+    showBox(nullptr, style, text, outcome_ ? closeFailureDetail(*outcome_) : std::string());
 }
 
 }  // namespace zq::qt

@@ -75,10 +75,8 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* settings,
                              QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      platform_(platform),
-      responsive_(platform, [this] { answerWhileWaiting(); }),
-      recorder_(responsive_),
-      session_(recorder_),
+      stack_(platform, {.whileWaiting = [this] { answerWhileWaiting(); }}),
+      session_(stack_.top()),
       ports_(std::move(ports)),
       settings_(settings) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
@@ -159,8 +157,8 @@ void UpdaterDialog::done(int result) {
         endDeferred_ = result;
         return;
     }
-    DialogMessages messages(this);
-    session_.end(messages);
+    DialogBoxes boxes(this);
+    session_.end(boxes);
     QDialog::done(result);
 }
 
@@ -208,11 +206,10 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
     }
     // The whole name: COM12 and /dev/ttyUSB0 as much as COM1.
     const PortEntry port = portList_.chosenEntry();
-    DialogMessages messages(this);
-    messages.explainFailuresWith([this] { return describeFailure(recorder_.take()); });
+    DialogBoxes explained(this, &session_.lastOutcome());
     BarProgress progress(progressBar);
     {
-        OperationBoxes boxes(messages, [this] { takeCloseRequests(); });
+        OperationBoxes boxes(explained, [this] { takeCloseRequests(); });
         if (!session_.run(boxes, mode, port.portName, &progress)) {
             return;
         }

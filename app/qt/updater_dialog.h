@@ -7,9 +7,8 @@
 
 #include "app/ports/port_list.h"
 #include "app/ports/port_source.h"
-#include "serial/failure_recorder.h"
 #include "serial/platform.h"
-#include "serial/responsive_platform.h"
+#include "serial/platform_stack.h"
 #include "transfer/operation.h"
 
 class QComboBox;
@@ -46,15 +45,6 @@ class UpdaterDialog : public QDialog {
     QLabel* portLabel;
     QLabel* versionLabel;
 
-    // Dialog-template ids of the controls.
-    static constexpr int ProgressBarId = 1002;
-    static constexpr int DownloadButtonId = 1032;
-    static constexpr int ExitButtonId = 4;
-    static constexpr int ProgressLabelId = 1031;
-    static constexpr int UpdateButtonId = 1033;
-    static constexpr int PortComboId = 1067;
-    static constexpr int VersionLabelId = 1068;
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -86,9 +76,7 @@ class UpdaterDialog : public QDialog {
     void takeCloseRequests();
     void finishDeferred();
 
-    Platform& platform_;
-    ResponsivePlatform responsive_;
-    FailureRecorder recorder_;  // keeps why a port call failed for the box it leads to
+    PlatformStack stack_;
     WindowSession session_;
     PortSource ports_;
     PortList portList_;

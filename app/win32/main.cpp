@@ -3,7 +3,7 @@
 // After windows.h, which updater_dialog.h brings and which it needs for its types.
 #include <commctrl.h>
 
-#include "serial/responsive_platform.h"
+#include "serial/platform_stack.h"
 #include "serial/win32/win32_platform.h"
 
 namespace {
@@ -27,8 +27,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Registers the progress bar's window class, which the template names.
     ::InitCommonControls();
     zq::Win32Platform platform;
-    zq::ResponsivePlatform responsive(platform, zq::win32::answerWhileWaiting);
-    zq::win32::UpdaterSession session(responsive, currentDirectory());
+    zq::PlatformStack stack(platform, {.whileWaiting = zq::win32::answerWhileWaiting});
+    zq::win32::UpdaterSession session(stack.top(), currentDirectory());
     zq::win32::runUpdaterDialog(instance, owner, session);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include "app/win32/dialog_ids.h"
 #include "serial/port_discovery.h"
 #include "serial/win32/port_notifications.h"
+#include "transfer/failure_detail.h"
 #include "transfer/operation.h"
 
 namespace zq::win32 {
@@ -19,7 +20,10 @@ namespace {
 // state through this pointer, set by runUpdaterDialog for exactly as long as the dialog lives.
 UpdaterSession* activeSession = nullptr;
 
-void showBox(HWND owner, BoxStyle style, std::string_view text) {
+void showBox(HWND owner, BoxStyle style, std::string_view text, const std::string& detail) {
+    if (style == BoxStyle::Error && !detail.empty()) {
+        ::OutputDebugStringA(("Firmware Updater: " + detail + "\n").c_str());
+    }
     const std::string terminated(text);
     if (style == BoxStyle::Error) {
         ::MessageBoxA(owner, terminated.c_str(), "Error", MB_ICONERROR | MB_OK);
@@ -104,7 +108,7 @@ void runButton(HWND dialog, TransferMode mode, UpdaterSession& session) {
     choosePort(dialog, session);
     // The whole name: COM12 as much as COM1; the platform opens it as \\.\COM12.
     const PortEntry port = session.ports.chosenEntry();
-    DialogBoxes boxes(dialog);
+    DialogBoxes boxes(dialog, &session.lastOutcome());
     ProgressBarControl bar(::GetDlgItem(dialog, ZQ_PROGRESS_BAR));
     // The close-failure box has no owner, so the dialog takes commands while it is up; one
     // that arrives then is ignored.
@@ -187,12 +191,12 @@ INT_PTR CALLBACK updaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }  // namespace
 
 void DialogBoxes::showMessage(BoxStyle style, std::string_view text) {
-    showBox(dialog_, style, text);
+    showBox(dialog_, style, text, outcome_ ? failureDetail(*outcome_) : std::string());
 }
 
 // The close failure leaves the port in an unknown state; its box stands on its own.
 void DialogBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
-    showBox(nullptr, style, text);
+    showBox(nullptr, style, text, outcome_ ? closeFailureDetail(*outcome_) : std::string());
 }
 
 // The operation holds the thread, so nothing would paint until it ended: each change is

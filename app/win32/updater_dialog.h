@@ -43,15 +43,19 @@ inline constexpr const char* LastPortValue = "LastPort";
 // the platform the dialog's session runs on.
 void answerWhileWaiting();
 
-// The dialog as the owner of the operation's message boxes.
+// The dialog as the owner of the operation's message boxes. The boxes read exactly as they
+// always have; with `outcome`, what the system said about the failure behind an error box goes
+// to the debugger's output as the box comes up.
 class DialogBoxes final : public OwnerWindow {
   public:
-    explicit DialogBoxes(HWND dialog) : dialog_(dialog) {}
+    explicit DialogBoxes(HWND dialog, const Outcome* outcome = nullptr)
+        : dialog_(dialog), outcome_(outcome) {}
     void showMessage(BoxStyle style, std::string_view text) override;
     void showUnownedMessage(BoxStyle style, std::string_view text) override;
 
   private:
     HWND dialog_;
+    const Outcome* outcome_;
 };
 
 class ProgressBarControl final : public ProgressTarget {

@@ -19,6 +19,9 @@ class Win32Platform final : public Platform {
     void beginTimerResolution() override;
     void endTimerResolution() override;
     std::chrono::nanoseconds now() override;
+    std::chrono::system_clock::time_point wallClock() override {
+        return std::chrono::system_clock::now();
+    }
 };
 
 }  // namespace zq

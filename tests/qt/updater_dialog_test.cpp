@@ -144,6 +144,7 @@ class UpdaterDialogTest : public QObject {
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotOpenPort));
+        QCOMPARE(answerer.boxes[0].detail, QStringLiteral("open failed: no such device"));
         dialog.close();
     }
 
@@ -222,11 +223,14 @@ class UpdaterDialogTest : public QObject {
         dialog.show();
         holdPortByFailedWake(line, dialog);
         line.faults.closeFailures = 1000;
+        line.faults.error = {.code = 5, .text = "Input/output error"};
         dialog.portCombo->setCurrentIndex(1);
         BoxAnswerer answerer(&dialog);
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotClosePort));
+        QCOMPARE(answerer.boxes[0].detail,
+                 QStringLiteral("close failed: Input/output error (error 5)"));
         QVERIFY(!answerer.boxes[0].ownedByDialog);
         QVERIFY(line.eventsOf(zq::sim::PortEvent::Kind::OpenFailed).empty());
         QCOMPARE(line.timerRequests(), 1);  // still held, with its request

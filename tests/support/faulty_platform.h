@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform.h"
+#include "serial/forwarding_platform.h"
 #include "sim/simulated_line.h"
 
 namespace zq::test {
@@ -34,9 +34,9 @@ struct FaultHit {
 
 // Sits between the program and the simulated line and spoils exactly one call, counted over
 // every device call of a whole operation; the rest pass through unchanged.
-class FaultyPlatform : public Platform {
+class FaultyPlatform : public ForwardingPlatform {
   public:
-    explicit FaultyPlatform(sim::SimulatedLine& line) : line_(line) {}
+    explicit FaultyPlatform(sim::SimulatedLine& line) : ForwardingPlatform(line) {}
 
     void arm(Fault fault, int k, std::uint32_t seed = 417) {
         fault_ = fault;
@@ -61,16 +61,13 @@ class FaultyPlatform : public Platform {
             why.kind = OpenFailure::Kind::Other;
             return nullptr;
         }
-        std::unique_ptr<SerialDevice> inner = line_.openSerial(name, why);
-        if (!inner) {
-            return nullptr;
-        }
+        return ForwardingPlatform::openSerial(name, why);
+    }
+
+  protected:
+    std::unique_ptr<SerialDevice> wrap(std::unique_ptr<SerialDevice> inner) override {
         return std::make_unique<Device>(*this, std::move(inner));
     }
-    void sleep(std::chrono::milliseconds duration) override { line_.sleep(duration); }
-    void beginTimerResolution() override { line_.beginTimerResolution(); }
-    void endTimerResolution() override { line_.endTimerResolution(); }
-    std::chrono::nanoseconds now() override { return line_.now(); }
 
   private:
     using Kind = sim::PortEvent::Kind;
@@ -174,7 +171,6 @@ class FaultyPlatform : public Platform {
         return true;
     }
 
-    sim::SimulatedLine& line_;
     Fault fault_ = Fault::FailCall;
     int target_ = 0;
     int calls_ = 0;

@@ -1,12 +1,13 @@
-#include "app/cli/tracing_platform.h"
+#include "serial/tracing_platform.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <span>
 
-#include "app/cli/open_failure_text.h"
-#include "app/cli/safe_text.h"
+#include "serial/port_fault_text.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -14,19 +15,6 @@ constexpr std::size_t ShownInFull = 8;
 // Sleeps shorter than this are the protocol's small pauses between packets; listing them would
 // drown the bytes. Longer ones explain a visible gap in the timestamps.
 constexpr std::chrono::milliseconds NotableSleep{100};
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    for (const std::uint8_t b : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(b));
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += two;
-    }
-    return text;
-}
 
 char parityLetter(Parity parity) {
     switch (parity) {
@@ -102,61 +90,61 @@ std::string reasonOf(const SystemError& error) {
     return text;
 }
 
-}  // namespace
-
+// Bytes as the trace shows them: up to eight in full ("AA 0D 00 00 00 00"); a longer run as its
+// size and its first eight ("512 bytes  02 1F 00 00 00 00 00 00 ...").
 std::string traceBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.size() <= ShownInFull) {
-        return hex(bytes);
+        return hexBytes(bytes);
     }
-    return std::to_string(bytes.size()) + " bytes  " + hex(bytes.first(ShownInFull)) + " ...";
+    return std::to_string(bytes.size()) + " bytes  " + hexBytes(bytes.first(ShownInFull)) + " ...";
 }
+
+}  // namespace
 
 // Stamps reads when they return, since only then are their bytes known; writes and everything
 // else when the call begins, which is when the bytes start on their way.
-class TracingPlatform::Device : public SerialDevice {
+class TracingPlatform::Device : public ForwardingDevice {
   public:
     Device(TracingPlatform& trace, std::unique_ptr<SerialDevice> inner)
-        : trace_(trace), inner_(std::move(inner)) {}
-
-    SystemError lastError() const override { return inner_->lastError(); }
+        : ForwardingDevice(std::move(inner)), trace_(trace) {}
 
     bool getState(LineSettings& out) override {
         const auto at = trace_.now();
-        const bool ok = inner_->getState(out);
+        const bool ok = inner().getState(out);
         if (!ok) {
-            trace_.emit(at, "reading the line settings" + failed(ok));
+            trace_.put(at, "reading the line settings" + failed(ok));
         }
         return ok;
     }
 
     bool setState(const LineSettings& settings) override {
         const auto at = trace_.now();
-        const bool ok = inner_->setState(settings);
-        trace_.emit(at, "set " + describeLine(settings) + failed(ok));
+        const bool ok = inner().setState(settings);
+        trace_.put(at, "set " + describeLine(settings) + failed(ok));
         return ok;
     }
 
     bool getTimeouts(CommTimeouts& out) override {
         const auto at = trace_.now();
-        const bool ok = inner_->getTimeouts(out);
+        const bool ok = inner().getTimeouts(out);
         if (!ok) {
-            trace_.emit(at, "reading the timeouts" + failed(ok));
+            trace_.put(at, "reading the timeouts" + failed(ok));
         }
         return ok;
     }
 
     bool setTimeouts(const CommTimeouts& timeouts) override {
         const auto at = trace_.now();
-        const bool ok = inner_->setTimeouts(timeouts);
-        trace_.emit(at, "set " + describeTimeouts(timeouts) + failed(ok));
+        const bool ok = inner().setTimeouts(timeouts);
+        trace_.put(at, "set " + describeTimeouts(timeouts) + failed(ok));
         return ok;
     }
 
     bool setupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) override {
         const auto at = trace_.now();
-        const bool ok = inner_->setupQueues(inputBytes, outputBytes);
+        const bool ok = inner().setupQueues(inputBytes, outputBytes);
         if (!ok) {
-            trace_.emit(at, "setting the queue sizes" + failed(ok));
+            trace_.put(at, "setting the queue sizes" + failed(ok));
         }
         return ok;
     }
@@ -165,44 +153,44 @@ class TracingPlatform::Device : public SerialDevice {
     // unless a step fails.
     bool flush() override {
         const auto at = trace_.now();
-        const bool ok = inner_->flush();
+        const bool ok = inner().flush();
         if (!ok) {
-            trace_.emit(at, "flush" + failed(ok));
+            trace_.put(at, "flush" + failed(ok));
         }
         return ok;
     }
 
     bool clearErrors() override {
         const auto at = trace_.now();
-        const bool ok = inner_->clearErrors();
+        const bool ok = inner().clearErrors();
         if (!ok) {
-            trace_.emit(at, "clearing errors" + failed(ok));
+            trace_.put(at, "clearing errors" + failed(ok));
         }
         return ok;
     }
 
     bool purge(std::uint32_t flags) override {
         const auto at = trace_.now();
-        const bool ok = inner_->purge(flags);
+        const bool ok = inner().purge(flags);
         std::string text = "purge";
         if (flags != PurgeAll) {
             char mask[16];
             std::snprintf(mask, sizeof mask, " 0x%02X", static_cast<unsigned>(flags));
             text += mask;
         }
-        trace_.emit(at, text + failed(ok));
+        trace_.put(at, text + failed(ok));
         return ok;
     }
 
     bool read(std::span<std::uint8_t> into, std::size_t& got) override {
-        const bool ok = inner_->read(into, got);
+        const bool ok = inner().read(into, got);
         const auto at = trace_.now();
         std::string text = "<- ";
         if (got == 0) {
             text += ok ? "nothing" : "read failed";
             text += " (" + std::to_string(into.size()) + " asked)";
             if (!ok) {
-                text += reasonOf(inner_->lastError());
+                text += reasonOf(lastError());
             }
         } else {
             text += traceBytes(into.first(got));
@@ -211,81 +199,74 @@ class TracingPlatform::Device : public SerialDevice {
                     "  (" + std::to_string(got) + " of " + std::to_string(into.size()) + " asked)";
             }
             if (!ok) {
-                text += "  read failed" + reasonOf(inner_->lastError());
+                text += "  read failed" + reasonOf(lastError());
             }
         }
-        trace_.emit(at, text);
+        trace_.put(at, text);
         return ok;
     }
 
     bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
         const auto at = trace_.now();
-        const bool ok = inner_->write(bytes, written);
+        const bool ok = inner().write(bytes, written);
         std::string text = "-> " + traceBytes(bytes);
         if (written < bytes.size()) {
             text +=
                 "  (" + std::to_string(written) + " of " + std::to_string(bytes.size()) + " sent)";
         }
         if (!ok) {
-            text += "  write failed" + reasonOf(inner_->lastError());
+            text += "  write failed" + reasonOf(lastError());
         }
-        trace_.emit(at, text);
+        trace_.put(at, text);
         return ok;
     }
 
     bool close() override {
         const auto at = trace_.now();
-        const bool ok = inner_->close();
-        trace_.emit(at, "close" + failed(ok));
+        const bool ok = inner().close();
+        trace_.put(at, "close" + failed(ok));
         return ok;
     }
 
-    std::string openNotes() const override { return inner_->openNotes(); }
-    std::optional<std::size_t> queuedInput() override { return inner_->queuedInput(); }
-
   private:
     std::string failed(bool ok) const {
-        return ok ? std::string() : " failed" + reasonOf(inner_->lastError());
+        return ok ? std::string() : " failed" + reasonOf(lastError());
     }
 
     TracingPlatform& trace_;
-    std::unique_ptr<SerialDevice> inner_;
 };
 
 TracingPlatform::TracingPlatform(Platform& inner, TraceSink sink)
-    : inner_(inner), sink_(std::move(sink)), start_(inner.now()) {}
+    : ForwardingPlatform(inner), sink_(std::move(sink)), start_(inner.now()) {}
 
 std::unique_ptr<SerialDevice> TracingPlatform::openSerial(const std::string& name,
                                                           OpenFailure& why) {
     const auto at = now();
-    std::unique_ptr<SerialDevice> device = inner_.openSerial(name, why);
-    if (!device) {
-        std::string text = "open " + printableName(name) +
-                           " failed: " + std::string(describeOpenFailure(why.kind));
-        if (!why.detail.empty()) {
-            text += " (" + printableName(why.detail) + ")";
+    std::unique_ptr<SerialDevice> device = ForwardingPlatform::openSerial(name, why);
+    put(at, "open " + name + (device ? "" : " failed: " + describeOpenFault(why)));
+    if (device) {
+        const std::string notes = device->openNotes();
+        for (std::size_t from = 0; from < notes.size();) {
+            const std::size_t end = std::min(notes.find('\n', from), notes.size());
+            put(at, notes.substr(from, end - from));
+            from = end + 1;
         }
-        emit(at, text);
-        return nullptr;
     }
-    emit(at, "open " + printableName(name));
-    const std::string notes = device->openNotes();
-    for (std::size_t from = 0; from < notes.size();) {
-        const std::size_t end = std::min(notes.find('\n', from), notes.size());
-        emit(at, notes.substr(from, end - from));
-        from = end + 1;
-    }
+    return device;
+}
+
+std::unique_ptr<SerialDevice> TracingPlatform::wrap(std::unique_ptr<SerialDevice> device) {
     return std::make_unique<Device>(*this, std::move(device));
 }
 
 void TracingPlatform::sleep(std::chrono::milliseconds duration) {
     if (duration >= NotableSleep) {
-        emit(now(), "wait " + std::to_string(duration.count()) + " ms");
+        put(now(), "wait " + std::to_string(duration.count()) + " ms");
     }
-    inner_.sleep(duration);
+    ForwardingPlatform::sleep(duration);
 }
 
-void TracingPlatform::emit(std::chrono::nanoseconds at, std::string_view text) {
+void TracingPlatform::put(std::chrono::nanoseconds at, std::string_view text) {
     const double ms = std::chrono::duration<double, std::milli>(at - start_).count();
     char stamp[32];
     // Wide enough that the columns stay aligned through a whole Download (about 16 s).
@@ -293,4 +274,4 @@ void TracingPlatform::emit(std::chrono::nanoseconds at, std::string_view text) {
     sink_(std::string(stamp) + std::string(text));
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,11 +1,11 @@
-#include "app/cli/latency_allowance.h"
+#include "serial/latency_allowance.h"
 
 #include <algorithm>
 #include <optional>
 
 #include "serial/timeout_rules.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::unique_ptr<SerialDevice> LatencyAllowance::wrap(std::unique_ptr<SerialDevic
     return std::make_unique<Device>(std::move(device), extra_);
 }
 
-}  // namespace zq::cli
+}  // namespace zq

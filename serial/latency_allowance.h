@@ -5,7 +5,7 @@
 
 #include "serial/forwarding_platform.h"
 
-namespace zq::cli {
+namespace zq {
 
 // Widens every reply window by `extra`, for USB serial adapters that hold small replies back
 // (or send one in parts) and cannot be told not to: each read's total timeout and the gap allowed
@@ -28,4 +28,4 @@ class LatencyAllowance : public ForwardingPlatform {
 // where the timeouts have them.
 CommTimeouts widenReadWindow(const CommTimeouts& timeouts, std::chrono::milliseconds extra);
 
-}  // namespace zq::cli
+}  // namespace zq
