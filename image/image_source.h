@@ -7,7 +7,7 @@
 #include "image/file_outcome.h"
 #include "image/startup_directory.h"
 #include "job/image_store.h"
-#include "job/owner_window.h"
+#include "owner/owner_window.h"
 #include "job/transfer_job.h"
 
 namespace zq {

@@ -5,7 +5,7 @@
 
 #include "image/file_outcome.h"
 #include "job/image_store.h"
-#include "job/owner_window.h"
+#include "owner/owner_window.h"
 #include "job/transfer_job.h"
 
 namespace zq {

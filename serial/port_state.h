@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "serial/comm_settings.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "serial/platform.h"
 
 namespace zq {

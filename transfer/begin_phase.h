@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "job/transfer_job.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"
 #include "transfer/outcome.h"

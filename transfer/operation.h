@@ -4,7 +4,7 @@
 #include <string>
 
 #include "job/transfer_job.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "serial/platform.h"
 #include "serial/port_state.h"
 #include "transfer/outcome.h"

@@ -6,7 +6,7 @@
 
 #include "job/transfer_job.h"
 #include "protocol/packet_ops.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "serial/platform.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "serial/port_state.h"
 #include "transfer/outcome.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "image/image_identity.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "transfer/outcome.h"
 
 namespace zq::cli {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 
 namespace zq::cli {
 

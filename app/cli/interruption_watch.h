@@ -6,7 +6,7 @@
 
 #include "app/cli/interruption_text.h"
 #include "serial/interruption.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 
 namespace zq::cli {
 

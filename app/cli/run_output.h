@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/cli/status_line.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 
 namespace zq::cli {
 

@@ -1,4 +1,4 @@
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "transfer/outcome.h"
 
 namespace zq::qt {

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "serial/interruption.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 
 namespace zq::qt {
 

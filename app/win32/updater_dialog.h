@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 
 #include <cstdint>
 #include <string_view>
@@ -8,7 +8,7 @@
 
 #include "app/ports/port_list.h"
 #include "image/startup_directory.h"
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 #include "serial/platform.h"
 #include "transfer/operation.h"
 

@@ -1,5 +1,5 @@
 // clang-format off
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 #include <setupapi.h>
 #include <dbt.h>
 // clang-format on

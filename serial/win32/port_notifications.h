@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 
 namespace zq {
 

@@ -1,6 +1,6 @@
 #include "serial/win32/win32_platform.h"
 
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 // After windows.h, which it needs for its types.
 #include <mmsystem.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/owner_window.h"
+#include "owner/owner_window.h"
 
 namespace zq::test {
 

@@ -5,7 +5,7 @@
 //   dumpres PROGRAM.exe DIALOG_ID
 //
 // Exit status: 0 printed, 1 a resource is missing or malformed, 2 wrong command line.
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 
 #include <cctype>
 #include <cstdint>

@@ -10,7 +10,7 @@
 //                                    user picking it would (the dialog hears CBN_SELCHANGE)
 //
 // Exit status: 0 found, 1 not found within the wait, 2 wrong command line.
-#include "serial/win32/lean_windows.h"
+#include "job/win32/lean_windows.h"
 // After windows.h, which it needs for its types.
 #include <commctrl.h>
 
