@@ -4,7 +4,6 @@
 #include <ostream>
 
 #include "app/cli/fd_output.h"
-#include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
@@ -57,10 +56,6 @@ std::string portOptionHelp() {
            "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else auto";
 }
 
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    return explainOpenFailure(why, devicePath);
-}
-
 namespace {
 
 extern "C" void onInterrupt(int signal) {
@@ -94,11 +89,7 @@ void printPorts(const CliContext& context, bool json) {
         listing.ports.push_back({std::move(port), std::move(users)});
     }
     listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
-    if (json) {
-        printPortListingJson(listing, context.out);
-    } else {
-        printPortListing(listing, context.out);
-    }
+    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

@@ -1,9 +1,6 @@
 #include "serial/win32/lean_windows.h"
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
-#include <cstring>
 #include <iostream>
 #include <ostream>
 #include <string>
@@ -104,29 +101,6 @@ std::string portOptionHelp() {
            "serial adapter present. Default: %ZQ417_PORT%, else auto";
 }
 
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    const std::string device(devicePath);
-    switch (why.kind) {
-        case OpenFailure::Kind::None:
-            return {};
-        case OpenFailure::Kind::Busy:
-            return device +
-                   ": the port is held by another program (a port has one user at a time); "
-                   "close that program and try again.";
-        case OpenFailure::Kind::NoSuchDevice:
-            return device +
-                   ": no such port here; 'zq417-flash ports' lists the ports that are present.";
-        case OpenFailure::Kind::PermissionDenied:
-        case OpenFailure::Kind::NotATerminal:
-        case OpenFailure::Kind::Other:
-            break;
-    }
-    if (!why.detail.empty()) {
-        return why.detail;
-    }
-    return device + ": the system refused to open it.";
-}
-
 void printPorts(const CliContext& context, bool json) {
     PortListing listing;
     for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
@@ -139,11 +113,7 @@ void printPorts(const CliContext& context, bool json) {
         com.present = !dosDeviceTarget(com.name).empty();
         listing.comPorts.push_back(std::move(com));
     }
-    if (json) {
-        printPortListingJson(listing, context.out);
-    } else {
-        printPortListing(listing, context.out);
-    }
+    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli
