@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "job/system_error.h"
 
@@ -19,7 +20,7 @@ class SystemFile {
     SystemFile() = default;
     SystemFile(const SystemFile&) = delete;
     SystemFile& operator=(const SystemFile&) = delete;
-    ~SystemFile();
+    ~SystemFile() { close(); }
 
     // Opens a regular file for reading (others may read it too). Anything else, a directory, a
     // device or a pipe, is refused without waiting on it.
@@ -44,7 +45,10 @@ class SystemFile {
     const SystemError& lastError() const { return error_; }
 
   private:
-    bool fail(SystemError error);
+    bool fail(SystemError error) {
+        error_ = std::move(error);
+        return false;
+    }
 
     static constexpr std::intptr_t Invalid = -1;
     std::intptr_t handle_ = Invalid;  // a descriptor, or a HANDLE

@@ -109,77 +109,46 @@ class TracingPlatform::Device : public ForwardingDevice {
         : ForwardingDevice(std::move(inner)), trace_(trace) {}
 
     bool getState(LineSettings& out) override {
-        const auto at = trace_.now();
-        const bool ok = inner().getState(out);
-        if (!ok) {
-            trace_.put(at, "reading the line settings" + failed(ok));
-        }
-        return ok;
+        return traced([&] { return inner().getState(out); }, "reading the line settings");
     }
 
     bool setState(const LineSettings& settings) override {
-        const auto at = trace_.now();
-        const bool ok = inner().setState(settings);
-        trace_.put(at, "set " + describeLine(settings) + failed(ok));
-        return ok;
+        return traced([&] { return inner().setState(settings); }, "set " + describeLine(settings),
+                      true);
     }
 
     bool getTimeouts(CommTimeouts& out) override {
-        const auto at = trace_.now();
-        const bool ok = inner().getTimeouts(out);
-        if (!ok) {
-            trace_.put(at, "reading the timeouts" + failed(ok));
-        }
-        return ok;
+        return traced([&] { return inner().getTimeouts(out); }, "reading the timeouts");
     }
 
     bool setTimeouts(const CommTimeouts& timeouts) override {
-        const auto at = trace_.now();
-        const bool ok = inner().setTimeouts(timeouts);
-        trace_.put(at, "set " + describeTimeouts(timeouts) + failed(ok));
-        return ok;
+        return traced([&] { return inner().setTimeouts(timeouts); },
+                      "set " + describeTimeouts(timeouts), true);
     }
 
     bool setupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) override {
-        const auto at = trace_.now();
-        const bool ok = inner().setupQueues(inputBytes, outputBytes);
-        if (!ok) {
-            trace_.put(at, "setting the queue sizes" + failed(ok));
-        }
-        return ok;
+        return traced([&] { return inner().setupQueues(inputBytes, outputBytes); },
+                      "setting the queue sizes");
     }
 
     // A purge is a flush, a clearing of errors and the purge proper; one line says it all
     // unless a step fails.
     bool flush() override {
-        const auto at = trace_.now();
-        const bool ok = inner().flush();
-        if (!ok) {
-            trace_.put(at, "flush" + failed(ok));
-        }
-        return ok;
+        return traced([&] { return inner().flush(); }, "flush");
     }
 
     bool clearErrors() override {
-        const auto at = trace_.now();
-        const bool ok = inner().clearErrors();
-        if (!ok) {
-            trace_.put(at, "clearing errors" + failed(ok));
-        }
-        return ok;
+        return traced([&] { return inner().clearErrors(); }, "clearing errors");
     }
 
     bool purge(std::uint32_t flags) override {
-        const auto at = trace_.now();
-        const bool ok = inner().purge(flags);
         std::string text = "purge";
         if (flags != PurgeAll) {
             char mask[16];
             std::snprintf(mask, sizeof mask, " 0x%02X", static_cast<unsigned>(flags));
             text += mask;
         }
-        trace_.put(at, text + failed(ok));
-        return ok;
+        return traced([&] { return inner().purge(flags); }, text, true);
     }
 
     bool read(std::span<std::uint8_t> into, std::size_t& got) override {
@@ -222,13 +191,22 @@ class TracingPlatform::Device : public ForwardingDevice {
     }
 
     bool close() override {
-        const auto at = trace_.now();
-        const bool ok = inner().close();
-        trace_.put(at, "close" + failed(ok));
-        return ok;
+        return traced([&] { return inner().close(); }, "close", true);
     }
 
   private:
+    // Stamped as the call begins; the line is written when the call fails, or always when the
+    // call is one worth seeing.
+    template <class Call>
+    bool traced(const Call& call, const std::string& what, bool always = false) {
+        const auto at = trace_.now();
+        const bool ok = call();
+        if (always || !ok) {
+            trace_.put(at, what + failed(ok));
+        }
+        return ok;
+    }
+
     std::string failed(bool ok) const {
         return ok ? std::string() : " failed" + reasonOf(lastError());
     }

@@ -17,8 +17,6 @@
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/json_result.h"
-#include "app/cli/open_failure_text.h"
-#include "app/cli/progress_bar.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"

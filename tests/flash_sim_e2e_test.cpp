@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/cli/interruption_text.h"
+#include "app/cli/interruption_watch.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
 #include "support/port_snapshot.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/interruption_text.h"
+#include "app/cli/interruption_watch.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
 #include "protocol/packet_ops.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/interruption_watch.h"
 #include "app/cli/reason_text.h"
@@ -17,10 +18,10 @@ namespace zq::cli {
 
 namespace {
 
-// The owner of one board's boxes: keeps every box for the result, prints it with the reason its
-// outcome gives, and turns the phases' stages into progress and into what a signal means for
-// the board. After an interruption it shows no more boxes.
-class BoardReport : public OwnerWindow {
+// The owner of one board's boxes and progress: keeps every box for the result, prints it with
+// the reason its outcome gives, and turns the phases' stages into progress and into what a signal
+// means for the board. After an interruption it shows no more boxes.
+class BoardReport : public OwnerWindow, public ProgressTarget {
   public:
     BoardReport(const BoardTask& task, BoardResult& result, const Outcome& outcome, Platform& clock)
         : task_(task), result_(result), outcome_(outcome), clock_(clock), watch_([&task] {
@@ -44,6 +45,10 @@ class BoardReport : public OwnerWindow {
         }
         task_.output->stage(task_.index, stage);
     }
+    void setRange(std::uint32_t maximum) override { task_.output->range(task_.index, maximum); }
+    void setPosition(std::uint32_t position) override {
+        task_.output->position(task_.index, position);
+    }
     bool interrupted() const { return watch_.interrupted(); }
     std::string interruptionLine() const { return watch_.line(); }
 
@@ -66,16 +71,17 @@ class BoardReport : public OwnerWindow {
     InterruptionWatch watch_;
 };
 
-class BoardProgress : public ProgressTarget {
-  public:
-    BoardProgress(RunOutput& output, std::size_t index) : output_(output), index_(index) {}
-    void setRange(std::uint32_t maximum) override { output_.range(index_, maximum); }
-    void setPosition(std::uint32_t position) override { output_.position(index_, position); }
-
-  private:
-    RunOutput& output_;
-    std::size_t index_;
-};
+std::optional<std::string> modeName(BoardMode mode) {
+    switch (mode) {
+        case BoardMode::Download:
+            return "download";
+        case BoardMode::Update:
+            return "update";
+        case BoardMode::Unknown:
+            break;
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -89,6 +95,13 @@ std::string_view operationName(Operation operation) {
             return "flash";
     }
     return "?";
+}
+
+void recordOutcome(BoardResult& result, const Outcome& outcome, bool ran) {
+    result.exit = exitStatusFor(outcome);
+    result.boardMode = modeName(outcome.boardMode);
+    result.performed = !ran ? "" : outcome.performed == ModeUpdate ? "update" : "download";
+    result.status = outcome.status;
 }
 
 BoardResult runBoard(const BoardTask& task) {
@@ -139,16 +152,15 @@ BoardResult runBoard(const BoardTask& task) {
     job.image = std::span<std::uint8_t>(image);
     job.imageLength = static_cast<std::uint32_t>(task.image->bytes.size());
 
-    BoardProgress progress(*task.output, task.index);
     bool succeeded = false;
     bool ran = false;
     if (report.interrupted()) {
         // A signal before the port was touched: nothing is sent.
     } else if (task.operation == Operation::Flash) {
-        succeeded = runFlash(report, job, &progress, port, outcome);
+        succeeded = runFlash(report, job, &report, port, outcome);
         ran = outcome.probed;
     } else {
-        succeeded = runOperation(report, job, &progress, port, outcome);
+        succeeded = runOperation(report, job, &report, port, outcome);
         ran = true;
     }
     const bool interrupted = report.interrupted();

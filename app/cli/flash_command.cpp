@@ -1,5 +1,6 @@
 #include "app/cli/flash_command.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -29,10 +30,7 @@ std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefus
 }
 
 std::string summaryOf(const std::vector<BoardResult>& results) {
-    std::size_t succeeded = 0;
-    for (const BoardResult& r : results) {
-        succeeded += r.ok ? 1 : 0;
-    }
+    const auto succeeded = std::ranges::count(results, true, &BoardResult::ok);
     std::string text = "summary: " + std::to_string(succeeded) + " of " +
                        std::to_string(results.size()) + " boards succeeded";
     for (const BoardResult& r : results) {
@@ -139,20 +137,13 @@ int runGang(const GangRequest& request, CliContext& context) {
     markPortHandedBack();
     output.close();
 
-    int status = ExitSuccess;
-    for (const BoardResult& r : results) {
-        if (!r.ok) {
-            status = r.exit;
-            break;
-        }
-    }
     // A signal interrupts the whole run, whichever board it cut short.
-    for (const BoardResult& r : results) {
-        if (r.interruptedBy != 0) {
-            status = r.exit;
-            break;
-        }
+    auto decisive =
+        std::ranges::find_if(results, [](const BoardResult& r) { return r.interruptedBy != 0; });
+    if (decisive == results.end()) {
+        decisive = std::ranges::find(results, false, &BoardResult::ok);
     }
+    const int status = decisive == results.end() ? ExitSuccess : decisive->exit;
     if (count > 1) {
         // Standard output keeps the JSON lines alone; a summary of failures is an error report.
         output.result(summaryOf(results), request.json || status != ExitSuccess);

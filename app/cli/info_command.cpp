@@ -108,13 +108,10 @@ void printJson(const Info& info, std::ostream& out) {
     json["image"] = info.name;
     json["format"] = orNull(info.format);
     json["forced"] = info.forced;
-    if (info.records) {
-        json["hex"] = {{"records", *info.records},
-                       {"lowestAddress", *info.lowest},
-                       {"highestAddress", *info.highest}};
-    } else {
-        json["hex"] = nullptr;
-    }
+    json["hex"] = info.records ? nlohmann::ordered_json{{"records", *info.records},
+                                                        {"lowestAddress", *info.lowest},
+                                                        {"highestAddress", *info.highest}}
+                               : nlohmann::ordered_json();
     json["length"] = orNull(info.length);
     json["paddedLength"] = known(info.fit.download.measured);
     json["bootHeader"] = known(info.bootHeader);

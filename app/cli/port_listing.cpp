@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -39,32 +40,12 @@ nlohmann::ordered_json textOrNull(const std::string& text) {
 }
 
 std::string hex4(std::uint16_t id) {
-    static constexpr char Digits[] = "0123456789abcdef";
-    std::string text(4, '0');
-    for (int i = 3; i >= 0; --i, id = static_cast<std::uint16_t>(id >> 4)) {
-        text[static_cast<std::size_t>(i)] = Digits[id & 0xF];
-    }
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
     return text;
 }
 
-}  // namespace
-
-std::vector<ComPortEntry> posixComPorts(const fs::path& devRoot, const fs::path& sysRoot) {
-    std::vector<ComPortEntry> ports;
-    std::error_code ec;
-    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
-        ComPortEntry com;
-        com.name = comName(n);
-        const fs::path node = fs::path(devicePath(com.name, PortNaming::Posix)).filename();
-        com.device = (devRoot / node).string();
-        com.present = fs::exists(devRoot / node, ec);
-        com.noUart = com.present && kernelFoundNoUart(sysRoot, node);
-        ports.push_back(std::move(com));
-    }
-    return ports;
-}
-
-void printPortListing(const PortListing& listing, std::ostream& out) {
+void printText(const PortListing& listing, std::ostream& out) {
     out << "Serial ports:\n";
     if (listing.ports.empty()) {
         out << "  none found\n";
@@ -94,7 +75,7 @@ void printPortListing(const PortListing& listing, std::ostream& out) {
     }
 }
 
-void printPortListingJson(const PortListing& listing, std::ostream& out) {
+void printJson(const PortListing& listing, std::ostream& out) {
     nlohmann::ordered_json ports = nlohmann::ordered_json::array();
     for (const auto& [port, users] : listing.ports) {
         ports.push_back({
@@ -121,6 +102,31 @@ void printPortListingJson(const PortListing& listing, std::ostream& out) {
                             {"uart_found", com.present && !com.noUart}});
     }
     out << jsonText(nlohmann::ordered_json{{"ports", ports}, {"com_ports", comPorts}}, 2) << '\n';
+}
+
+}  // namespace
+
+std::vector<ComPortEntry> posixComPorts(const fs::path& devRoot, const fs::path& sysRoot) {
+    std::vector<ComPortEntry> ports;
+    std::error_code ec;
+    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
+        ComPortEntry com;
+        com.name = comName(n);
+        const fs::path node = fs::path(devicePath(com.name, PortNaming::Posix)).filename();
+        com.device = (devRoot / node).string();
+        com.present = fs::exists(devRoot / node, ec);
+        com.noUart = com.present && kernelFoundNoUart(sysRoot, node);
+        ports.push_back(std::move(com));
+    }
+    return ports;
+}
+
+void printPortListing(const PortListing& listing, std::ostream& out, bool json) {
+    if (json) {
+        printJson(listing, out);
+    } else {
+        printText(listing, out);
+    }
 }
 
 }  // namespace zq::cli

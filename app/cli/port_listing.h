@@ -34,7 +34,7 @@ struct PortListing {
 std::vector<ComPortEntry> posixComPorts(const std::filesystem::path& devRoot,
                                         const std::filesystem::path& sysRoot);
 
-void printPortListing(const PortListing& listing, std::ostream& out);
-void printPortListingJson(const PortListing& listing, std::ostream& out);
+// As text, or as JSON for scripts.
+void printPortListing(const PortListing& listing, std::ostream& out, bool json);
 
 }  // namespace zq::cli

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
-#include "app/cli/open_failure_text.h"
+#include "app/cli/safe_text.h"
+#include "app/cli/system_support.h"
 #include "protocol/command_packet.h"
 #include "serial/port_fault_text.h"
 
@@ -16,6 +18,14 @@ using std::chrono::milliseconds;
 // A reply split by an adapter's timer is read whole once the gap between its bytes is allowed
 // this much more; the rest of it is never seen, so its delay cannot be measured.
 constexpr unsigned SplitReplyLatency = 50;
+
+unsigned suggestedLatency(std::chrono::nanoseconds late) {
+    // Read at the next request, a late reply is known only to within that request's pause, so
+    // the value rounds up to the next 10 ms and never offers less than a common adapter's 16 ms
+    // timer needs.
+    const auto lateMs = std::chrono::ceil<milliseconds>(late).count();
+    return static_cast<unsigned>(std::max<long long>(20, (lateMs + 9) / 10 * 10));
+}
 
 std::string requestName(Step step) {
     switch (step) {
@@ -111,6 +121,55 @@ std::string sendTrouble(const Outcome& outcome) {
 
 }  // namespace
 
+std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath) {
+    const std::string device(devicePath);
+    switch (why.kind) {
+        case OpenFailure::Kind::None:
+            return {};
+        case OpenFailure::Kind::PermissionDenied: {
+            // Joining a group helps only when that group may read and write the device;
+            // otherwise only whoever administers the system can grant access.
+            const std::string& group = why.group;
+            if (group.empty()) {
+                const std::string owner =
+                    why.owner.empty() ? std::string() : " (" + why.owner + ")";
+                return device + ": permission denied" + owner +
+                       "; no group you could join grants access to it: an administrator must "
+                       "grant it (for example with a udev rule), then try again.";
+            }
+            return device + ": permission denied; add yourself to the group '" + group +
+                   "' (sudo usermod -aG " + group + " $USER), then log in again.";
+        }
+        case OpenFailure::Kind::Busy: {
+            if (why.holders.empty()) {
+                return device + ": the port is held by another program; close that program " +
+                       "(fuser -v " + device + " names it) and try again.";
+            }
+            std::string holders;
+            for (const std::string& holder : why.holders) {
+                holders += (holders.empty() ? "" : ", ") + holder;
+            }
+            return device + ": the port is held by " + printableName(holders) +
+                   "; close that program and try again.";
+        }
+        case OpenFailure::Kind::NoSuchDevice:
+            return device +
+                   ": no such device here; 'zq417-flash ports' lists the serial ports "
+                   "that are present.";
+        case OpenFailure::Kind::NotATerminal:
+            return device + ": not a terminal device, so not a serial port.";
+        case OpenFailure::Kind::Other:
+            break;
+    }
+    if (!why.detail.empty()) {
+        return why.detail;
+    }
+    if (why.code != 0) {
+        return device + ": " + std::system_category().message(why.code);
+    }
+    return device + ": the system refused to open it.";
+}
+
 std::string explainOutcome(const Outcome& outcome, std::string_view device) {
     // A port call the system failed is the cause; what the board did or did not answer after it
     // is only its consequence.
@@ -128,7 +187,7 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
                              " bytes"
                        : "there is no image to send";
         case OutcomeKind::PortNotOpened:
-            return explainOpenFailure(outcome.open, device);
+            return explainOpenFailureHere(outcome.open, device);
         case OutcomeKind::BoardInOtherMode:
             return "the board answered the handshake, so it runs its firmware (update mode); use "
                    "update, or flash, which chooses by the board's mode";
@@ -159,14 +218,6 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
 
 std::string explainCloseFailure(const Outcome& outcome, std::string_view device) {
     return outcome.closeFault.error ? onDevice(device, outcome.closeFault) : std::string();
-}
-
-unsigned suggestedLatency(std::chrono::nanoseconds late) {
-    // Read at the next request, a late reply is known only to within that request's pause, so
-    // the value rounds up to the next 10 ms and never offers less than a common adapter's 16 ms
-    // timer needs.
-    const auto lateMs = std::chrono::ceil<milliseconds>(late).count();
-    return static_cast<unsigned>(std::max<long long>(20, (lateMs + 9) / 10 * 10));
 }
 
 std::string latencyAdvice(const Outcome& outcome) {

@@ -14,14 +14,15 @@ namespace zq::cli {
 // the board did or did not answer. Empty when there is nothing to add.
 std::string explainOutcome(const Outcome& outcome, std::string_view device);
 
+// The line printed after the fixed "Can not open selected COM port!" box: what the system said
+// about `devicePath` and what the user can do about it. Empty when there was no failure.
+std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath);
+
 // The line after a close that failed.
 std::string explainCloseFailure(const Outcome& outcome, std::string_view device);
 
 // The --latency advice that fits the outcome: a reply that came late, or in parts; empty when
 // the outcome does not point at the adapter's timing.
 std::string latencyAdvice(const Outcome& outcome);
-
-// The --latency value that lets a reply read `late` after its request come within its window.
-unsigned suggestedLatency(std::chrono::nanoseconds late);
 
 }  // namespace zq::cli

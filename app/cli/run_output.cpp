@@ -1,13 +1,15 @@
 #include "app/cli/run_output.h"
 
+#include <algorithm>
 #include <cstdio>
 
-#include "app/cli/progress_bar.h"
 #include "app/cli/safe_text.h"
 
 namespace zq::cli {
 
 namespace {
+
+constexpr std::size_t BarWidth = 40;
 
 // Redrawing a block of many lines on every chunk would cost more than the transfer itself.
 constexpr std::chrono::milliseconds RedrawEvery{100};
@@ -19,6 +21,19 @@ std::string seconds(std::chrono::steady_clock::duration d) {
 }
 
 }  // namespace
+
+std::string renderProgress(std::uint32_t position, std::uint32_t maximum) {
+    // Widened so that position * 100 cannot overflow; clamped so that the fill never exceeds
+    // the bar whatever a caller reports.
+    const std::uint64_t done = std::min<std::uint64_t>(position, maximum);
+    const std::uint64_t percent = maximum == 0 ? 100 : done * 100 / maximum;
+    const std::size_t filled = maximum == 0 ? BarWidth : done * BarWidth / maximum;
+    std::string bar = "[" + std::string(filled, '#') + std::string(BarWidth - filled, '.') + "]";
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, " %3u%%  %u / %u bytes", static_cast<unsigned>(percent),
+                  static_cast<unsigned>(done), static_cast<unsigned>(maximum));
+    return bar + numbers;
+}
 
 std::string_view stageName(OperationStage stage) {
     switch (stage) {

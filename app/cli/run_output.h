@@ -79,6 +79,9 @@ class RunOutput {
 
 std::string_view stageName(OperationStage stage);
 
+// The bar's text for a position within 0..maximum; a position past the end shows a full bar.
+std::string renderProgress(std::uint32_t position, std::uint32_t maximum);
+
 // From the image's acknowledgement to the port handed back: the firmware's programming time, the
 // status query and the pause after it.
 inline constexpr std::chrono::milliseconds ProgrammingTakes{6200};

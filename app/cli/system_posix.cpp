@@ -4,8 +4,8 @@
 #include <ostream>
 
 #include "app/cli/fd_output.h"
-#include "app/cli/open_failure_text.h"
 #include "app/cli/port_listing.h"
+#include "app/cli/reason_text.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
 #include "serial/posix/interrupt_pipe.h"
@@ -52,13 +52,13 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
+    return explainOpenFailure(why, devicePath);
+}
+
 std::string portOptionHelp() {
     return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
            "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else auto";
-}
-
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    return explainOpenFailure(why, devicePath);
 }
 
 namespace {
@@ -94,11 +94,7 @@ void printPorts(const CliContext& context, bool json) {
         listing.ports.push_back({std::move(port), std::move(users)});
     }
     listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
-    if (json) {
-        printPortListingJson(listing, context.out);
-    } else {
-        printPortListing(listing, context.out);
-    }
+    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

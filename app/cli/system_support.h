@@ -37,7 +37,7 @@ bool standardErrorIsTerminal();
 // The help of --port.
 std::string portOptionHelp();
 
-// The line printed after the fixed "Can not open selected COM port!" box.
+// The line after the fixed "Can not open selected COM port!" box, in this system's terms.
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
 
 // Has every signal that would end the process (on Windows: Ctrl+C, Ctrl+Break and the console's

@@ -1,9 +1,6 @@
 #include "job/win32/lean_windows.h"
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
-#include <cstring>
 #include <iostream>
 #include <ostream>
 #include <string>
@@ -99,11 +96,7 @@ bool standardErrorIsTerminal() {
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-std::string portOptionHelp() {
-    return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
-           "serial adapter present. Default: %ZQ417_PORT%, else auto";
-}
-
+// Windows names no groups and no fuser: what a user can do there.
 std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
     const std::string device(devicePath);
     switch (why.kind) {
@@ -127,6 +120,11 @@ std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devi
     return device + ": the system refused to open it.";
 }
 
+std::string portOptionHelp() {
+    return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
+           "serial adapter present. Default: %ZQ417_PORT%, else auto";
+}
+
 void printPorts(const CliContext& context, bool json) {
     PortListing listing;
     for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
@@ -139,11 +137,7 @@ void printPorts(const CliContext& context, bool json) {
         com.present = !dosDeviceTarget(com.name).empty();
         listing.comPorts.push_back(std::move(com));
     }
-    if (json) {
-        printPortListingJson(listing, context.out);
-    } else {
-        printPortListing(listing, context.out);
-    }
+    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

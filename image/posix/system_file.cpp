@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <utility>
 
 #include "image/system_file.h"
 
@@ -17,15 +16,6 @@ int fd(std::intptr_t handle) {
 }
 
 }  // namespace
-
-SystemFile::~SystemFile() {
-    close();
-}
-
-bool SystemFile::fail(SystemError error) {
-    error_ = std::move(error);
-    return false;
-}
 
 bool SystemFile::openForReading(const std::filesystem::path& path) {
     close();

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 
 #include "job/win32/lean_windows.h"
+#include "job/win32/system_message.h"
 
 namespace zq {
 
@@ -19,16 +19,8 @@ std::intptr_t keep(HANDLE handle) {
 }
 
 SystemError windowsError(DWORD code) {
-    char text[512] = {};
-    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                    nullptr, code, 0, text, sizeof text, nullptr);
-    // The system's texts end in a line break and often a full stop.
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == '.' || text[length - 1] == ' ')) {
-        --length;
-    }
-    return SystemError{static_cast<int>(code),
-                       length > 0 ? std::string(text, length) : std::string("system error")};
+    // A full stop would end the sentence the text is put into.
+    return SystemError{static_cast<int>(code), systemMessage(code, "\r\n. ")};
 }
 
 SystemError lastWindowsError() {
@@ -36,15 +28,6 @@ SystemError lastWindowsError() {
 }
 
 }  // namespace
-
-SystemFile::~SystemFile() {
-    close();
-}
-
-bool SystemFile::fail(SystemError error) {
-    error_ = std::move(error);
-    return false;
-}
 
 bool SystemFile::openForReading(const std::filesystem::path& path) {
     close();

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "job/win32/system_message.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
 
@@ -120,22 +120,6 @@ COMMTIMEOUTS toNative(const CommTimeouts& t) {
 // One ReadFile or WriteFile takes a DWORD count; the chunk loops never ask for more than 512.
 DWORD countFor(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
-}
-
-std::string systemMessage(DWORD code) {
-    char text[512] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                         0, text, sizeof text, nullptr);
-    std::string message(text, length);
-    // System messages end in a line break, which would split the explanation line.
-    while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back())) != 0) {
-        message.pop_back();
-    }
-    if (message.empty()) {
-        message = "system error";
-    }
-    return message;
 }
 
 OpenFailure::Kind kindOf(DWORD error) {
