@@ -1,5 +1,5 @@
 # The fuzzing stage of scripts/test: builds the libFuzzer targets with clang in build/fuzz and runs
-# each for about a minute with a fixed seed on a copy of its seed corpus. Any crash, leak,
+# each for the seconds given (scripts/test: 30) with a fixed seed on a copy of its seed corpus. Any crash, leak,
 # sanitizer report or broken invariant fails the stage. Nothing is written into the source tree:
 # the corpus copy, new inputs, crash artifacts and the converter's output file all go to a
 # temporary directory that is removed afterwards.
