@@ -5,8 +5,8 @@
 
 #include "image/file_outcome.h"
 #include "job/image_store.h"
-#include "owner/owner_window.h"
 #include "job/transfer_job.h"
+#include "owner/owner_window.h"
 
 namespace zq {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "serial/comm_settings.h"
 #include "owner/owner_window.h"
+#include "serial/comm_settings.h"
 #include "serial/platform.h"
 
 namespace zq {

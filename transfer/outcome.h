@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "job/transfer_job.h"
-#include "protocol/packet_ops.h"
 #include "owner/owner_window.h"
+#include "protocol/packet_ops.h"
 #include "serial/platform.h"
 #include "serial/port_state.h"
 #include "transfer/image_plan.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "job/transfer_job.h"
-#include "protocol/packet_ops.h"
 #include "owner/owner_window.h"
+#include "protocol/packet_ops.h"
 #include "serial/port_state.h"
 #include "transfer/outcome.h"
 

@@ -3,8 +3,8 @@
 #include <functional>
 #include <optional>
 
-#include "serial/interruption.h"
 #include "owner/owner_window.h"
+#include "serial/interruption.h"
 
 namespace zq::qt {
 
