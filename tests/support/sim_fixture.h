@@ -49,6 +49,13 @@ struct SimPort {
     RecordingWindow window;
 };
 
+// The port is closed, as it was found, and every timer request is paired.
+inline bool handedBack(const sim::SimulatedLine& line) {
+    return !line.isOpen() &&
+           line.settings().fields == sim::SimulatedLine::initialSettings().fields &&
+           line.timeouts() == sim::SimulatedLine::initialTimeouts() && line.timerRequests() == 0;
+}
+
 inline std::vector<std::uint8_t> bytesOf(std::initializer_list<int> values) {
     std::vector<std::uint8_t> bytes;
     for (int v : values) {
