@@ -15,11 +15,15 @@ ZQ_PACKAGE_TEST_PACKAGES=(lintian man-db wine wine64)
 # shipped and not built.
 ZQ_PACKAGE_TARGETS=(firmware-updater zq417-flash zq417-sim packaging-files)
 
+# Builds what the Debian package holds (scripts/test starts this early, beside other work).
+zq_package_build() {
+    cmake --preset release >/dev/null || return 1
+    cmake --build --preset release -j "$(nproc)" --target "${ZQ_PACKAGE_TARGETS[@]}"
+}
+
 # Prints the path of the .deb it made.
 zq_package_deb() {
-    cmake --preset release >/dev/null || return 1
-    cmake --build --preset release -j "$(nproc)" --target "${ZQ_PACKAGE_TARGETS[@]}" >&2 ||
-        return 1
+    zq_package_build >&2 || return 1
     local deb
     deb=$(cd build/release && cpack -G DEB 2>&1 | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p')
     [ -f "$deb" ] || { echo "package: cpack made no .deb" >&2; return 1; }
