@@ -12,7 +12,8 @@ namespace zq {
 
 // One serial port the system has, as a person picks it from a list.
 struct PortInfo {
-    enum class Bus { Other, Usb, Bluetooth };
+    // Virtual: a board zq417-sim serves on a pseudo-terminal and announces while it runs.
+    enum class Bus { Other, Usb, Bluetooth, Virtual };
 
     std::string systemName;    // "ttyUSB0", "COM7"
     std::string devicePath;    // what opens it: "/dev/ttyUSB0", "\\.\COM7"
@@ -24,8 +25,10 @@ struct PortInfo {
     std::string serialNumber;                // USB only, when the adapter has one
     std::string driver;                      // "ftdi_sio", "serial8250", "FTDIBUS"; may be empty
     Bus bus = Bus::Other;
+    std::string boardMode;  // Virtual only: "download" or "update", as the simulator announced
 
     bool isUsb() const { return bus == Bus::Usb; }
+    bool isVirtual() const { return bus == Bus::Virtual; }
     // The name to keep in a saved choice: the stable one where the system has it.
     const std::string& lastingName() const { return stableName.empty() ? devicePath : stableName; }
     bool operator==(const PortInfo&) const = default;

@@ -27,6 +27,8 @@ struct CliContext {
     // A platform of its own for each port of a run with several; unset, all share `platform`.
     std::function<std::unique_ptr<Platform>(const std::string& port)> platformFor{};
     std::function<std::vector<PortInfo>()> listPorts = discoverPorts;
+    // Plug events (and virtual boards coming and going), for `watch`; null where there are none.
+    std::function<std::unique_ptr<PortWatcher>()> watchPorts = zq::watchPorts;
     std::optional<std::string> environmentPort{};  // ZQ417_PORT, when set
     std::filesystem::path procRoot = "/proc";      // where `ports` looks for the programs using one
     // The real program: a signal interrupts a transfer, which hands the port back and exits

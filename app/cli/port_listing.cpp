@@ -29,6 +29,8 @@ std::string busName(PortInfo::Bus bus) {
             return "usb";
         case PortInfo::Bus::Bluetooth:
             return "bluetooth";
+        case PortInfo::Bus::Virtual:
+            return "virtual";
         case PortInfo::Bus::Other:
             break;
     }
