@@ -97,6 +97,12 @@ if(NOT WIN32)
              COMMAND bash "${PROJECT_SOURCE_DIR}/tests/packaging/completion_test.sh"
                      "${ZQ_PACKAGING_DIR}/bash-completion/zq417-flash"
                      "$<TARGET_FILE:zq417-flash>")
+    if(ZQ_MAN_PAGES)
+      add_test(NAME documented_options
+               COMMAND bash "${PROJECT_SOURCE_DIR}/tests/packaging/docs_options_test.sh"
+                       "$<TARGET_FILE:zq417-flash>" "${zq_build_dir}/man/zq417-flash.1.gz"
+                       "${ZQ_PACKAGING_DIR}/windows/README.txt.in")
+    endif()
   endif()
 
   set(CPACK_GENERATOR DEB)
