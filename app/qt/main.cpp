@@ -1,8 +1,11 @@
-// The "Firmware Updater" window. The command line is not read.
+// The "Firmware Updater" window. The command line is read only for --help and --version, which
+// answer without opening the window (or needing a display).
 #include <QApplication>
 #include <QSettings>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "app/ports/port_source.h"
 #include "app/qt/termination_signals.h"
@@ -23,9 +26,42 @@ void handBackAtExit() {
     }
 }
 
+// --help or --version anywhere on the command line; every other word is left alone, as the
+// desktop may start the window with words of its own.
+bool answerCommandLine(int argc, char** argv) {
+    bool help = false;
+    bool version = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        help = help || word == "--help" || word == "-h";
+        version = version || word == "--version";
+    }
+    if (help) {
+        std::printf(
+            "Usage: firmware-updater [--help | --version]\n"
+            "Opens the %.*s window: choose the serial port, then press Download for a board set "
+            "to download mode or Update for a board set to update mode. The outcome comes in a "
+            "message box.\n"
+            "The window reads no other option; zq417-flash does the same from the command line, "
+            "for scripts (zq417-flash --help).\n"
+            "  -h, --help  Print this help and exit\n"
+            "  --version   Print the version and exit\n",
+            static_cast<int>(zq::version::ProductName.size()), zq::version::ProductName.data());
+    } else if (version) {
+        std::printf("firmware-updater (%.*s) %.*s\n",
+                    static_cast<int>(zq::version::ProductName.size()),
+                    zq::version::ProductName.data(), static_cast<int>(zq::version::Number.size()),
+                    zq::version::Number.data());
+    }
+    return help || version;
+}
+
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
+    if (answerCommandLine(argc, argv)) {
+        return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+    }
     // Only the program's name reaches Qt, so no option can change the window.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
