@@ -83,10 +83,12 @@ bool probeBoard(Platform& platform, const std::string& portName) {
     TransferJob job;
     fillJob(job, ModeUpdate, portName);
     PortState port(platform);
-    bool answered = false;
-    if (readyLine(silent, PhaseUpdate, job, port)) {
-        answered = handshake(port, ProbeTries).answered;
+    if (!readyLine(silent, PhaseUpdate, job, port)) {
+        // Also ends the timer request a failed open made.
+        closePort(port, silent);
+        return false;
     }
+    const bool answered = handshake(port, ProbeTries).answered;
     releaseHeldPort(silent, port);
     return answered;
 }
