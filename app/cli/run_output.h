@@ -26,8 +26,9 @@ class RunOutput {
     RunOutput(std::ostream& out, std::ostream& err, ProgressStyle style,
               std::vector<std::string> ports, bool json);
 
-    // A board that joins a run under way (watch gives each board as it appears); its lines
-    // always carry its port. Gives its number.
+    // A board that joins a run under way (watch adds each board as it appears); its lines
+    // always carry its port. Gives its number. For plain lines: a terminal's block shows the
+    // boards known when it is first drawn.
     std::size_t addBoard(std::string_view port);
 
     // A box and, below it, why; both to standard error, or a Plain box to standard output.

@@ -47,9 +47,9 @@ BoardResult flashOne(const GangRequest& request, const BoardTask& task) {
 // A port as the line that announces its board shows it.
 std::string described(const PortInfo& port) {
     std::string about;
+    const std::string mode = port.boardMode.empty() ? "" : ", " + port.boardMode + " mode";
     for (const std::string& part :
-         {port.description, vidPidText(port),
-          port.isVirtual() ? "virtual, " + port.boardMode : std::string()}) {
+         {port.description, vidPidText(port), port.isVirtual() ? "virtual" + mode : ""}) {
         if (!part.empty()) {
             about += (about.empty() ? "" : ", ") + part;
         }
