@@ -125,9 +125,9 @@ bool syncDevice(PortState& port) {
     return handshake(port).answered;
 }
 
-HandshakeResult handshake(PortState& port) {
+HandshakeResult handshake(PortState& port, int tries) {
     HandshakeResult result;
-    for (int attempt = 0; attempt < SyncTries; ++attempt) {
+    for (int attempt = 0; attempt < tries; ++attempt) {
         ++result.tries;
         if (!sendCommand(port, syncPacket())) {
             result.sendFailed = true;

@@ -51,8 +51,9 @@ bool sendCommand(PortState& port, const CommandPacket& packet);
 ReplyResult receiveReply(PortState& port, int attempts);
 bool sendAck(PortState& port);
 bool syncDevice(PortState& port);
-// syncDevice with what it saw, for a caller that must tell silence from noise.
-HandshakeResult handshake(PortState& port);
+// syncDevice with what it saw, for a caller that must tell silence from noise. A caller that only
+// asks whether a board is there gives up after fewer tries.
+HandshakeResult handshake(PortState& port, int tries = SyncTries);
 bool sendQuery(PortState& port, std::uint8_t reg, std::uint8_t value);
 StatusResult readStatus(PortState& port, std::uint8_t reg);
 

@@ -16,6 +16,9 @@ class SilentWindow final : public OwnerWindow {
     void showUnownedMessage(BoxStyle, std::string_view) override {}
 };
 
+// Enough for a board that is there to answer; a silent port costs about 0.1 s.
+constexpr int ProbeTries = 3;
+
 }  // namespace
 
 void fillJob(TransferJob& job, TransferMode mode, const std::string& portName) {
@@ -73,6 +76,21 @@ bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar
     }
     return runDownloadPhase(window, job, progressBar, port, outcome, &probe) &&
            runUpdatePhase(window, job, progressBar, port, outcome);
+}
+
+bool probeBoard(Platform& platform, const std::string& portName) {
+    SilentWindow silent;
+    TransferJob job;
+    fillJob(job, ModeUpdate, portName);
+    PortState port(platform);
+    if (!readyLine(silent, PhaseUpdate, job, port)) {
+        // Also ends the timer request a failed open made.
+        closePort(port, silent);
+        return false;
+    }
+    const bool answered = handshake(port, ProbeTries).answered;
+    releaseHeldPort(silent, port);
+    return answered;
 }
 
 void releaseHeldPort(OwnerWindow& window, PortState& port) {

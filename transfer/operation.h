@@ -29,6 +29,11 @@ bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progres
 bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
               Outcome& outcome);
 
+// Whether the firmware of a board answers a short handshake on the port: opened and set up as
+// for an Update, a few Syncs, then handed back; no box is shown. A board in download mode says
+// nothing until it is loaded, so it is not found this way.
+bool probeBoard(Platform& platform, const std::string& portName);
+
 // Lets go of a port that is still held: the settings found at open are put back, the port is
 // closed and its timer request ended. When the close fails its box is shown, the request is
 // ended all the same and the handle dropped, so nothing outlives a window that is going away.

@@ -16,6 +16,7 @@
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
+#include "app/cli/watch_command.h"
 #include "app/version.h"
 #include "image/file_text.h"
 #include "image/hex_reader.h"
@@ -79,6 +80,22 @@ std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(
         }
     }
     return std::nullopt;
+}
+
+// The same device twice, under whatever names, is a usage error.
+int refuseRepeated(const std::vector<std::string>& ports, std::ostream& err) {
+    const auto repeated = firstRepeated(ports);
+    if (!repeated) {
+        return ExitSuccess;
+    }
+    const std::string& first = ports[repeated->first];
+    const std::string& again = ports[repeated->second];
+    err << "--port " << printableName(again) << " is given twice";
+    if (again != first) {
+        err << ": it is the same port as --port " << printableName(first);
+    }
+    err << '\n';
+    return ExitUsage;
 }
 
 struct HexToBinRequest {
@@ -225,6 +242,37 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     addTransferOptions(*updateCommand, update);
     addTransferOptions(*flashCommand, flash);
 
+    WatchRequest watch;
+    CLI::App* watchCommand = app.add_subcommand(
+        "watch", "Wait for boards and flash each one as it appears, until interrupted");
+    addTransferOptions(*watchCommand, watch.flash);
+    watchCommand->get_option("--port")->description(
+        "Watch this port instead, named as for flash, for a board that answers a short "
+        "handshake, probed every second; give it several times for several ports. A board in "
+        "download mode says nothing until it is loaded, so only boards whose firmware runs "
+        "are found this way. Default: every USB serial adapter and virtual board");
+    watchCommand
+        ->add_option("--match", watch.match,
+                     "Watch only the USB serial adapters and virtual boards whose name, device "
+                     "path, by-id name, description or VID:PID matches this wildcard, such as "
+                     "'*FTDI*' or '0403:*'")
+        ->type_name("PATTERN")
+        ->excludes("--port");
+    watchCommand
+        ->add_option("--count", watch.count,
+                     "Stop once this many boards are done (default: only a signal stops)")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber);
+    watchCommand->footer(
+        "Each board is flashed as flash does, once per plug: after its result its port is left "
+        "alone until it goes and comes back (with --port: until its board stops answering and "
+        "answers again). Boards already plugged in when watch starts are flashed at once. Several "
+        "boards run at the same time, each on its own.\n"
+        "A signal (Ctrl+C) or --count ends the watch: boards in flight end as under flash (one "
+        "programming its EEPROM is waited for), then a summary follows. Exit status: 0 when every "
+        "board succeeded (or none came), 128+n when signal n cut a board short, otherwise the "
+        "status of the first board, in the order they appeared, that failed.");
+
     HexToBinRequest hexToBin;
     CLI::App* hexToBinCommand = app.add_subcommand(
         "hex2bin", "Convert an Intel HEX file into a binary image (byte n at address n)");
@@ -272,6 +320,18 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     if (infoCommand->parsed()) {
         return runInfo(info, context.out, context.err) ? ExitSuccess : ExitImage;
     }
+    if (watchCommand->parsed()) {
+        if (watchCommand->count("--port") > 0) {
+            if (const int status = choosePorts(watch.flash, true, context); status != ExitSuccess) {
+                return status;
+            }
+            if (const int status = refuseRepeated(watch.flash.ports, context.err);
+                status != ExitSuccess) {
+                return status;
+            }
+        }
+        return runWatch(watch, context);
+    }
     CLI::App* const command = downloadCommand->parsed() ? downloadCommand
                               : updateCommand->parsed() ? updateCommand
                                                         : flashCommand;
@@ -282,15 +342,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         status != ExitSuccess) {
         return status;
     }
-    if (const auto repeated = firstRepeated(request.ports)) {
-        const std::string& first = request.ports[repeated->first];
-        const std::string& again = request.ports[repeated->second];
-        context.err << "--port " << printableName(again) << " is given twice";
-        if (again != first) {
-            context.err << ": it is the same port as --port " << printableName(first);
-        }
-        context.err << '\n';
-        return ExitUsage;
+    if (const int status = refuseRepeated(request.ports, context.err); status != ExitSuccess) {
+        return status;
     }
     return runGang(request, context);
 }

@@ -17,18 +17,6 @@ namespace zq::cli {
 
 namespace {
 
-// The image every board gets, or why it was refused; read before any port is touched. Flash may
-// run either operation, so the image must suit both.
-std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefusal& refusal) {
-    ChosenImage chosen = chooseImage({request.imageFile, request.force});
-    refusal =
-        refusalFor(chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
-    if (refusal.refused()) {
-        return std::nullopt;
-    }
-    return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
-}
-
 std::string summaryOf(const std::vector<BoardResult>& results) {
     const auto succeeded = std::ranges::count(results, true, &BoardResult::ok);
     std::string text = "summary: " + std::to_string(succeeded) + " of " +
@@ -55,6 +43,17 @@ std::string summaryOf(const std::vector<BoardResult>& results) {
 }
 
 }  // namespace
+
+// Flash may run either operation, so the image must suit both.
+std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefusal& refusal) {
+    ChosenImage chosen = chooseImage({request.imageFile, request.force});
+    refusal =
+        refusalFor(chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
+    if (refusal.refused()) {
+        return std::nullopt;
+    }
+    return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
+}
 
 int runGang(const GangRequest& request, CliContext& context) {
     const ProgressStyle style = request.quiet           ? ProgressStyle::None

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli/board_run.h"
+#include "app/cli/image_choice.h"
 
 namespace zq::cli {
 
@@ -22,6 +24,10 @@ struct GangRequest {
     bool force = false;                 // send an implausible image file as a binary image
     unsigned latencyMs = 0;             // added to every read's total timeout
 };
+
+// The image every board of the run gets, or why it was refused (the refusal filled); read before
+// any port is touched.
+std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefusal& refusal);
 
 // The image is chosen and checked against the operation before any port is touched, and named
 // before anything is sent. Returns the exit status: 0 when every board succeeded, 128 + n when

@@ -61,6 +61,14 @@ RunOutput::RunOutput(std::ostream& out, std::ostream& err, ProgressStyle style,
     }
 }
 
+std::size_t RunOutput::addBoard(std::string_view port) {
+    const std::lock_guard hold(lock_);
+    Board board;
+    board.prefix = printableName(port) + ": ";
+    boards_.push_back(std::move(board));
+    return boards_.size() - 1;
+}
+
 void RunOutput::printLocked(std::ostream& to, std::string_view text, const std::string& prefix,
                             bool keepBar) {
     if (keepBar && style_ == ProgressStyle::Terminal && boards_.size() == 1 &&

@@ -26,6 +26,11 @@ class RunOutput {
     RunOutput(std::ostream& out, std::ostream& err, ProgressStyle style,
               std::vector<std::string> ports, bool json);
 
+    // A board that joins a run under way (watch adds each board as it appears); its lines
+    // always carry its port. Gives its number. For plain lines: a terminal's block shows the
+    // boards known when it is first drawn.
+    std::size_t addBoard(std::string_view port);
+
     // A box and, below it, why; both to standard error, or a Plain box to standard output.
     // Nothing of it in JSON mode, where the box goes into the board's object instead.
     void box(std::size_t board, BoxStyle style, std::string_view text, std::string_view reason);

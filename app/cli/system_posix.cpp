@@ -1,3 +1,5 @@
+#include <fnmatch.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -86,6 +88,17 @@ void installInterruptHandlers() {
 
 // A POSIX process is not killed when its handler returns.
 void markPortHandedBack() {}
+
+void awaitReadableOrSignal(int descriptor, int limitMs) {
+    // The wake pipe is readable from the first signal on, so a signal that came before this
+    // call still ends the wait.
+    pollfd fds[2] = {{descriptor, POLLIN, 0}, {posix::interruptPipeFd(), POLLIN, 0}};
+    ::poll(fds, 2, limitMs);
+}
+
+bool globMatches(const std::string& pattern, const std::string& text) {
+    return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
+}
 
 void printPorts(const CliContext& context, bool json) {
     PortListing listing;

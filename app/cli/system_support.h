@@ -49,6 +49,14 @@ void installInterruptHandlers();
 // handed back.
 void markPortHandedBack();
 
+// Blocks until `descriptor` (a plug-event descriptor) is readable, a signal interrupts the run or
+// `limitMs` passes (-1: no limit).
+void awaitReadableOrSignal(int descriptor, int limitMs);
+
+// Whether `text` matches the shell wildcard `pattern` (*, ? and [...]), as the system's own
+// file-name matching has it.
+bool globMatches(const std::string& pattern, const std::string& text);
+
 // The `ports` command: as text, or as JSON for scripts.
 void printPorts(const CliContext& context, bool json);
 

@@ -1,5 +1,7 @@
 #include "job/win32/lean_windows.h"
 
+#include <shlwapi.h>
+
 #include <atomic>
 #include <iostream>
 #include <ostream>
@@ -123,6 +125,16 @@ std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devi
 std::string portOptionHelp() {
     return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
            "serial adapter present. Default: %ZQ417_PORT%, else auto";
+}
+
+// Windows gives no plug-event descriptor (watch re-lists every second there), so this is never
+// reached; a sleep keeps a caller from spinning all the same.
+void awaitReadableOrSignal(int, int limitMs) {
+    ::Sleep(limitMs < 0 ? 1000 : static_cast<DWORD>(limitMs));
+}
+
+bool globMatches(const std::string& pattern, const std::string& text) {
+    return ::PathMatchSpecA(text.c_str(), pattern.c_str()) != FALSE;
 }
 
 void printPorts(const CliContext& context, bool json) {
