@@ -1,7 +1,6 @@
-// Both HEX dialects against binutils objcopy on generated texts: the board tool's (CR LF, data
-// records only) and the toolchains' (LF or CR LF, blank lines, address and start records, repeats,
-// the last line end missing). objcopy writes from the lowest address on, ours from address 0, so
-// ours is compared from the lowest address and must hold only zeros below it.
+// Both HEX dialects on generated texts, against binutils objcopy when it is installed: the board
+// tool's (CR LF, data records only) and the toolchains' (address and start records, repeats, other
+// line ends) for the same records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +23,8 @@ bool objcopyInstalled() {
     return std::system("objcopy --version >/dev/null 2>&1") == 0;
 }
 
+// objcopy writes from the lowest address on, ours from address 0: ours is compared from the lowest
+// address and must hold only zeros below it.
 void expectObjcopyAgrees(const TempDir& dir, const std::string& text, const Bytes& ours,
                          std::size_t lowest) {
     writeText(dir / "in.hex", text);
@@ -37,20 +38,22 @@ void expectObjcopyAgrees(const TempDir& dir, const std::string& text, const Byte
     EXPECT_EQ(Bytes(from, ours.end()), readBytes(dir / "peer.bin")) << text;
 }
 
+// Whatever the records, neither dialect lets an image grow past 0xFFFF + 255 bytes here.
+constexpr std::size_t Limit = 0x10000 + 255;
+
 struct Placed {
-    std::uint32_t address;
+    std::uint16_t address;
     Bytes data;
 };
 
-// Up to `wanted` records of random bytes starting below `span`, none overlapping another (objcopy
-// has no rule for overlaps); `count` draws each one's length.
-template <typename Count>
-std::vector<Placed> place(std::mt19937& random, std::uint32_t span, std::uint32_t wanted,
-                          Count count) {
+// Up to 40 records of random bytes starting below `span`, none overlapping another (objcopy has
+// no rule for overlaps), some 255 bytes long and reaching past 0xFFFF, where nothing wraps.
+std::vector<Placed> place(std::mt19937& random, std::uint32_t span) {
+    const std::uint32_t wanted = 1 + random() % 40;
     std::vector<bool> taken(span + 255);
     std::vector<Placed> placed;
     for (int attempt = 0; placed.size() < wanted && attempt < 500; ++attempt) {
-        const std::uint32_t length = count();
+        const std::uint32_t length = random() % 8 == 0 ? 255 : 1 + random() % 32;
         const auto first = taken.begin() + random() % span;
         if (std::find(first, first + length, true) != first + length) {
             continue;
@@ -59,7 +62,7 @@ std::vector<Placed> place(std::mt19937& random, std::uint32_t span, std::uint32_
         Bytes data(length);
         std::generate(data.begin(), data.end(),
                       [&] { return static_cast<std::uint8_t>(random()); });
-        placed.push_back({static_cast<std::uint32_t>(first - taken.begin()), std::move(data)});
+        placed.push_back({static_cast<std::uint16_t>(first - taken.begin()), std::move(data)});
     }
     return placed;
 }
@@ -76,51 +79,23 @@ std::string withoutLineEnd(const std::string& record) {
     return record.substr(0, record.size() - 2);
 }
 
-TEST(HexPeer, BoardToolTextsConvertAsObjcopyReadsThem) {
-    if (!objcopyInstalled()) {
-        GTEST_SKIP() << "objcopy (binutils) is not installed";
-    }
-    TempDir dir;
-    std::mt19937 random(417);
-    for (int n = 0; n < 150; ++n) {
-        // Some records reach past 0xFFFF, where nothing wraps to the start.
-        const std::uint32_t span = random() % 2 == 0 ? 0x400 : 0x10000;
-        std::string text;
-        std::size_t lowest = span;
-        for (const Placed& p : place(random, span, 1 + random() % 40, [&] {
-                 return random() % 8 == 0 ? 255u : static_cast<std::uint32_t>(1 + random() % 32);
-             })) {
-            text +=
-                lowerSometimes(hexRecord(static_cast<std::uint16_t>(p.address), p.data), random);
-            lowest = std::min<std::size_t>(lowest, p.address);
-        }
-        text += random() % 2 == 0 ? EndRecord : ":00000001ff\r\n";
-        ASSERT_TRUE(convertHexToBin(text, dir / "ours.bin")) << text;
-        expectObjcopyAgrees(dir, text, readBytes(dir / "ours.bin"), lowest);
-    }
-}
-
-constexpr std::size_t Limit = 8192;
-
 struct Toolchain {
     std::vector<std::string> records;  // without line ends
-    std::size_t lowest = Limit;
-    std::size_t firstData = 0;  // index of the first data record
+    std::size_t firstData = 0;         // index of the first data record
 };
 
-// Data records placed through segment bases or plain 16-bit addresses; some repeated exactly,
-// which must be taken.
-Toolchain generate(std::mt19937& random) {
+// The same records as toolchains write them: through segment bases or plain 16-bit addresses,
+// some repeated exactly, which must be taken.
+Toolchain asToolchainWrites(const std::vector<Placed>& placed, std::mt19937& random) {
     Toolchain g;
     g.records.push_back(withoutLineEnd(hexRecord(0, {0, 0}, 0x04)));
     if (random() % 2 == 0) {
         g.records.push_back(withoutLineEnd(hexRecord(0, {0x12, 0x34, 0x56, 0x78}, 0x03)));
     }
     g.firstData = g.records.size();
-    for (const Placed& p : place(random, Limit - 40, 1 + random() % 30,
-                                 [&] { return static_cast<std::uint32_t>(1 + random() % 40); })) {
+    for (const Placed& p : placed) {
         const std::uint32_t base = random() % 2 == 0 ? 0 : (p.address >> 4) - random() % 4;
-        const std::uint32_t segment = std::min(base, p.address >> 4);
+        const std::uint32_t segment = std::min<std::uint32_t>(base, p.address >> 4);
         g.records.push_back(withoutLineEnd(hexRecord(
             0, {static_cast<std::uint8_t>(segment >> 8), static_cast<std::uint8_t>(segment)},
             0x02)));
@@ -129,12 +104,12 @@ Toolchain generate(std::mt19937& random) {
         if (random() % 8 == 0) {
             g.records.push_back(g.records.back());
         }
-        g.lowest = std::min<std::size_t>(g.lowest, p.address);
     }
     g.records.push_back(":00000001FF");
     return g;
 }
 
+// LF or CR LF, blank lines, the last line end sometimes missing.
 std::string textOf(const std::vector<std::string>& records, std::mt19937& random) {
     std::string text;
     for (std::size_t n = 0; n < records.size(); ++n) {
@@ -149,23 +124,37 @@ std::string textOf(const std::vector<std::string>& records, std::mt19937& random
     return text;
 }
 
-// Each text is then damaged in one way and must fail at the record damaged.
-TEST(HexPeer, ToolchainTextsReadAsObjcopyReadsThemAndFailAtTheRecordDamaged) {
+// The board tool's text is compared with objcopy's reading, the toolchain's text with the board
+// tool's; each toolchain text is then damaged in one way and must fail at the record damaged.
+TEST(HexPeer, GeneratedTextsReadAsObjcopyReadsThemAndFailAtTheRecordDamaged) {
     const bool peer = objcopyInstalled();
     TempDir dir;
-    std::mt19937 random(4170);
-    for (int n = 0; n < 200; ++n) {
-        const Toolchain g = generate(random);
+    std::mt19937 random(417);
+    for (int n = 0; n < 120; ++n) {
+        const std::uint32_t span = random() % 2 == 0 ? 0x400 : 0x10000;
+        const std::vector<Placed> placed = place(random, span);
+        std::string boardText;
+        std::size_t lowest = span;
+        for (const Placed& p : placed) {
+            boardText += lowerSometimes(hexRecord(p.address, p.data), random);
+            lowest = std::min<std::size_t>(lowest, p.address);
+        }
+        boardText += random() % 2 == 0 ? EndRecord : ":00000001ff\r\n";
+        ASSERT_TRUE(convertHexToBin(boardText, dir / "ours.bin")) << boardText;
+        const Bytes ours = readBytes(dir / "ours.bin");
+        if (peer) {
+            expectObjcopyAgrees(dir, boardText, ours, lowest);
+        }
+
+        const Toolchain g = asToolchainWrites(placed, random);
         const std::string text = textOf(g.records, random);
         const HexReading reading = readHex(text, HexDialect::Toolchain, Limit);
         ASSERT_TRUE(reading.ok()) << describeHexReading(reading) << " at record "
                                   << reading.faultRecord << "\n"
                                   << text;
-        EXPECT_EQ(reading.lowest, g.lowest);
-        EXPECT_EQ(reading.highest + 1, reading.bytes.size());
-        if (peer) {
-            expectObjcopyAgrees(dir, text, reading.bytes, g.lowest);
-        }
+        EXPECT_EQ(reading.bytes, ours) << text;
+        EXPECT_EQ(reading.lowest, lowest);
+        EXPECT_EQ(reading.highest + 1, ours.size());
 
         // One damage to one data record; the record number counts every record before it.
         const std::size_t victim = g.firstData + random() % (g.records.size() - 1 - g.firstData);
