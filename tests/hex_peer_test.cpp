@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -160,39 +161,22 @@ TEST(HexPeer, GeneratedTextsReadAsObjcopyReadsThemAndFailAtTheRecordDamaged) {
         const std::size_t victim = g.firstData + random() % (g.records.size() - 1 - g.firstData);
         std::vector<std::string> damaged = g.records;
         std::string& record = damaged[victim];
-        HexFault expected = HexFault::None;
-        switch (n % 6) {
-            case 0:
-                record.back() = record.back() == '0' ? '1' : '0';
-                expected = HexFault::BadChecksum;
-                break;
-            case 1:
-                record[9] = 'g';
-                expected = HexFault::NotHexDigit;
-                break;
-            case 2:
-                record += "00";
-                expected = HexFault::CountMismatch;
-                break;
-            case 3:
-                record.erase(record.size() - 2);
-                expected = HexFault::CountMismatch;
-                break;
-            case 4:
-                record += " ;";
-                expected = HexFault::TrailingData;
-                break;
-            case 5:
-                damaged.pop_back();
-                expected = HexFault::NoEndRecord;
-                break;
-        }
+        using enum HexFault;
+        const std::pair<HexFault, std::function<void()>> damages[] = {
+            {BadChecksum, [&] { record.back() = record.back() == '0' ? '1' : '0'; }},
+            {NotHexDigit, [&] { record[9] = 'g'; }},
+            {CountMismatch, [&] { record += "00"; }},
+            {CountMismatch, [&] { record.erase(record.size() - 2); }},
+            {TrailingData, [&] { record += " ;"; }},
+            {NoEndRecord, [&] { damaged.pop_back(); }},
+        };
+        const auto& [expected, damage] = damages[n % 6];
+        damage();
         // The end record is given its line end so that a shortened record is not the text's end.
         const std::string damagedText = textOf(damaged, random) + "\n";
         const HexReading bad = readHex(damagedText, HexDialect::Toolchain, Limit);
         EXPECT_EQ(bad.fault, expected) << damagedText;
-        EXPECT_EQ(bad.faultRecord,
-                  expected == HexFault::NoEndRecord ? damaged.size() + 1 : victim + 1)
+        EXPECT_EQ(bad.faultRecord, expected == NoEndRecord ? damaged.size() + 1 : victim + 1)
             << damagedText;
         EXPECT_TRUE(bad.bytes.empty());
     }
