@@ -117,8 +117,7 @@ TEST(LoadImage, FileThatCannotBeOpenedChangesNothing) {
 // use no disk; reading one would take seconds and gigabytes, and 4 GiB - 1 + 1 would wrap.
 TEST(LoadImage, FileLongerThanAnyPhaseTakesIsRefusedWithoutBeingRead) {
     const std::uint64_t MaxLength = std::numeric_limits<std::uint32_t>::max();
-    for (const std::uint64_t size :
-         {MaxImageFileLength + 1, MaxLength, MaxLength + 1, MaxLength + 6}) {
+    for (const std::uint64_t size : {MaxImageFileLength + 1, MaxLength, MaxLength + 1}) {
         Loading l;
         ASSERT_TRUE(l.loadBytes({1, 2, 3}));
         writeBytes(l.dir / "huge.bin", {});

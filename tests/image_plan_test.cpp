@@ -5,101 +5,69 @@
 #include <vector>
 
 #include "image/boot_header.h"
-#include "image/built_in_image.h"
 #include "text/messages.h"
 #include "transfer/image_plan.h"
 
 namespace zq {
 namespace {
 
-TransferJob jobFor(std::vector<std::uint8_t>& storage, std::uint32_t length) {
-    storage.resize(length + 1, 0x11);
-    TransferJob job;
-    job.capacity = ImageCapacity;
-    job.image = storage;
-    job.imageLength = length;
-    return job;
-}
-
-std::vector<std::uint8_t> withHeader(std::uint32_t length) {
-    std::vector<std::uint8_t> storage(length + 1, 0x22);
-    std::copy(BootHeader.begin(), BootHeader.end(), storage.begin());
-    return storage;
-}
-
-TEST(ImagePlan, BuiltInImageIsPaddedForTheLoaderAndGetsTheHeaderForTheFirmware) {
-    std::uint8_t* image = builtInImage();
-    EXPECT_EQ(std::vector<std::uint8_t>(image, image + 6),
-              (std::vector<std::uint8_t>{0x02, 0x02, 0x10, 0x02, 0x13, 0xB0}));
-    image[BuiltInImageLength] = 0xEE;
-    TransferJob job{.capacity = ImageCapacity,
-                    .image = {image, BuiltInImageLength + 1},
-                    .imageLength = BuiltInImageLength};
-
-    const ImagePlan download = planImage(job, PhaseDownload);
-    EXPECT_TRUE(download.failure.empty());
-    EXPECT_EQ(download.start, image);
-    EXPECT_EQ(download.length, 5696u);
-    EXPECT_FALSE(download.headerInFront);
-    EXPECT_EQ(image[5695], 0);
-    EXPECT_EQ(job.imageLength, 5695u);
-
-    const ImagePlan update = planImage(job, PhaseUpdate);
-    EXPECT_TRUE(update.failure.empty());
-    EXPECT_EQ(update.length, 5728u);
-    EXPECT_TRUE(update.headerInFront);
-}
-
-TEST(ImagePlan, HeaderAlreadyPresentIsSkippedForTheLoaderAndNotAddedForTheFirmware) {
-    std::vector<std::uint8_t> storage = withHeader(1000);
-    TransferJob job{.capacity = ImageCapacity, .image = storage, .imageLength = 1000};
-    const ImagePlan download = planImage(job, PhaseDownload);
-    EXPECT_EQ(download.start, storage.data() + 32);
-    EXPECT_EQ(download.length, 968u);
-    const ImagePlan update = planImage(job, PhaseUpdate);
-    EXPECT_EQ(update.start, storage.data());
-    EXPECT_EQ(update.length, 1000u);
-    EXPECT_FALSE(update.headerInFront);
-}
-
-TEST(ImagePlan, SizeLimitsOfBothPhases) {
-    std::vector<std::uint8_t> storage;
-    TransferJob fits = jobFor(storage, 8160);
-    EXPECT_TRUE(planImage(fits, PhaseUpdate).failure.empty());
-    TransferJob tooLong = jobFor(storage, 8162);
-    EXPECT_EQ(planImage(tooLong, PhaseUpdate).failure, messages::FirmwareTooLong);
-
-    // The loader's test counts the stored image, header included, before removing the header.
-    std::vector<std::uint8_t> headed = withHeader(8200);
-    TransferJob job{.capacity = ImageCapacity, .image = headed, .imageLength = 8200};
-    EXPECT_EQ(planImage(job, PhaseDownload).failure, messages::FirmwareTooLong);
-}
-
-TEST(ImagePlan, MissingImageAndShortImages) {
-    TransferJob none{.capacity = ImageCapacity};
-    EXPECT_EQ(planImage(none, PhaseDownload).failure, messages::MemoryNotEnough);
-    EXPECT_EQ(planImage(none, PhaseUpdate).failure, messages::MemoryNotEnough);
-
-    // Shorter than the header: never compared, so the header is sent in front.
-    std::vector<std::uint8_t> storage(BootHeader.begin(), BootHeader.begin() + 17);
-    storage.push_back(0xFF);
-    EXPECT_FALSE(hasBootHeader(storage.data(), 17));
-    TransferJob job{.capacity = ImageCapacity, .image = storage, .imageLength = 17};
-    const ImagePlan update = planImage(job, PhaseUpdate);
-    EXPECT_EQ(update.length, 18u + 32u);
-    EXPECT_EQ(storage[17], 0);
-}
-
-// Storage that has no byte past an odd image never gets the pad written into it; the plan fails
-// as for storage that could not be had.
-TEST(ImagePlan, PadIsStoredOnlyWhereTheStorageHasRoomForIt) {
-    std::vector<std::uint8_t> storage(18, 0x11);
-    TransferJob exact{
-        .capacity = ImageCapacity, .image = std::span(storage).first(17), .imageLength = 17};
-    EXPECT_EQ(planImage(exact, PhaseUpdate).failure, messages::MemoryNotEnough);
-    EXPECT_EQ(storage[17], 0x11);
-    TransferJob claimsMore{.capacity = ImageCapacity, .image = storage, .imageLength = 40};
-    EXPECT_EQ(planImage(claimsMore, PhaseDownload).failure, messages::MemoryNotEnough);
+// What each phase sends of an image: the loader takes it padded to an even length without the
+// BootHeader, the firmware takes it with the header, put in front when it is not there. The pad
+// is stored only where the storage has room for it; otherwise the plan fails as for storage that
+// could not be had.
+TEST(ImagePlan, EachPhaseSendsThePaddedImageWithOrWithoutTheHeaderWithinTheLimits) {
+    constexpr auto Download = PhaseDownload;
+    constexpr auto Update = PhaseUpdate;
+    const std::string_view ok;
+    struct Case {
+        std::uint32_t length;
+        bool header;
+        std::size_t room;  // bytes of storage the job's image spans
+        TransferPhase phase;
+        std::string_view failure;
+        std::size_t start = 0;
+        std::uint32_t wire = 0;
+        bool headerInFront = false;
+    };
+    for (const Case& c : {
+             Case{5695, false, 5696, Download, ok, 0, 5696, false},
+             Case{5695, false, 5696, Update, ok, 0, 5728, true},
+             Case{1000, true, 1001, Download, ok, 32, 968, false},
+             Case{1000, true, 1001, Update, ok, 0, 1000, false},
+             Case{8192, false, 8192, Download, ok, 0, 8192, false},
+             Case{8160, false, 8160, Update, ok, 0, 8192, true},
+             Case{8161, false, 8162, Update, messages::FirmwareTooLong},
+             // The loader's test counts the stored image, header included.
+             Case{8200, true, 8200, Download, messages::FirmwareTooLong},
+             // Shorter than the header: never compared, so the header is sent in front.
+             Case{17, true, 18, Update, ok, 0, 18 + 32, true},
+             Case{17, false, 17, Update, messages::MemoryNotEnough},
+             Case{40, false, 18, Download, messages::MemoryNotEnough},
+             Case{0, false, 0, Download, messages::MemoryNotEnough},
+             Case{0, false, 0, Update, messages::MemoryNotEnough},
+         }) {
+        SCOPED_TRACE(testing::Message() << c.length << (c.header ? " with header, " : ", ")
+                                        << c.room << " stored, phase " << int{c.phase});
+        std::vector<std::uint8_t> storage(std::max<std::size_t>(c.length, c.room) + 1, 0x11);
+        if (c.header) {
+            std::copy_n(BootHeader.begin(), std::min<std::size_t>(c.length, 32), storage.begin());
+        }
+        TransferJob job{.capacity = ImageCapacity, .imageLength = c.length};
+        if (c.room > 0) {
+            job.image = std::span(storage).first(c.room);
+        }
+        const ImagePlan plan = planImage(job, c.phase);
+        EXPECT_EQ(plan.failure, c.failure);
+        EXPECT_EQ(job.imageLength, c.length);
+        if (c.length % 2 != 0 && c.length < storage.size()) {
+            EXPECT_EQ(storage[c.length], c.room > c.length ? 0 : 0x11);
+        }
+        if (c.failure.empty()) {
+            EXPECT_EQ(plan.start, storage.data() + c.start);
+            EXPECT_EQ(plan.length, c.wire);
+            EXPECT_EQ(plan.headerInFront, c.headerInFront);
+        }
+    }
 }
 
 // Lengths near 4 GiB, with a reserve above the capacity that lets every length through the

@@ -13,13 +13,14 @@
 #include <csignal>
 #include <functional>
 #include <optional>
-#include <span>
 
 #include "app/qt/termination_signals.h"
 #include "app/qt/updater_dialog.h"
 #include "box_answerer.h"
+#include "held_port.h"
 #include "serial/interruption.h"
 #include "sim/simulated_line.h"
+#include "support/sim_fixture.h"
 
 namespace {
 
@@ -27,34 +28,15 @@ using namespace std::chrono_literals;
 using zq::qt::UpdaterDialog;
 using zq::sim::PortEvent;
 using zq::sim::SimulatedLine;
-
-void failWakeBytes(SimulatedLine& line) {
-    line.faults.writeFault = [](std::span<const std::uint8_t> bytes) -> std::optional<long> {
-        if (bytes.size() == 2 && bytes[0] == 0xFF && bytes[1] == 0xFF) {
-            return -1;
-        }
-        return std::nullopt;
-    };
-}
-
-bool handedBack(const SimulatedLine& line) {
-    return !line.isOpen() && line.settings().fields == SimulatedLine::initialSettings().fields &&
-           line.timeouts() == SimulatedLine::initialTimeouts() && line.timerRequests() == 0;
-}
+using zq::test::handedBack;
 
 // Runs the application's loop from `start` until the window ends it; 7 if it never does.
 int runUntilTheEnd(const std::function<void()>& start) {
     QTimer::singleShot(0, start);
-    bool hung = false;
     QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&hung] {
-        hung = true;
-        QCoreApplication::exit(7);
-    });
+    guard.callOnTimeout([] { QCoreApplication::exit(7); });
     guard.start(10000);
-    const int status = QCoreApplication::exec();
-    return hung ? 7 : status;
+    return QCoreApplication::exec();
 }
 
 class WindowSignalTest : public QObject {
@@ -75,7 +57,7 @@ class WindowSignalTest : public QObject {
         for (int number : {SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2}) {
             const bool underTheBox = number == SIGHUP;
             SimulatedLine line({.mode = zq::sim::BoardMode::Download});
-            failWakeBytes(line);
+            zq::test::refuseWakeBytes(line);
             UpdaterDialog dialog(line);
             const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
             dialog.show();

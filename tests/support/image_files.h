@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -58,6 +59,13 @@ inline std::string hexRecord(std::uint16_t address, const std::vector<std::uint8
 
 inline std::vector<std::uint8_t> withBootHeader(std::vector<std::uint8_t> image) {
     image.insert(image.begin(), BootHeader.begin(), BootHeader.end());
+    return image;
+}
+
+// `image` with `bytes` written over it from `at` on.
+inline std::vector<std::uint8_t> with(std::vector<std::uint8_t> image, std::size_t at,
+                                      const std::vector<std::uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
     return image;
 }
 
