@@ -18,10 +18,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -165,7 +165,7 @@ TEST_F(PosixSerialTest, ShortGapsDoNotEndTheReadButALongOneEndsItWithTheBytesBef
     }
 }
 
-TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeftAndAHangUpFailsReadAndWrite) {
+TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeft) {
     toPhase();
     const Bytes small = pattern(10, 0);
     std::size_t written = 0;
@@ -183,11 +183,6 @@ TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeftAndAHangUpFailsReadAndWrite)
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, large.size());
     EXPECT_EQ(receive(), Bytes(large.begin(), large.begin() + static_cast<long>(written)));
-
-    hangUp();
-    Bytes buffer(6);
-    EXPECT_FALSE(device->read(buffer, written));
-    EXPECT_FALSE(device->write(small, written));
 }
 
 double threadCpuMs() {
@@ -222,19 +217,14 @@ TEST_F(PosixSerialTest, ADeviceThatVanishesMidReadFailsTheReadSayingSoWithoutSpi
         EXPECT_FALSE(device->write(Bytes{1, 2}, got));
     }
     EXPECT_TRUE(device->lastError().deviceGone) << device->lastError().text;
-    const double cpu = threadCpuMs() - cpuBefore;
-    std::printf("vanished device: read failed after %.1f ms, %.2f ms of CPU for it and 200 calls\n",
-                took, cpu);
-    EXPECT_LT(cpu, 100.0);
+    EXPECT_LT(threadCpuMs() - cpuBefore, 100.0);
 }
 
 // A signal (as its handler notes it) ends a wait at once, where the port's deadline would have
-// been seconds away, and the calls that hand the port back still work.
-TEST_F(PosixSerialTest, ASignalCutsWaitsShortAndLeavesTheHandBackWorking) {
+// been seconds away.
+TEST_F(PosixSerialTest, ASignalCutsWaitsShort) {
     ASSERT_TRUE(zq::posix::armInterruptPipe());
     zq::interruption::resetForTests();
-    zq::LineSettings saved;
-    ASSERT_TRUE(device->getState(saved));
     toPhase();
     ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
     std::jthread raiser([] {
@@ -249,13 +239,6 @@ TEST_F(PosixSerialTest, ASignalCutsWaitsShortAndLeavesTheHandBackWorking) {
     platform.sleep(3s);
     EXPECT_FALSE(device->write(Bytes{1, 2, 3}, got));
     EXPECT_LT(Milliseconds(std::chrono::steady_clock::now() - start).count(), 1000.0);
-
-    EXPECT_TRUE(device->purge(zq::PurgeAll));
-    EXPECT_TRUE(device->setTimeouts({}));
-    EXPECT_TRUE(device->setState(saved));
-    EXPECT_TRUE(device->close());
-    const termios2 after = slaveLine();
-    EXPECT_EQ(std::memcmp(&found, &after, sizeof found), 0);
     zq::interruption::resetForTests();
 }
 
@@ -294,6 +277,9 @@ TEST_F(PosixSerialTest, AShieldedWaitServesItsTimeAndASecondSignalCutsIt) {
 // Root passes the kernel's exclusive flag, so both holds are checked as root too: ours, and
 // another program's, which must still stand after our refused open.
 TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForByte) {
+    // A pseudo-terminal has no low-latency mode, and the open says so.
+    EXPECT_NE(device->openNotes().find("low-latency mode unavailable"), std::string::npos);
+    EXPECT_EQ(device->queuedInput(), std::optional<std::size_t>(0));
     OpenFailure why;
     EXPECT_EQ(platform.openSerial(slavePath, why), nullptr);
     EXPECT_EQ(why.kind, OpenFailure::Kind::Busy);
