@@ -45,6 +45,10 @@ Bytes pattern(std::size_t length, std::uint8_t first) {
     return bytes;
 }
 
+double msSince(std::chrono::steady_clock::time_point start) {
+    return Milliseconds(std::chrono::steady_clock::now() - start).count();
+}
+
 // The backend holds the slave side of a pseudo-terminal open; the test works the master.
 class PosixSerialTest : public ::testing::Test {
   protected:
@@ -77,9 +81,8 @@ class PosixSerialTest : public ::testing::Test {
         std::size_t got = size + 1;
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(device->read(buffer, got));
-        const Milliseconds took = std::chrono::steady_clock::now() - start;
         buffer.resize(std::min(got, size));
-        return {buffer, took.count()};
+        return {buffer, msSince(start)};
     }
 
     // The tests send a few bytes at a time, which the pseudo-terminal always takes whole.
@@ -179,7 +182,7 @@ TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeft) {
     const Bytes large = pattern(1 << 20, 7);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(device->write(large, written));
-    EXPECT_LT(Milliseconds(std::chrono::steady_clock::now() - start).count(), 1000.0);
+    EXPECT_LT(msSince(start), 1000.0);
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, large.size());
     EXPECT_EQ(receive(), Bytes(large.begin(), large.begin() + static_cast<long>(written)));
@@ -205,9 +208,8 @@ TEST_F(PosixSerialTest, ADeviceThatVanishesMidReadFailsTheReadSayingSoWithoutSpi
     Bytes buffer(64);
     std::size_t got = 0;
     EXPECT_FALSE(device->read(buffer, got));
-    const double took = Milliseconds(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(took, 150.0);
-    EXPECT_LT(took, 2000.0);
+    EXPECT_GE(msSince(start), 150.0);
+    EXPECT_LT(msSince(start), 2000.0);
     EXPECT_TRUE(device->lastError().deviceGone) << device->lastError().text;
     puller.join();
 
@@ -220,57 +222,52 @@ TEST_F(PosixSerialTest, ADeviceThatVanishesMidReadFailsTheReadSayingSoWithoutSpi
     EXPECT_LT(threadCpuMs() - cpuBefore, 100.0);
 }
 
-// A signal (as its handler notes it) ends a wait at once, where the port's deadline would have
-// been seconds away.
-TEST_F(PosixSerialTest, ASignalCutsWaitsShort) {
-    ASSERT_TRUE(zq::posix::armInterruptPipe());
-    zq::interruption::resetForTests();
-    toPhase();
-    ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
-    std::jthread raiser([] {
-        std::this_thread::sleep_for(100ms);
-        zq::interruption::raise(SIGINT);
+// Raises `signal` as its handler would, `after` from now.
+std::jthread raiseAfter(std::chrono::milliseconds after, int signal) {
+    return std::jthread([=] {
+        std::this_thread::sleep_for(after);
+        zq::interruption::raise(signal);
     });
-    const auto start = std::chrono::steady_clock::now();
-    Bytes buffer(8);
-    std::size_t got = 0;
-    EXPECT_FALSE(device->read(buffer, got));
-    EXPECT_TRUE(device->lastError().interrupted);
-    platform.sleep(3s);
-    EXPECT_FALSE(device->write(Bytes{1, 2, 3}, got));
-    EXPECT_LT(Milliseconds(std::chrono::steady_clock::now() - start).count(), 1000.0);
-    zq::interruption::resetForTests();
 }
 
-// A shielded wait runs its whole time through the first signal, noticing it once; the second
-// cuts it.
-TEST_F(PosixSerialTest, AShieldedWaitServesItsTimeAndASecondSignalCutsIt) {
+// A signal (as its handler notes it) ends a wait at once, where the port's deadline would have
+// been seconds away; a shielded wait runs its whole time through the first, noticing it once,
+// and the second cuts it.
+TEST_F(PosixSerialTest, ASignalCutsWaitsShortUnlessAShieldAbsorbsTheFirst) {
     ASSERT_TRUE(zq::posix::armInterruptPipe());
+    toPhase();
+    ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
+    Bytes buffer(8);
+    std::size_t got = 0;
+    {
+        zq::interruption::resetForTests();
+        const std::jthread raiser = raiseAfter(100ms, SIGINT);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(device->read(buffer, got));
+        EXPECT_TRUE(device->lastError().interrupted);
+        platform.sleep(3s);
+        EXPECT_FALSE(device->write(Bytes{1, 2, 3}, got));
+        EXPECT_LT(msSince(start), 1000.0);
+    }
     zq::interruption::resetForTests();
     std::vector<int> noticed;
     zq::interruption::Shield shield([&](int signal) { noticed.push_back(signal); });
-    std::jthread first([] {
-        std::this_thread::sleep_for(50ms);
-        zq::interruption::raise(SIGTERM);
-    });
-    auto start = std::chrono::steady_clock::now();
-    platform.sleep(400ms);
-    double took = Milliseconds(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(took, 400.0);
-    EXPECT_LT(took, 1000.0);
-    EXPECT_EQ(noticed, std::vector<int>{SIGTERM});
-    EXPECT_TRUE(shield.absorbedFirst());
-    first.join();
-
-    std::jthread second([] {
-        std::this_thread::sleep_for(100ms);
-        zq::interruption::raise(SIGINT);
-    });
-    start = std::chrono::steady_clock::now();
-    platform.sleep(3s);
-    took = Milliseconds(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(took, 1000.0);
-    EXPECT_EQ(noticed.size(), 1u);
+    {
+        const std::jthread first = raiseAfter(50ms, SIGTERM);
+        const auto start = std::chrono::steady_clock::now();
+        platform.sleep(400ms);
+        EXPECT_GE(msSince(start), 400.0);
+        EXPECT_LT(msSince(start), 1000.0);
+        EXPECT_EQ(noticed, std::vector<int>{SIGTERM});
+        EXPECT_TRUE(shield.absorbedFirst());
+    }
+    {
+        const std::jthread second = raiseAfter(100ms, SIGINT);
+        const auto start = std::chrono::steady_clock::now();
+        platform.sleep(3s);
+        EXPECT_LT(msSince(start), 1000.0);
+        EXPECT_EQ(noticed.size(), 1u);
+    }
     zq::interruption::resetForTests();
 }
 

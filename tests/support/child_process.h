@@ -141,15 +141,6 @@ class ChildProcess {
         }
     }
 
-    // The exit status a shell would report: 128 + the signal's number for a child a signal
-    // killed; nothing while it runs.
-    std::optional<int> shellStatus() const {
-        if (!status_) {
-            return std::nullopt;
-        }
-        return WIFSIGNALED(*status_) ? 128 + WTERMSIG(*status_) : WEXITSTATUS(*status_);
-    }
-
     // The reader of the child's standard output (0) or error (1) goes away, as `| head` does:
     // what the child writes there from now on fails with EPIPE.
     void stopReading(int stream) {
