@@ -8,6 +8,7 @@
 
 #include "serial/port_names.h"
 #include "support/image_files.h"
+#include "support/port_infos.h"
 
 namespace zq::test {
 namespace {
@@ -15,19 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 using Form = NamedPort::Form;
 
-const std::string ById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+const std::string ById = usbAdapter().stableName;
 
 // An on-board port and a USB adapter, as each system lists them.
 std::vector<PortInfo> bench(PortNaming naming) {
-    const bool windows = naming == PortNaming::Windows;
-    std::vector<PortInfo> ports(2);
-    ports[0].systemName = "ttyS0";
-    ports[0].devicePath = "/dev/ttyS0";
-    ports[1].systemName = windows ? "COM7" : "ttyUSB0";
-    ports[1].devicePath = windows ? "\\\\.\\COM7" : "/dev/ttyUSB0";
-    ports[1].stableName = windows ? "" : ById;
-    ports[1].bus = PortInfo::Bus::Usb;
-    return ports;
+    PortInfo windowsAdapter = comPort("COM7");
+    windowsAdapter.bus = PortInfo::Bus::Usb;
+    return {ttyPort("ttyS0"), naming == PortNaming::Windows ? windowsAdapter : usbAdapter()};
 }
 
 TEST(PortNames, EachFormOfNameOpensItsDeviceOnEachSystem) {

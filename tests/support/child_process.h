@@ -16,8 +16,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 extern char** environ;
@@ -65,13 +67,19 @@ class ChildProcess {
     // where the user may grant it, else a better nice value, else nothing. A simulated board
     // stands for a device with a processor of its own, which never misses a 25 ms reply window
     // because the host's other programs are busy; both programs only ever wait in poll or sleep.
+    // Every thread the child has by now, and those it makes later (they inherit the policy).
     void raisePriority() {
         if (pid_ <= 0) {
             return;
         }
         const sched_param lowest{.sched_priority = ::sched_get_priority_min(SCHED_RR)};
-        if (::sched_setscheduler(pid_, SCHED_RR, &lowest) != 0) {
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid_), -10);
+        std::error_code ec;
+        for (const auto& task :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
+            const pid_t tid = std::stoi(task.path().filename().string());
+            if (::sched_setscheduler(tid, SCHED_RR, &lowest) != 0) {
+                ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -10);
+            }
         }
     }
 
@@ -139,15 +147,6 @@ class ChildProcess {
         if (pid_ > 0) {
             ::kill(pid_, number);
         }
-    }
-
-    // The exit status a shell would report: 128 + the signal's number for a child a signal
-    // killed; nothing while it runs.
-    std::optional<int> shellStatus() const {
-        if (!status_) {
-            return std::nullopt;
-        }
-        return WIFSIGNALED(*status_) ? 128 + WTERMSIG(*status_) : WEXITSTATUS(*status_);
     }
 
     // The reader of the child's standard output (0) or error (1) goes away, as `| head` does:

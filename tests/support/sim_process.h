@@ -34,21 +34,15 @@ class SimProcess : public ChildProcess {
 // Reads the board's log until a line holding `text` comes.
 inline bool awaitLog(SimProcess& sim, std::string_view text,
                      std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left <= std::chrono::milliseconds(0)) {
-            return false;
-        }
-        const std::optional<std::string> logLine = sim.readLine(left);
-        if (!logLine) {
-            return false;
-        }
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + limit;
+    while (const auto logLine =
+               sim.readLine(duration_cast<milliseconds>(deadline - steady_clock::now()))) {
         if (logLine->find(text) != std::string::npos) {
             return true;
         }
     }
+    return false;
 }
 
 }  // namespace zq::test
