@@ -1,9 +1,7 @@
 // What the phases do beyond the outcome of each fault: the port a failed phase keeps for the next
-// operation, the image checks made before any port is touched, the texts of each mode, and the
-// waits around a status query that could not be sent.
+// operation, the image checks made before any port is touched, and the texts of each mode.
 #include <gtest/gtest.h>
 
-#include "protocol/command_packet.h"
 #include "support/operation_fixture.h"
 #include "text/messages.h"
 
@@ -18,15 +16,6 @@ void holdAfterFailedWake(SimOperation& op) {
     EXPECT_EQ(op.line.eventsOf(Kind::Purge).size(), 3u);  // around the handshake, then this one
     op.line.faults.writeFault = nullptr;
     op.window.boxes.clear();
-}
-
-TEST(HeldPort, TheNextOperationOnTheSamePortReusesIt) {
-    SimOperation op({.mode = sim::BoardMode::Download}, ModeDownload);
-    holdAfterFailedWake(op);
-    EXPECT_TRUE(op.run());
-    EXPECT_EQ(op.line.eventsOf(Kind::Open).size(), 1u);
-    EXPECT_EQ(op.line.eventsOf(Kind::GetState).size(), 1u);
-    EXPECT_TRUE(handedBack(op.line));
 }
 
 TEST(HeldPort, IsHandedBackBeforeAnotherPortIsOpened) {
@@ -46,8 +35,9 @@ TEST(HeldPort, ThatCannotBeClosedKeepsAnotherPortUnopenedWithOneBox) {
     op.line.faults.closeFailures = 1000;
     op.job.portName = "COM2";
     EXPECT_FALSE(op.run());
-    EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{{BoxStyle::Error, false,
-                                                       std::string(messages::CannotClosePort)}}));
+    EXPECT_EQ(
+        op.window.boxes,
+        (std::vector<ShownBox>{{BoxStyle::Error, false, std::string(messages::CannotClosePort)}}));
     EXPECT_TRUE(op.line.eventsOf(Kind::OpenFailed).empty());
     EXPECT_EQ(op.line.settings().fields, sim::SimulatedLine::initialSettings().fields);
     // The request goes with the port still held, and ends once the port is let go.
@@ -91,17 +81,6 @@ TEST(Messages, FollowTheModeAndAModeWithoutOneShowsNothing) {
     SimOperation quiet({}, ModeUpdate);
     EXPECT_FALSE(runDownloadPhase(quiet.window, quiet.job, nullptr, quiet.port));
     EXPECT_TRUE(quiet.window.boxes.empty());
-}
-
-TEST(StatusQuery, ThatCannotBeWrittenEndsTheOperationAboutSixSecondsAfterTheAck) {
-    SimOperation op({}, ModeUpdate);
-    op.line.faults.writeFault = failWritesStartingWith({0xAA, IdQuery});
-    EXPECT_FALSE(op.run());
-    const sim::PortEvent* dataAck = op.line.eventsOf(Kind::Read).back();
-    ASSERT_EQ(dataAck->bytes, (std::vector<std::uint8_t>{0xAA, 0x0E, IdData, 0, 0, 0}));
-    // 5000 ms, the 5 ms after the failed write, 1 ms in the query, 1000 ms: no 200 ms wait.
-    const sim::PortEvent* close = op.line.eventsOf(Kind::Close).back();
-    EXPECT_EQ(close->at - dataAck->endedAt, milliseconds(5000 + 5 + 1 + 1000));
 }
 
 }  // namespace

@@ -45,7 +45,6 @@ class FaultyPlatform : public ForwardingPlatform {
         reads_ = 0;
         hit.reset();
     }
-    void disarm() { target_ = 0; }
     // A close call that comes up as the target passes instead, for runs that must not keep the
     // port after a failed close.
     bool closesImmune = false;
