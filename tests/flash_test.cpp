@@ -24,9 +24,12 @@ struct Replay {
 };
 
 // Runs flash, or the operation named, on a fresh line; `noise` spoils the first reply.
-Replay replay(const sim::BoardConfig& board, std::optional<TransferMode> direct,
-              bool noise = false) {
+Replay replay(const sim::BoardConfig& board, std::optional<TransferMode> direct, bool noise = false,
+              bool syncUnwritable = false) {
     sim::SimulatedLine line(board);
+    if (syncUnwritable) {
+        line.faults.writeFault = failWritesStartingWith({0xAA, IdSync});
+    }
     FaultyPlatform faulty(line);
     if (noise) {
         faulty.arm(Fault::GarbageRead, 1);
@@ -71,17 +74,42 @@ TEST(Flash, SendsExactlyWhatTheOperationTheBoardsModeCallsForWouldSend) {
     }
 }
 
+// Nor does a port that cannot send the Sync: the board may be anything.
 TEST(Flash, ABoardThatAnswersWithoutAHandshakeNeverGetsTheLoader) {
-    const std::vector<std::tuple<const char*, sim::BoardConfig, bool>> cases = {
-        {"noise on a silent line", {.mode = sim::BoardMode::Download, .silent = true}, true},
-        {"wrong Ack of Sync", {.mode = sim::BoardMode::Update, .wrongAckFor = 1u << IdSync}, false},
+    struct Case {
+        const char* name;
+        sim::BoardConfig board;
+        bool noise;
+        bool syncUnwritable;
+        OutcomeKind kind;
+        std::size_t wire;  // bytes the board got
     };
-    for (const auto& [name, board, noise] : cases) {
-        SCOPED_TRACE(name);
-        const Replay flash = replay(board, std::nullopt, noise);
-        EXPECT_EQ(flash.outcome.kind, OutcomeKind::NotUnderstood);
+    const std::vector<Case> cases = {
+        {"noise on a silent line",
+         {.mode = sim::BoardMode::Download, .silent = true},
+         true,
+         false,
+         OutcomeKind::NotUnderstood,
+         60 * 6},
+        {"wrong Ack of Sync",
+         {.wrongAckFor = 1u << IdSync},
+         false,
+         false,
+         OutcomeKind::NotUnderstood,
+         60 * 6},
+        {"Sync unwritable",
+         {.mode = sim::BoardMode::Download},
+         false,
+         true,
+         OutcomeKind::NotSent,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Replay flash = replay(c.board, std::nullopt, c.noise, c.syncUnwritable);
+        EXPECT_EQ(flash.outcome.kind, c.kind);
         EXPECT_EQ(flash.chosen, ModeUpdate);
-        EXPECT_EQ(flash.wire.size(), 60u * 6u);  // the probe's Syncs alone
+        EXPECT_EQ(flash.wire.size(), c.wire);
         EXPECT_EQ(flash.boxes,
                   (std::vector<ShownBox>{errorBox(messages::BoardNotAnswering.update)}));
     }

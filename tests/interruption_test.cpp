@@ -17,6 +17,7 @@
 #include "support/identity_line.h"
 #include "support/operation_fixture.h"
 #include "text/messages.h"
+#include "transfer/operation.h"
 
 namespace zq::test {
 namespace {
@@ -89,6 +90,20 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         EXPECT_EQ(run.out, builtInIdentityLine());
         EXPECT_EQ(run.err, lineOf(cli::interruptionLine(c.where)));
         EXPECT_TRUE(handedBack(line));
+        // The operation's own outcome names the signal, whatever the call it cut short.
+        interruption::resetForTests();
+        sim::SimulatedLine direct({.mode = c.board});
+        direct.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
+        PortState port(direct);
+        RecordingWindow window;
+        TransferJob job;
+        fillJob(job, std::string_view(c.command) == "update" ? ModeUpdate : ModeDownload, "COM1");
+        Outcome outcome;
+        EXPECT_FALSE(std::string_view(c.command) == "flash"
+                         ? runFlash(window, job, nullptr, port, outcome)
+                         : runOperation(window, job, nullptr, port, outcome));
+        EXPECT_EQ(outcome.kind, OutcomeKind::Interrupted);
+        EXPECT_EQ(outcome.signal, c.signal);
         // The interrupted write was the last: nothing more went to the board, and no wait was
         // served out after the signal.
         const std::vector<const sim::PortEvent*> writes =
