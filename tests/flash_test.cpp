@@ -84,25 +84,14 @@ TEST(Flash, ABoardThatAnswersWithoutAHandshakeNeverGetsTheLoader) {
         OutcomeKind kind;
         std::size_t wire;  // bytes the board got
     };
+    using Board = sim::BoardConfig;
+    constexpr auto Dl = sim::BoardMode::Download;
     const std::vector<Case> cases = {
-        {"noise on a silent line",
-         {.mode = sim::BoardMode::Download, .silent = true},
-         true,
-         false,
-         OutcomeKind::NotUnderstood,
-         60 * 6},
-        {"wrong Ack of Sync",
-         {.wrongAckFor = 1u << IdSync},
-         false,
-         false,
-         OutcomeKind::NotUnderstood,
-         60 * 6},
-        {"Sync unwritable",
-         {.mode = sim::BoardMode::Download},
-         false,
-         true,
-         OutcomeKind::NotSent,
-         0},
+        {"noise on a silent line", Board{.mode = Dl, .silent = true}, true, false,
+         OutcomeKind::NotUnderstood, 60 * 6},
+        {"wrong Ack of Sync", Board{.wrongAckFor = 1u << IdSync}, false, false,
+         OutcomeKind::NotUnderstood, 60 * 6},
+        {"Sync unwritable", Board{.mode = Dl}, false, true, OutcomeKind::NotSent, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
