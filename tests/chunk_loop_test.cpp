@@ -9,85 +9,59 @@
 namespace zq::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 std::vector<std::uint8_t> counting(std::size_t n) {
     std::vector<std::uint8_t> bytes(n);
     std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
     return bytes;
 }
 
-TEST(WriteChunked, ShortLastChunkComesAfterOneMillisecond) {
-    SimPort sim;
-    sim.open();
-    const std::size_t from = sim.line.events.size();
-    const std::vector<std::uint8_t> data = counting(1000);
-    RecordingProgress progress;
-    const TransferCount sent = writeChunked(sim.port, data.data(), 1000, &progress);
-    EXPECT_TRUE(sent.success);
-    EXPECT_EQ(sent.count, 1000u);
-    EXPECT_EQ(sim.calls({Kind::Write, Kind::Sleep}, from),
-              (std::vector<std::pair<Kind, std::size_t>>{
-                  {Kind::Write, 512}, {Kind::Sleep, 1}, {Kind::Write, 488}}));
-    EXPECT_EQ(progress.positions, (std::vector<std::uint32_t>{512, 1000}));
-    EXPECT_EQ(sim.line.wireFromHost(), data);
-}
-
-TEST(WriteChunked, WholeChunksGoWithoutPauseAndSmallOnesAfterOne) {
-    SimPort sim;
-    sim.open();
-    std::size_t from = sim.line.events.size();
-    const std::vector<std::uint8_t> data = counting(1024);
-    EXPECT_EQ(writeChunked(sim.port, data.data(), 1024, nullptr).count, 1024u);
-    EXPECT_EQ(sim.calls({Kind::Write, Kind::Sleep}, from),
-              (std::vector<std::pair<Kind, std::size_t>>{{Kind::Write, 512}, {Kind::Write, 512}}));
-
-    from = sim.line.events.size();
-    RecordingProgress progress;
-    EXPECT_EQ(writeChunked(sim.port, data.data(), 32, &progress).count, 32u);
-    EXPECT_EQ(sim.calls({Kind::Write, Kind::Sleep}, from),
-              (std::vector<std::pair<Kind, std::size_t>>{{Kind::Sleep, 1}, {Kind::Write, 32}}));
-    EXPECT_EQ(progress.positions, (std::vector<std::uint32_t>{32}));
-}
-
-TEST(WriteChunked, ShortWriteEndsTheLoopWithThePartialCount) {
-    SimPort sim;
-    sim.open();
-    int calls = 0;
-    sim.line.faults.writeFault = [&](std::span<const std::uint8_t>) -> std::optional<long> {
-        return ++calls == 2 ? std::optional<long>(300) : std::nullopt;
+// Whole chunks go back to back, a short one after 1 ms; a write cut short ends the loop with
+// what went (the caller compares the count), a failed one fails it.
+TEST(WriteChunked, ChunksPausesCountsAndProgress) {
+    using Calls = std::vector<std::pair<Kind, std::size_t>>;
+    const std::pair<Kind, std::size_t> whole{Kind::Write, 512};
+    const std::pair<Kind, std::size_t> pause{Kind::Sleep, 1};
+    struct Case {
+        std::uint32_t length;
+        int spoiledCall;  // from 1; 0: none
+        long leaves;      // how many bytes of it leave; negative: the call fails
+        bool success;
+        std::uint32_t count;
+        Calls calls;
+        std::vector<std::uint32_t> positions;
     };
-    const std::vector<std::uint8_t> data = counting(2048);
-    RecordingProgress progress;
-    const TransferCount sent = writeChunked(sim.port, data.data(), 2048, &progress);
-    EXPECT_TRUE(sent.success);  // the caller must compare the count
-    EXPECT_EQ(sent.count, 812u);
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(progress.positions, (std::vector<std::uint32_t>{512, 812}));
-    // A write that cannot finish returns at its deadline: 512 ms + 6 ms.
-    EXPECT_EQ(sim.line.events.back().endedAt - sim.line.events.back().at, milliseconds(518));
-}
-
-TEST(WriteChunked, FailingWriteCallReportsFailureWithWhatWentBefore) {
-    SimPort sim;
-    sim.open();
-    int calls = 0;
-    sim.line.faults.writeFault = [&](std::span<const std::uint8_t>) -> std::optional<long> {
-        return ++calls == 2 ? std::optional<long>(-1) : std::nullopt;
+    const std::vector<Case> cases = {
+        {1000, 0, 0, true, 1000, Calls{whole, pause, {Kind::Write, 488}}, {512, 1000}},
+        {1024, 0, 0, true, 1024, Calls{whole, whole}, {512, 1024}},
+        {32, 0, 0, true, 32, Calls{pause, {Kind::Write, 32}}, {32}},
+        {2048, 2, 300, true, 812, Calls{whole, whole}, {512, 812}},
+        {1500, 2, -1, false, 512, Calls{whole, whole}, {512}},
     };
-    const std::vector<std::uint8_t> data = counting(1500);
-    const TransferCount sent = writeChunked(sim.port, data.data(), 1500, nullptr);
-    EXPECT_FALSE(sent.success);
-    EXPECT_EQ(sent.count, 512u);
-}
-
-TEST(ReadChunked, NothingComingIsSuccessWithNoBytesAfterTheTotalTimeout) {
-    SimPort sim;
-    sim.open();
-    const sim::SimTime before = sim.now();
-    std::uint8_t buffer[6];
-    const TransferCount got = readChunked(sim.port, buffer, 6);
-    EXPECT_TRUE(got.success);
-    EXPECT_EQ(got.count, 0u);
-    EXPECT_EQ(sim.now() - before, milliseconds(6 + 3 * 6));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        SimPort sim;
+        sim.open();
+        const std::size_t from = sim.line.events.size();
+        int calls = 0;
+        sim.line.faults.writeFault = [&](std::span<const std::uint8_t>) -> std::optional<long> {
+            return ++calls == c.spoiledCall ? std::optional<long>(c.leaves) : std::nullopt;
+        };
+        const std::vector<std::uint8_t> data = counting(c.length);
+        RecordingProgress progress;
+        const TransferCount sent = writeChunked(sim.port, data.data(), c.length, &progress);
+        EXPECT_EQ(sent.success, c.success);
+        EXPECT_EQ(sent.count, c.count);
+        EXPECT_EQ(sim.calls({Kind::Write, Kind::Sleep}, from), c.calls);
+        EXPECT_EQ(progress.positions, c.positions);
+        EXPECT_EQ(sim.line.wireFromHost(),
+                  std::vector<std::uint8_t>(data.begin(), data.begin() + c.count));
+        if (c.leaves > 0) {
+            // A write that cannot finish returns at its deadline: 512 ms + 6 ms.
+            EXPECT_EQ(sim.line.events.back().endedAt - sim.line.events.back().at, 518ms);
+        }
+    }
 }
 
 TEST(PortLifecycle, SettingsAreAppliedOverTheSavedOnesAndPutBackExactly) {
@@ -112,49 +86,9 @@ TEST(PortLifecycle, SettingsAreAppliedOverTheSavedOnesAndPutBackExactly) {
 
     restorePortSettings(sim.port);
     EXPECT_TRUE(closePort(sim.port, sim.window));
-    EXPECT_EQ(sim.line.settings().fields, found);
+    EXPECT_TRUE(handedBack(sim.line));
     EXPECT_EQ(sim.line.settings().native, sim::SimulatedLine::initialSettings().native);
-    EXPECT_EQ(sim.line.timeouts(), sim::SimulatedLine::initialTimeouts());
-    EXPECT_FALSE(sim.line.isOpen());
-    EXPECT_EQ(sim.line.timerRequests(), 0);
     EXPECT_TRUE(sim.window.boxes.empty());
-}
-
-TEST(PortLifecycle, QueueFailurePutsTheTimeoutsBackAndOtherFailuresDoNot) {
-    SimPort queues;
-    queues.line.faults.setupQueuesFails = true;
-    ASSERT_TRUE(openPort(queues.port, "COM1"));
-    EXPECT_FALSE(initPort(queues.port));
-    EXPECT_EQ(queues.line.timeouts(), sim::SimulatedLine::initialTimeouts());
-
-    SimPort state;
-    state.line.faults.getStateFails = true;
-    ASSERT_TRUE(openPort(state.port, "COM1"));
-    EXPECT_FALSE(initPort(state.port));
-    EXPECT_TRUE(state.calls({Kind::SetTimeouts}).empty());
-}
-
-TEST(PortLifecycle, CloseEndsTheTimerRequestEvenWithoutAPortAndReportsItsOwnFailure) {
-    SimPort sim;
-    EXPECT_FALSE(openPort(sim.port, "COM7"));
-    EXPECT_EQ(sim.port.lastOpenFailure.kind, OpenFailure::Kind::NoSuchDevice);
-    EXPECT_EQ(sim.line.timerRequests(), 1);
-    EXPECT_FALSE(closePort(sim.port, sim.window));
-    EXPECT_EQ(sim.line.timerRequests(), 0);
-    EXPECT_FALSE(closePort(sim.port, sim.window));
-    EXPECT_EQ(sim.line.timerRequests(), -1);  // unpaired, as the close is made every time
-    EXPECT_TRUE(sim.window.boxes.empty());
-
-    SimPort failing;
-    failing.line.faults.closeFailures = 1;
-    failing.open();
-    EXPECT_FALSE(closePort(failing.port, failing.window));
-    EXPECT_EQ(failing.window.boxes,
-              (std::vector<ShownBox>{
-                  {BoxStyle::Error, false, "Can Not Close Port!\nPlease Exit Application!"}}));
-    EXPECT_TRUE(failing.port.handle != nullptr);  // the next operation reuses it
-    EXPECT_TRUE(closePort(failing.port, failing.window));
-    EXPECT_FALSE(failing.line.isOpen());
 }
 
 }  // namespace

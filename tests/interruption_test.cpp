@@ -4,29 +4,23 @@
 // programs its EEPROM the first signal only warns. Also the system's reason in the trace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/cli/interruption_watch.h"
-#include "image/built_in_image.h"
-#include "image/image_identity.h"
-#include "protocol/packet_ops.h"
 #include "serial/interruption.h"
-#include "sim/simulated_line.h"
 #include "support/cli_run.h"
+#include "support/identity_line.h"
 #include "support/operation_fixture.h"
 #include "text/messages.h"
+#include "transfer/operation.h"
 
 namespace zq::test {
 namespace {
-
-// The line each run prints before it sends anything.
-const std::string BuiltInIdentity =
-    "Image: built-in, 5695 bytes, SHA-256 of these bytes (before pad and boot header) " +
-    sha256Hex({builtInImage(), BuiltInImageLength}) + "\n";
-
-using std::chrono::milliseconds;
 
 std::string lineOf(std::string_view text) {
     return std::string(text) + "\n";
@@ -37,14 +31,6 @@ class Interrupted : public ::testing::Test {
   protected:
     void SetUp() override { interruption::resetForTests(); }
     void TearDown() override { interruption::resetForTests(); }
-
-    // The port closed with the settings and timeouts it had before the run.
-    static void expectHandedBack(const sim::SimulatedLine& line) {
-        EXPECT_FALSE(line.isOpen());
-        EXPECT_EQ(line.settings().fields, sim::SimulatedLine::initialSettings().fields);
-        EXPECT_EQ(line.settings().native, sim::SimulatedLine::initialSettings().native);
-        EXPECT_EQ(line.timeouts(), sim::SimulatedLine::initialTimeouts());
-    }
 };
 
 // Raises `signal` as the write call numbered `at` (counting from 1) among those `pick` selects
@@ -78,51 +64,21 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         int signal;
         cli::InterruptedAt where;
     };
+    const cli::InterruptedAt probing{OperationStage::Probing, false};
+    const auto Upd = sim::BoardMode::Update;
+    const auto Dl = sim::BoardMode::Download;
     const std::vector<Case> cases = {
-        {"handshake",
-         sim::BoardMode::Update,
-         "update",
-         syncPacketBytes,
-         1,
-         SIGHUP,
-         {OperationStage::Probing, false}},
+        {"handshake", Upd, "update", syncPacketBytes, 1, SIGHUP, probing},
         // The loader never answers: the handshake a signal ends must not pass for its silence.
-        {"handshake of a download",
-         sim::BoardMode::Download,
-         "download",
-         syncPacketBytes,
-         5,
-         SIGINT,
-         {OperationStage::Probing, false}},
-        {"handshake of a flash",
-         sim::BoardMode::Download,
-         "flash",
-         syncPacketBytes,
-         5,
-         SIGQUIT,
-         {OperationStage::Probing, false}},
-        {"image to the loader",
-         sim::BoardMode::Download,
-         "download",
-         imageChunk,
-         3,
-         SIGINT,
-         {OperationStage::Loader, false}},
+        {"handshake of a download", Dl, "download", syncPacketBytes, 5, SIGINT, probing},
+        {"handshake of a flash", Dl, "flash", syncPacketBytes, 5, SIGQUIT, probing},
+        {"image to the loader", Dl, "download", imageChunk, 3, SIGINT,
+         cli::InterruptedAt{OperationStage::Loader, false}},
         // The loader leaves all 60 Syncs of the first handshake unanswered.
-        {"handshake after the loader",
-         sim::BoardMode::Download,
-         "download",
-         syncPacketBytes,
-         61,
-         SIGTERM,
-         {OperationStage::Probing, true}},
-        {"image to the firmware",
-         sim::BoardMode::Update,
-         "update",
-         imageChunk,
-         2,
-         SIGTERM,
-         {OperationStage::Firmware, false}},
+        {"handshake after the loader", Dl, "download", syncPacketBytes, 61, SIGTERM,
+         cli::InterruptedAt{OperationStage::Probing, true}},
+        {"image to the firmware", Upd, "update", imageChunk, 2, SIGTERM,
+         cli::InterruptedAt{OperationStage::Firmware, false}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -131,9 +87,23 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         line.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
         const CliRun run = runCliWith({c.command, "--quiet"}, line);
         EXPECT_EQ(run.status, 128 + c.signal);
-        EXPECT_EQ(run.out, BuiltInIdentity);
+        EXPECT_EQ(run.out, builtInIdentityLine());
         EXPECT_EQ(run.err, lineOf(cli::interruptionLine(c.where)));
-        expectHandedBack(line);
+        EXPECT_TRUE(handedBack(line));
+        // The operation's own outcome names the signal, whatever the call it cut short.
+        interruption::resetForTests();
+        sim::SimulatedLine direct({.mode = c.board});
+        direct.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
+        PortState port(direct);
+        RecordingWindow window;
+        TransferJob job;
+        fillJob(job, std::string_view(c.command) == "update" ? ModeUpdate : ModeDownload, "COM1");
+        Outcome outcome;
+        EXPECT_FALSE(std::string_view(c.command) == "flash"
+                         ? runFlash(window, job, nullptr, port, outcome)
+                         : runOperation(window, job, nullptr, port, outcome));
+        EXPECT_EQ(outcome.kind, OutcomeKind::Interrupted);
+        EXPECT_EQ(outcome.signal, c.signal);
         // The interrupted write was the last: nothing more went to the board, and no wait was
         // served out after the signal.
         const std::vector<const sim::PortEvent*> writes =
@@ -157,83 +127,29 @@ TEST_F(Interrupted, ASignalBeforeThePortIsTouchedSendsNothing) {
     EXPECT_TRUE(line.eventsOf(sim::PortEvent::Kind::Open).empty());
 }
 
-// The board acknowledged the image and programs it during the 5 s wait: the first signal there
-// warns and the run goes on to the board's real result; a second one ends it.
-TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheRun) {
-    const std::string notice = lineOf(cli::programmingNotice());
-    const auto signalsInSleeps = [](sim::SimulatedLine& line, std::vector<int> perSleep) {
-        auto programmingSleeps = std::make_shared<int>(0);
-        line.faults.onSleep = [=](milliseconds duration) {
-            // The programming wait and the waits of the status read after it.
-            if (duration == milliseconds(5000) || *programmingSleeps > 0) {
-                const int index = (*programmingSleeps)++;
-                if (index < static_cast<int>(perSleep.size())) {
-                    for (int i = 0; i < perSleep[index]; ++i) {
+// Once the whole image has gone a signal waits for the board's acknowledgement, since the board
+// programs once it has acknowledged; during the 5 s of programming the first signal warns and the
+// run goes on to the board's real result, and a second one ends it.
+TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
+    // Signals raised as the programming wait and the sleeps after it begin, so many in each.
+    const auto inProgramming = [](std::vector<int> perSleep) {
+        return [perSleep](sim::SimulatedLine& line) {
+            auto sleeps = std::make_shared<int>(0);
+            line.faults.onSleep = [=](milliseconds duration) {
+                if (duration == milliseconds(5000) || *sleeps > 0) {
+                    const auto index = static_cast<std::size_t>((*sleeps)++);
+                    for (int i = 0; index < perSleep.size() && i < perSleep[index]; ++i) {
                         interruption::raise(SIGINT);
                     }
                 }
-            }
+            };
         };
     };
-    {
-        SCOPED_TRACE("one signal, the board succeeds");
-        interruption::resetForTests();
-        sim::SimulatedLine line({.mode = sim::BoardMode::Update});
-        signalsInSleeps(line, {1});
-        const CliRun run = runCliWith({"update", "--quiet"}, line);
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, BuiltInIdentity + lineOf(messages::Success.update));
-        EXPECT_EQ(run.err, notice);
-        expectHandedBack(line);
-        // The programming wait was served out whole.
-        bool servedOut = false;
-        for (const sim::PortEvent* sleep : line.eventsOf(sim::PortEvent::Kind::Sleep)) {
-            servedOut |= sleep->asked == 5000 && sleep->endedAt - sleep->at == milliseconds(5000);
-        }
-        EXPECT_TRUE(servedOut);
-    }
-    {
-        SCOPED_TRACE("one signal, the board reports a failure");
-        interruption::resetForTests();
-        sim::SimulatedLine line({.mode = sim::BoardMode::Update, .statusValue = 0x0080});
-        signalsInSleeps(line, {1});
-        const CliRun run = runCliWith({"update", "--quiet"}, line);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, notice + lineOf(messages::EepromProgramFail) +
-                               lineOf("the board reported status 0x0080 after programming (bit "
-                                      "7: programming failed)"));
-    }
-    {
-        SCOPED_TRACE("a second signal during the status read");
-        interruption::resetForTests();
-        sim::SimulatedLine line({.mode = sim::BoardMode::Update});
-        signalsInSleeps(line, {1, 1});
-        const CliRun run = runCliWith({"update", "--quiet"}, line);
-        EXPECT_EQ(run.status, 130);
-        EXPECT_EQ(run.out, BuiltInIdentity);
-        EXPECT_EQ(run.err,
-                  notice + lineOf(cli::interruptionLine({OperationStage::Programming, false})));
-        expectHandedBack(line);
-    }
-    {
-        SCOPED_TRACE("two signals at once");
-        interruption::resetForTests();
-        sim::SimulatedLine line({.mode = sim::BoardMode::Update});
-        signalsInSleeps(line, {2});
-        const CliRun run = runCliWith({"update", "--quiet"}, line);
-        EXPECT_EQ(run.status, 130);
-        EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::Programming, false})));
-        expectHandedBack(line);
-    }
-}
-
-// The whole image has gone and the board's acknowledgement is awaited: a signal then waits for
-// the answer, since the board programs once it has acknowledged.
-TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnswer) {
-    const auto signalAfterTheImage = [](sim::SimulatedLine& line) {
+    // One signal in the first wait after the image's last piece: 5696 bytes end in 64 after
+    // eleven chunks of 512.
+    const auto afterTheImage = [](sim::SimulatedLine& line) {
         auto imageSent = std::make_shared<bool>(false);
         line.faults.writeFault = [imageSent](std::span<const std::uint8_t> bytes) {
-            // The image's last piece: 5696 bytes end in 64 after eleven chunks of 512.
             *imageSent = *imageSent || bytes.size() == 64;
             return std::optional<long>();
         };
@@ -243,25 +159,46 @@ TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnsw
             }
         };
     };
-    {
-        SCOPED_TRACE("the board acknowledges");
+    const std::string notice = lineOf(cli::programmingNotice());
+    const std::string success = builtInIdentityLine() + lineOf(messages::Success.update);
+    const std::string stopped = lineOf(cli::interruptionLine({OperationStage::Programming, false}));
+    struct Case {
+        const char* what;
+        sim::BoardConfig board;
+        std::function<void(sim::SimulatedLine&)> signals;
+        int status;
+        std::string out;
+        std::string err;  // what the board's failure adds after its box is not compared
+        bool programmed;  // the 5 s wait was served out whole
+    };
+    using Board = sim::BoardConfig;
+    const std::string identity = builtInIdentityLine();
+    const std::vector<Case> cases = {
+        {"one signal, the board succeeds", Board{}, inProgramming({1}), 0, success, notice, true},
+        {"one signal, the board reports a failure", Board{.statusValue = 0x0080},
+         inProgramming({1}), 1, identity, notice + lineOf(messages::EepromProgramFail), true},
+        {"a second signal during the status read", Board{}, inProgramming({1, 1}), 130, identity,
+         notice + stopped, true},
+        {"two signals at once", Board{}, inProgramming({2}), 130, identity, stopped, false},
+        {"awaiting the Ack, the board acknowledges", Board{}, afterTheImage, 0, success, notice,
+         true},
+        {"awaiting the Ack, none comes", Board{.unansweredIds = 1u << IdData}, afterTheImage, 130,
+         identity, lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         interruption::resetForTests();
-        sim::SimulatedLine line({.mode = sim::BoardMode::Update});
-        signalAfterTheImage(line);
+        sim::SimulatedLine line(c.board);
+        c.signals(line);
         const CliRun run = runCliWith({"update", "--quiet"}, line);
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, lineOf(cli::programmingNotice()));
-        EXPECT_EQ(run.out, BuiltInIdentity + lineOf(messages::Success.update));
-    }
-    {
-        SCOPED_TRACE("no acknowledgement comes");
-        interruption::resetForTests();
-        sim::SimulatedLine line({.mode = sim::BoardMode::Update, .unansweredIds = 1u << 0x0A});
-        signalAfterTheImage(line);
-        const CliRun run = runCliWith({"update", "--quiet"}, line);
-        EXPECT_EQ(run.status, 130);
-        EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})));
-        expectHandedBack(line);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(c.status == 1 ? run.err.substr(0, c.err.size()) : run.err, c.err);
+        EXPECT_TRUE(handedBack(line));
+        const auto sleeps = line.eventsOf(sim::PortEvent::Kind::Sleep);
+        EXPECT_EQ(std::any_of(sleeps.begin(), sleeps.end(),
+                              [](auto* s) { return s->endedAt - s->at == milliseconds(5000); }),
+                  c.programmed);
     }
 }
 

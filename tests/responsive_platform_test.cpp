@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <tuple>
 #include <vector>
 
 #include "serial/responsive_platform.h"
@@ -20,12 +21,9 @@ using zq::sim::SimTime;
 using zq::sim::SimulatedLine;
 
 struct Outcome {
-    std::vector<std::uint8_t> wire;
-    std::vector<SimTime> writesAt;
-    SimTime end{};
-    std::vector<std::string> boxes;
+    std::vector<zq::sim::PortEvent> events;  // every port call and pause, with its times
+    std::vector<zq::test::ShownBox> boxes;
     std::vector<SimTime> answers;
-    std::vector<std::pair<SimTime, SimTime>> longPauses;  // begun and ended, 50 ms or more
 };
 
 Outcome run(zq::TransferMode mode, zq::sim::BoardMode board, bool answering) {
@@ -35,31 +33,30 @@ Outcome run(zq::TransferMode mode, zq::sim::BoardMode board, bool answering) {
     zq::WindowSession session(answering ? static_cast<zq::Platform&>(responsive) : line);
     zq::test::RecordingWindow window;
     session.run(window, mode, "COM1", nullptr);
-    out.wire = line.wireFromHost();
-    for (const PortEvent* e : line.eventsOf(PortEvent::Kind::Write)) {
-        out.writesAt.push_back(e->at);
-    }
-    for (const PortEvent* e : line.eventsOf(PortEvent::Kind::Sleep)) {
-        if (e->endedAt - e->at >= 50ms) {
-            out.longPauses.emplace_back(e->at, e->endedAt);
-        }
-    }
-    out.end = line.clock.now();
-    for (const zq::test::ShownBox& box : window.boxes) {
-        out.boxes.push_back(box.text);
-    }
+    out.events = line.events;
+    out.boxes = window.boxes;
     return out;
 }
 
+// The answers come between slices of the long pauses, so the line sees longer pauses cut into
+// slices and nothing else changed.
 TEST(ResponsivePlatform, AnsweringChangesNothingOnTheWire) {
     for (auto [mode, board] : {std::pair{zq::ModeDownload, zq::sim::BoardMode::Download},
                                std::pair{zq::ModeUpdate, zq::sim::BoardMode::Update},
                                std::pair{zq::ModeDownload, zq::sim::BoardMode::Update}}) {
         const Outcome plain = run(mode, board, false);
         const Outcome answering = run(mode, board, true);
-        EXPECT_EQ(answering.wire, plain.wire);
-        EXPECT_EQ(answering.writesAt, plain.writesAt);
-        EXPECT_EQ(answering.end, plain.end);
+        const auto calls = [](const Outcome& o) {
+            std::vector<std::tuple<PortEvent::Kind, SimTime, std::vector<std::uint8_t>>> calls;
+            for (const PortEvent& e : o.events) {
+                if (e.kind != PortEvent::Kind::Sleep) {
+                    calls.emplace_back(e.kind, e.at, e.bytes);
+                }
+            }
+            return calls;
+        };
+        EXPECT_EQ(calls(answering), calls(plain));
+        EXPECT_EQ(answering.events.back().endedAt, plain.events.back().endedAt);
         EXPECT_EQ(answering.boxes, plain.boxes);
         EXPECT_TRUE(plain.answers.empty());
         EXPECT_FALSE(answering.answers.empty());
@@ -70,15 +67,18 @@ TEST(ResponsivePlatform, TheStatusWaitIsAnsweredEverySlice) {
     const Outcome out = run(zq::ModeUpdate, zq::sim::BoardMode::Update, true);
     ASSERT_EQ(out.boxes.size(), 1u);
     // The 5 s wait and the 1 s after the query, in slices.
-    ASSERT_FALSE(out.longPauses.empty());
-    for (const auto& [begun, ended] : out.longPauses) {
-        EXPECT_LE(ended - begun, zq::ResponsivePlatform::Slice);
+    std::vector<const PortEvent*> longPauses;
+    for (const PortEvent& e : out.events) {
+        if (e.kind == PortEvent::Kind::Sleep && e.endedAt - e.at >= 50ms) {
+            longPauses.push_back(&e);
+            EXPECT_LE(e.endedAt - e.at, zq::ResponsivePlatform::Slice);
+        }
     }
-    const SimTime waitBegan = out.longPauses.front().first;
-    const SimTime waitEnded = waitBegan + 5000ms;
+    ASSERT_FALSE(longPauses.empty());
+    const SimTime waitBegan = longPauses.front()->at;
     std::vector<SimTime> inWait;
     std::copy_if(out.answers.begin(), out.answers.end(), std::back_inserter(inWait),
-                 [&](SimTime t) { return t >= waitBegan && t <= waitEnded; });
+                 [&](SimTime t) { return t >= waitBegan && t <= waitBegan + 5000ms; });
     ASSERT_GE(inWait.size(), 100u);
     EXPECT_EQ(inWait.front(), waitBegan);
     for (std::size_t i = 1; i < inWait.size(); ++i) {

@@ -21,7 +21,6 @@ enum class Fault {
     GarbageRead,  // the k-th read delivers random bytes in place of what came
     WrongPacket,  // the k-th read delivers a well-formed packet nobody expects
     EmptyRead,    // the k-th read swallows what came and delivers nothing
-    FailWake,     // the write of the loader's two wake bytes fails
 };
 
 // What the armed fault struck, once it has.
@@ -46,10 +45,6 @@ class FaultyPlatform : public ForwardingPlatform {
         reads_ = 0;
         hit.reset();
     }
-    void disarm() { target_ = 0; }
-    // A close call that comes up as the target passes instead, for runs that must not keep the
-    // port after a failed close.
-    bool closesImmune = false;
 
     int calls() const { return calls_; }
     int reads() const { return reads_; }
@@ -124,13 +119,7 @@ class FaultyPlatform : public ForwardingPlatform {
         if (kind == Kind::Read) {
             ++reads_;
         }
-        const bool wake =
-            kind == Kind::Write && bytes.size() == 2 && bytes[0] == 0xFF && bytes[1] == 0xFF;
-        const bool struck = fault_ == Fault::FailWake
-                                ? wake && !hit
-                                : fault_ == Fault::FailCall && calls_ == target_ &&
-                                      !(closesImmune && kind == Kind::Close);
-        if (!struck) {
+        if (fault_ != Fault::FailCall || calls_ != target_) {
             return false;
         }
         hit = FaultHit{kind, calls_, {bytes.begin(), bytes.end()}, restoring};
@@ -141,7 +130,7 @@ class FaultyPlatform : public ForwardingPlatform {
         if (!inner.read(into, got)) {
             return false;
         }
-        if (fault_ == Fault::FailCall || fault_ == Fault::FailWake || reads_ != target_) {
+        if (fault_ == Fault::FailCall || reads_ != target_) {
             return true;
         }
         hit = FaultHit{Kind::Read, calls_, {}, false};
@@ -164,7 +153,6 @@ class FaultyPlatform : public ForwardingPlatform {
             }
             case Fault::EmptyRead:
             case Fault::FailCall:
-            case Fault::FailWake:
                 got = 0;
                 break;
         }

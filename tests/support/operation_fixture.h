@@ -22,15 +22,6 @@ struct SimOperation : SimPort {
 
     bool run() { return runOperation(window, job, &progress, port); }
 
-    // Whether the port is open, and whether what the program changed was put back.
-    bool open() const { return line.isOpen(); }
-    bool settingsRestored() const {
-        return line.settings().fields == sim::SimulatedLine::initialSettings().fields;
-    }
-    bool timeoutsRestored() const {
-        return line.timeouts() == sim::SimulatedLine::initialTimeouts();
-    }
-
     std::vector<const sim::PortEvent*> writes() const { return line.eventsOf(Kind::Write); }
 
     TransferJob job;
