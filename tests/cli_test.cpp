@@ -296,7 +296,7 @@ TEST(ProgressBar, OutOfRangePositionsDrawAFullOrEmptyBar) {
 
 // Download sends the image twice, so two bars stay on screen, each after its handshake, and the
 // programming counts down to its end; trace lines, when asked for, pass above the bar without
-// garbling it. Off a terminal there is no bar at all.
+// garbling it.
 TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveIt) {
     const std::string full = "[" + std::string(40, '#') + "] 100%  ";
     const Lines expected = {"probing     waiting for the board to answer the handshake",
@@ -319,8 +319,6 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
         }
         EXPECT_EQ(screen, expected) << run.err;
     }
-    sim::SimulatedLine offTerminal({.mode = sim::BoardMode::Download});
-    EXPECT_FALSE(contains(runCliWith({"download"}, offTerminal).err, "\r"));
 }
 
 // Off a terminal each stage says when it starts and ends, and a failure box comes after the end
