@@ -18,7 +18,7 @@ struct ReplyResult {
     bool readFailed = false;     // the port refused a read: its reason is the port's lastFault
     // The packet answers a request sent before the latest one: it came after its own window and
     // was read now, this long after that request left.
-    std::optional<std::chrono::nanoseconds> lateBy;
+    std::optional<std::chrono::nanoseconds> lateBy{};
 };
 
 // What came back for a request whose reply was not the one wanted, for an outcome to name.
@@ -28,8 +28,8 @@ struct ReplyEvidence {
     std::uint32_t received = 0;      // 0 to 6 bytes
     CommandPacket got{};             // the first `received` of them
     bool readFailed = false;
-    bool accepted = false;                           // the six bytes make a packet
-    std::optional<std::chrono::nanoseconds> lateBy;  // see ReplyResult
+    bool accepted = false;                             // the six bytes make a packet
+    std::optional<std::chrono::nanoseconds> lateBy{};  // see ReplyResult
 };
 
 // How the handshake went: the board's firmware answers it; the loader says nothing at all.

@@ -25,7 +25,7 @@ struct PortInfo {
     std::string serialNumber;                // USB only, when the adapter has one
     std::string driver;                      // "ftdi_sio", "serial8250", "FTDIBUS"; may be empty
     Bus bus = Bus::Other;
-    std::string boardMode;  // Virtual only: "download" or "update", as the simulator announced
+    std::string boardMode{};  // Virtual only: "download" or "update", as the simulator announced
 
     bool isUsb() const { return bus == Bus::Usb; }
     bool isVirtual() const { return bus == Bus::Virtual; }

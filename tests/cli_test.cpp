@@ -82,10 +82,6 @@ Lines screenOf(const std::string& text) {
 // --latency advice and the JSON fields. One row for each way of saying it; every reason is one
 // line.
 
-// GCC before 14 warns of the members a designated initializer leaves at their defaults, which is
-// what each row means.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
     using K = OutcomeKind;
     using Open = OpenFailure::Kind;
@@ -226,7 +222,6 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
               "unplugged, switched off, or the line hung up");
     EXPECT_EQ(cli::exitStatusFor(closed), 0);
 }
-#pragma GCC diagnostic pop
 
 // ---------------------------------------------------------------------------------------------
 // The wire trace

@@ -67,7 +67,7 @@ struct Outcome {
     HandshakeResult handshake{};
     TransferCount sent{};  // for NotSent: what left of `wanted` bytes
     std::uint32_t wanted = 0;
-    std::optional<std::uint16_t> status;
+    std::optional<std::uint16_t> status{};
     int signal = 0;          // for Interrupted
     PortFault closeFault{};  // a close that failed on the way out, after the outcome above
 
