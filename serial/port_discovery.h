@@ -26,6 +26,7 @@ struct PortInfo {
     std::string driver;                      // "ftdi_sio", "serial8250", "FTDIBUS"; may be empty
     Bus bus = Bus::Other;
     std::string boardMode{};  // Virtual only: "download" or "update", as the simulator announced
+    long simulatorPid = 0;    // Virtual only: the simulator, which holds the device itself
 
     bool isUsb() const { return bus == Bus::Usb; }
     bool isVirtual() const { return bus == Bus::Virtual; }
@@ -41,8 +42,8 @@ std::string vidPidText(const PortInfo& port);
 // ttyS10 and COM2 before COM10.
 void sortPorts(std::vector<PortInfo>& ports);
 
-// Every serial port present now, sorted. Never prints; an empty list when the system cannot be
-// asked.
+// Every serial port present now, sorted; on Linux the boards zq417-sim serves follow the real
+// ports. Never prints; an empty list when the system cannot be asked.
 std::vector<PortInfo> discoverPorts();
 
 // What udev knows of one tty device: its properties (DEVNAME, DEVLINKS, ID_VENDOR_ID, ...) and
@@ -64,8 +65,9 @@ void fillFromInstanceId(PortInfo& port, std::string_view instanceId);
 
 // Tells a front end that ports may have come or gone, so that it lists them again.
 //
-// Linux: `eventDescriptor()` becomes readable on a plug or unplug; hand it to the event loop
-// (QSocketNotifier on it, Read) and call `takeEvents()` when it fires. Windows has no descriptor
+// Linux: `eventDescriptor()` becomes readable on a plug or unplug, and when a virtual board comes
+// or goes; hand it to the event loop (QSocketNotifier on it, Read) and call `takeEvents()` when it
+// fires. Windows has no descriptor
 // (-1): a window calls `registerPortNotifications` (serial/win32/port_notifications.h) and
 // re-lists on the WM_DEVICECHANGE messages `portsMayHaveChanged` accepts.
 class PortWatcher {
@@ -76,7 +78,8 @@ class PortWatcher {
     virtual bool takeEvents() = 0;
 };
 
-// Nothing where the system offers no such events (Windows, or no udev).
+// Nothing where the system offers no such events (Windows; Linux without udev and without a
+// directory for virtual boards).
 std::unique_ptr<PortWatcher> watchPorts();
 
 // Which programs hold a port open, as far as this process may look.
@@ -88,6 +91,8 @@ struct PortUsers {
 
 // Looks without opening the port, so nothing about it changes (opening a tty raises DTR). Linux
 // scans `procRoot` (/proc) for descriptors that lead to the device; elsewhere nothing is known.
-PortUsers findPortUsers(const std::string& devicePath, const std::string& procRoot = "/proc");
+// The process `ignoredPid` (a virtual board's simulator) is not counted as a user.
+PortUsers findPortUsers(const std::string& devicePath, const std::string& procRoot = "/proc",
+                        long ignoredPid = 0);
 
 }  // namespace zq

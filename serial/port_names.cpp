@@ -33,8 +33,7 @@ void readAuto(NamedPort& named, PortNaming naming,
               const std::function<std::vector<PortInfo>()>& listPorts) {
     named.form = NamedPort::Form::Auto;
     named.present = listPorts ? listPorts() : std::vector<PortInfo>{};
-    std::copy_if(named.present.begin(), named.present.end(), std::back_inserter(named.candidates),
-                 mayChooseAutomatically);
+    named.candidates = automaticCandidates(named.present);
     if (named.candidates.size() == 1) {
         named.found = named.candidates.front();
         named.port = openName(*named.found, naming);
@@ -45,7 +44,7 @@ void readAuto(NamedPort& named, PortNaming naming,
 void readById(NamedPort& named, std::string_view given,
               const std::function<std::vector<PortInfo>()>& listPorts) {
     for (const PortInfo& port : listPorts()) {
-        if (!port.stableName.empty() && leafName(port.stableName) == given) {
+        if (port.stableName.starts_with(ByIdDirectory) && leafName(port.stableName) == given) {
             named.form = NamedPort::Form::ById;
             named.port = port.stableName;
             named.found = port;
@@ -110,6 +109,17 @@ bool isFixedPort(const PortInfo& port, PortNaming naming) {
 
 bool mayChooseAutomatically(const PortInfo& port) {
     return port.isUsb();
+}
+
+std::vector<PortInfo> automaticCandidates(const std::vector<PortInfo>& present) {
+    std::vector<PortInfo> chosen;
+    std::copy_if(present.begin(), present.end(), std::back_inserter(chosen),
+                 mayChooseAutomatically);
+    if (chosen.empty()) {
+        std::copy_if(present.begin(), present.end(), std::back_inserter(chosen),
+                     [](const PortInfo& port) { return port.isVirtual(); });
+    }
+    return chosen;
 }
 
 NamedPort readPortName(std::string_view given, PortNaming naming,

@@ -49,9 +49,14 @@ const std::string& shownName(const PortInfo& port);
 // Whether a listed port is one of COM1..COM4, which every list has already.
 bool isFixedPort(const PortInfo& port, PortNaming naming = nativePortNaming());
 
-// Whether `--port auto` may take the port: only a USB serial adapter. An on-board port or a
-// modem may be a console or something else that must not receive an image.
+// Whether `--port auto` may take the port as a real one: only a USB serial adapter. An on-board
+// port or a modem may be a console or something else that must not receive an image.
 bool mayChooseAutomatically(const PortInfo& port);
+
+// The ports `--port auto` chooses among: the USB serial adapters, or when none is present the
+// virtual boards zq417-sim serves, so that trying the tool needs no hardware yet a real board is
+// never passed over for a simulated one.
+std::vector<PortInfo> automaticCandidates(const std::vector<PortInfo>& present);
 
 // What a port name given by a person stands for, before anything is opened. The ports are
 // listed only for the forms that need them (auto, and a by-id name without its directory).

@@ -90,6 +90,7 @@ void printJson(const PortListing& listing, std::ostream& out) {
             {"pid", port.productId ? nlohmann::ordered_json(hex4(*port.productId)) : nullptr},
             {"serial_number", textOrNull(port.serialNumber)},
             {"bus", busName(port.bus)},
+            {"board_mode", textOrNull(port.boardMode)},
             {"driver", textOrNull(port.driver)},
             // null: whether another program holds it cannot be known from here
             {"in_use", users.known() ? nlohmann::ordered_json(!users.holders.empty()) : nullptr},

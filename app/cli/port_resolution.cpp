@@ -39,7 +39,8 @@ PortChoice automatic(const NamedPort& named) {
         choice.outcome = PortChoice::Outcome::SeveralAdapters;
         choice.message =
             std::to_string(named.candidates.size()) +
-            " USB serial adapters are present; name one with --port:" + listing(named.candidates);
+            (named.candidates.front().isVirtual() ? " virtual boards" : " USB serial adapters") +
+            " are present; name one with --port:" + listing(named.candidates);
         return choice;
     }
     choice.outcome = PortChoice::Outcome::Chosen;

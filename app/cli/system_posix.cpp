@@ -60,7 +60,8 @@ std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devi
 
 std::string portOptionHelp() {
     return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
-           "auto: the one USB serial adapter present. Default: $ZQ417_PORT, else auto";
+           "auto: the one USB serial adapter present, or with none the one virtual board "
+           "zq417-sim serves. Default: $ZQ417_PORT, else auto";
 }
 
 namespace {
@@ -103,7 +104,8 @@ bool globMatches(const std::string& pattern, const std::string& text) {
 void printPorts(const CliContext& context, bool json) {
     PortListing listing;
     for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        PortUsers users = findPortUsers(port.devicePath, context.procRoot.string());
+        PortUsers users =
+            findPortUsers(port.devicePath, context.procRoot.string(), port.simulatorPid);
         listing.ports.push_back({std::move(port), std::move(users)});
     }
     listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);

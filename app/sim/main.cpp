@@ -50,6 +50,7 @@ int serveMany(const zq::sim::SimOptions& options) {
     for (int k = 0; k < options.boards; ++k) {
         zq::sim::SimOptions own = options;
         own.logPrefix = "board " + std::to_string(k) + ": ";
+        own.boardIndex = k;
         if (!options.linkPath.empty()) {
             own.linkPath = options.linkPath + std::to_string(k);
         }

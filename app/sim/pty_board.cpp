@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -74,6 +75,7 @@ PtyBoard::PtyBoard(SimOptions options)
 }
 
 PtyBoard::~PtyBoard() {
+    announcement_.withdraw();
     closeAll();
     removeLink();
 }
@@ -158,6 +160,7 @@ bool PtyBoard::open(std::string& error) {
     if (!options_.linkPath.empty() && !placeLink(error)) {
         return false;
     }
+    announce();
     start_ = std::chrono::steady_clock::now();
     return true;
 }
@@ -178,6 +181,24 @@ bool PtyBoard::placeLink(std::string& error) {
     }
     linked_ = true;
     return true;
+}
+
+// A board nobody can list is still served by its device path, as before boards were announced.
+void PtyBoard::announce() {
+    std::error_code ec;
+    const std::filesystem::path link =
+        linked_ ? std::filesystem::absolute(options_.linkPath, ec).lexically_normal()
+                : std::filesystem::path();
+    const VirtualBoard board{.devicePath = slavePath_,
+                             .linkPath = link.string(),
+                             .mode = describeMode(options_.board.mode),
+                             .pid = static_cast<long>(::getpid()),
+                             .index = options_.boardIndex};
+    std::string error;
+    if (!announcement_.announce(board, error)) {
+        std::fprintf(stderr, "zq417-sim: the board is not announced to port lists: %s\n",
+                     error.c_str());
+    }
 }
 
 void PtyBoard::removeLink() {
@@ -354,6 +375,7 @@ void PtyBoard::dropLine() {
                 board_.received().size());
     // Closing the master hangs up the slave side: the host's reads return end of file at once
     // and its writes fail with EIO, as with an adapter pulled from the machine.
+    announcement_.withdraw();
     closeAll();
     removeLink();
 }

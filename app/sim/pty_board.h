@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/sim/sim_options.h"
+#include "serial/virtual_boards.h"
 #include "sim/board_model.h"
 
 namespace zq::sim {
@@ -41,6 +42,7 @@ class PtyBoard {
     void dropLine();
     bool placeLink(std::string& error);
     void removeLink();
+    void announce();
     void closeAll();
 
     SimOptions options_;
@@ -53,6 +55,7 @@ class PtyBoard {
     int watch_ = -1;    // inotify on the slave device: the host's opens and closes
     std::string slavePath_;
     bool linked_ = false;
+    BoardAnnouncement announcement_;  // so that the front ends list the board while it serves
     int hostOpens_ = 0;
     bool finished_ = false;
     SimTime masterPausedUntil_{0};

@@ -15,6 +15,7 @@ struct SimOptions {
     std::optional<int> exitAfterOperations;
     int boards = 1;
     std::string logPrefix;  // in front of each exchange line, to tell boards apart
+    int boardIndex = 0;     // which of the --boards this one is
 };
 
 // Fills `options` from the command line. Returns the status to exit with when the program should

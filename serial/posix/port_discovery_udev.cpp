@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "serial/port_discovery.h"
+#include "serial/posix/combined_watcher.h"
+#include "serial/virtual_boards.h"
 
 namespace zq {
 
@@ -102,9 +104,7 @@ class UdevWatcher final : public PortWatcher {
     UdevPtr<udev_monitor> monitor_;
 };
 
-}  // namespace
-
-std::vector<PortInfo> discoverPorts() {
+std::vector<PortInfo> udevPorts() {
     std::vector<PortInfo> ports;
     const UdevPtr<udev> context{udev_new()};
     if (!context) {
@@ -130,7 +130,7 @@ std::vector<PortInfo> discoverPorts() {
     return ports;
 }
 
-std::unique_ptr<PortWatcher> watchPorts() {
+std::unique_ptr<PortWatcher> udevWatcher() {
     UdevPtr<udev> context{udev_new()};
     if (!context) {
         return nullptr;
@@ -144,6 +144,27 @@ std::unique_ptr<PortWatcher> watchPorts() {
         return nullptr;
     }
     return std::make_unique<UdevWatcher>(std::move(context), std::move(monitor));
+}
+
+}  // namespace
+
+// The real ports, then the simulator's boards: a board someone can pick up comes first.
+std::vector<PortInfo> discoverPorts() {
+    std::vector<PortInfo> ports = udevPorts();
+    std::vector<PortInfo> boards;
+    for (const VirtualBoard& board : announcedBoards()) {
+        boards.push_back(portOf(board));
+    }
+    sortPorts(boards);
+    ports.insert(ports.end(), boards.begin(), boards.end());
+    return ports;
+}
+
+std::unique_ptr<PortWatcher> watchPorts() {
+    std::vector<std::unique_ptr<PortWatcher>> sources;
+    sources.push_back(udevWatcher());
+    sources.push_back(watchVirtualBoards());
+    return combineWatchers(std::move(sources));
 }
 
 }  // namespace zq

@@ -8,7 +8,8 @@ namespace zq {
 
 namespace fs = std::filesystem;
 
-PortUsers findPortUsers(const std::string& devicePath, const std::string& procRoot) {
+PortUsers findPortUsers(const std::string& devicePath, const std::string& procRoot,
+                        long ignoredPid) {
     PortUsers users;
     std::error_code ec;
     const fs::path device = fs::weakly_canonical(devicePath, ec);
@@ -18,7 +19,8 @@ PortUsers findPortUsers(const std::string& devicePath, const std::string& procRo
     users.complete = true;
     for (fs::directory_iterator pids(procRoot, ec), end; !ec && pids != end; pids.increment(ec)) {
         const std::string pid = pids->path().filename().string();
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) {
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos ||
+            pid == std::to_string(ignoredPid)) {
             continue;
         }
         std::error_code fdError;

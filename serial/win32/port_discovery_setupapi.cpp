@@ -163,7 +163,7 @@ std::unique_ptr<PortWatcher> watchPorts() {
     return nullptr;
 }
 
-PortUsers findPortUsers(const std::string&, const std::string&) {
+PortUsers findPortUsers(const std::string&, const std::string&, long) {
     // Finding out would mean opening the port, which changes its modem lines.
     return {};
 }

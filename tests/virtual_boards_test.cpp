@@ -1,0 +1,234 @@
+// The boards zq417-sim announces: what a reader takes from an announcement, what it cleans away,
+// where discovery and `--port auto` put them, the plug events a front end sees, and the real
+// programs end to end.
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "serial/port_names.h"
+#include "serial/virtual_boards.h"
+#include "support/child_process.h"
+#include "support/image_files.h"
+#include "support/sim_process.h"
+
+namespace zq::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A character device under /dev for as long as the test holds it.
+struct Pty {
+    Pty() : master(::posix_openpt(O_RDWR | O_NOCTTY)) {
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
+            path = ::ptsname(master);
+        }
+    }
+    ~Pty() { ::close(master); }
+    int master;
+    std::string path;
+};
+
+// Each test announces into a runtime directory of its own.
+class VirtualBoards : public ::testing::Test {
+  protected:
+    void SetUp() override { ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1); }
+    fs::path announced() const { return runtime / "zq417-sim"; }
+    VirtualBoard board(const Pty& pty, int index, std::string mode = "download") const {
+        return {pty.path, "", std::move(mode), static_cast<long>(::getpid()), index};
+    }
+    TempDir runtime;
+};
+
+TEST(VirtualBoardAnnouncement, IsReadBackOnlyWhenEveryFieldIsSound) {
+    const VirtualBoard good{"/dev/pts/7", "/tmp/zq-board0", "update", 4242, 3};
+    EXPECT_EQ(parseAnnouncement(announcementText(good)), good);
+    for (const char* text : {
+             "device=/tmp/pts7\nmode=update\npid=4242\nboard=0\n",
+             "device=/dev/../etc/passwd\nmode=update\npid=4242\nboard=0\n",
+             "device=/dev/pts/7\nmode=bootloader\npid=4242\nboard=0\n",
+             "device=/dev/pts/7\nmode=update\npid=0\nboard=0\n",
+             "device=/dev/pts/7\nmode=update\npid=42x\nboard=0\n",
+             "device=/dev/pts/7\nmode=update\npid=4242\n",
+             "device=/dev/pts/7\nlink=board0\nmode=update\npid=4242\nboard=0\n",
+             "device=/dev/pts/7\nmode=update\nmode=download\npid=4242\nboard=0\n",
+         }) {
+        EXPECT_EQ(parseAnnouncement(text), std::nullopt) << text;
+    }
+}
+
+TEST_F(VirtualBoards, ReadBackWhileAnnouncedWithWhatIsStaleRemovedOnTheWay) {
+    const Pty live, other;
+    const fs::path link = runtime / "board0";
+    fs::create_symlink(live.path, link);
+    VirtualBoard linked = board(live, 0);
+    linked.linkPath = link.string();
+    BoardAnnouncement announcement;
+    std::string error;
+    ASSERT_TRUE(announcement.announce(linked, error)) << error;
+    EXPECT_EQ(fs::status(announced()).permissions(), fs::perms::owner_all);
+
+    const pid_t dead = ::fork();
+    if (dead == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(dead, nullptr, 0);
+    VirtualBoard misleading = board(other, 3);
+    misleading.linkPath = "/dev/null";  // a link that leads elsewhere is dropped, not followed
+    const auto place = [&](const std::string& name, const std::string& text) {
+        writeText(announced() / name, text);
+    };
+    place(std::to_string(dead) + "-0.board", announcementText({other.path, "", "update", dead, 0}));
+    place(std::to_string(dead) + "-1.tmp", "device=");
+    place(std::to_string(::getpid()) + "-1.board", announcementText(board(Pty{}, 1)));
+    place(std::to_string(::getpid()) + "-2.board", "device=/dev/null\n");
+    place(std::to_string(::getpid()) + "-3.board", announcementText(misleading));
+
+    std::vector<VirtualBoard> boards = announcedBoards();
+    std::sort(boards.begin(), boards.end(), [](auto& a, auto& b) { return a.index < b.index; });
+    misleading.linkPath.clear();
+    EXPECT_EQ(boards, (std::vector<VirtualBoard>{linked, misleading}));
+    // The dead simulator's files and the board whose device went are gone; the rest stay.
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(announced())) {
+        left.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, (std::set<std::string>{std::to_string(::getpid()) + "-0.board",
+                                           std::to_string(::getpid()) + "-2.board",
+                                           std::to_string(::getpid()) + "-3.board"}));
+
+    announcement.withdraw();
+    EXPECT_FALSE(fs::exists(announced() / (std::to_string(::getpid()) + "-0.board")));
+    // A directory that is not plainly the user's own is not used.
+    fs::remove_all(announced());
+    fs::create_symlink(runtime.path, announced());
+    EXPECT_FALSE(announcement.announce(linked, error));
+    EXPECT_NE(error.find("is not a directory of this user's"), std::string::npos) << error;
+}
+
+TEST_F(VirtualBoards, FollowTheRealPortsInTheOrderOfTheirDevices) {
+    std::vector<Pty> ptys(3);
+    std::vector<BoardAnnouncement> announcements(ptys.size());
+    std::string error;
+    for (std::size_t i = ptys.size(); i-- > 0;) {
+        ASSERT_TRUE(announcements[i].announce(board(ptys[i], static_cast<int>(i)), error));
+    }
+    const std::vector<PortInfo> ports = discoverPorts();
+    const auto firstVirtual =
+        std::find_if(ports.begin(), ports.end(), [](const PortInfo& p) { return p.isVirtual(); });
+    ASSERT_EQ(ports.end() - firstVirtual, 3);
+    EXPECT_TRUE(std::all_of(firstVirtual, ports.end(), [](auto& p) { return p.isVirtual(); }));
+    std::vector<PortInfo> sorted(firstVirtual, ports.end());
+    sortPorts(sorted);
+    EXPECT_EQ(std::vector<PortInfo>(firstVirtual, ports.end()), sorted);
+    EXPECT_EQ(firstVirtual->description, "zq417-sim virtual board (download mode)");
+    EXPECT_EQ(firstVirtual->boardMode, "download");
+}
+
+TEST(AutoPort, TakesAVirtualBoardOnlyWhenNoUsbAdapterIsPresent) {
+    PortInfo usb, onBoard;
+    usb.devicePath = "/dev/ttyUSB0";
+    usb.bus = PortInfo::Bus::Usb;
+    onBoard.devicePath = "/dev/ttyS4";
+    const PortInfo sim = portOf({"/dev/pts/3", "", "update", 4242, 0});
+    const PortInfo sim2 = portOf({"/dev/pts/4", "", "update", 4242, 1});
+    struct Case {
+        std::vector<PortInfo> present;
+        std::string chosen;
+        std::size_t candidates;
+    };
+    for (const Case& c :
+         {Case{{onBoard, sim, usb}, "/dev/ttyUSB0", 1}, Case{{onBoard, sim}, "/dev/pts/3", 1},
+          Case{{sim, sim2}, "", 2}, Case{{onBoard}, "", 0}}) {
+        const NamedPort named = readPortName("auto", PortNaming::Posix, [&] { return c.present; });
+        EXPECT_EQ(named.port, c.chosen);
+        EXPECT_EQ(named.candidates.size(), c.candidates);
+    }
+}
+
+bool readable(int fd, std::chrono::milliseconds limit) {
+    pollfd p{.fd = fd, .events = POLLIN, .revents = 0};
+    return ::poll(&p, 1, static_cast<int>(limit.count())) == 1;
+}
+
+TEST_F(VirtualBoards, APlugEventWhenABoardComesOrGoesOrItsSimulatorIsKilled) {
+    const std::unique_ptr<PortWatcher> watcher = watchPorts();
+    ASSERT_TRUE(watcher);
+    const int fd = watcher->eventDescriptor();
+    const auto fires = [&] {
+        const bool fired = readable(fd, 5s) && watcher->takeEvents();
+        return fired && !readable(fd, 0ms);
+    };
+    const Pty pty;
+    BoardAnnouncement announcement;
+    std::string error;
+    ASSERT_TRUE(announcement.announce(board(pty, 0), error));
+    EXPECT_TRUE(fires()) << "announced";
+    announcement.withdraw();
+    EXPECT_TRUE(fires()) << "withdrawn";
+
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t simulator = ::fork();
+    if (simulator == 0) {
+        BoardAnnouncement own;
+        own.announce({pty.path, "", "update", static_cast<long>(::getpid()), 0}, error);
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], "", 1);
+        ::pause();
+    }
+    char byte;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_TRUE(fires()) << "announced by another process";
+    ::kill(simulator, SIGKILL);
+    ::waitpid(simulator, nullptr, 0);
+    EXPECT_TRUE(fires()) << "its simulator killed";
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+// The devices the virtual ports of `zq417-flash ports --json` name, with their modes.
+std::set<std::string> listedBoards() {
+    ChildProcess ports(ZQ417_FLASH_PATH, {"ports", "--json"}, true);
+    EXPECT_EQ(ports.waitForExit(), 0) << ports.err();
+    std::set<std::string> boards;
+    const nlohmann::json listed = nlohmann::json::parse(ports.out());
+    for (const auto& port : listed["ports"]) {
+        if (port["bus"] == "virtual") {
+            boards.insert(port["device"].get<std::string>() + " " +
+                          port["board_mode"].get<std::string>() + (port["in_use"] ? " held" : ""));
+        }
+    }
+    return boards;
+}
+
+TEST_F(VirtualBoards, TheRealSimulatorsBoardsAreListedWhileTheyRunAndNotAfter) {
+    SimProcess two({"--boards", "2", "--quiet"});
+    SimProcess one({"--mode", "update", "--quiet"});
+    const std::string first = two.devicePath();
+    const std::string second = two.devicePath();
+    const std::string third = one.devicePath();
+    EXPECT_EQ(listedBoards(), (std::set<std::string>{first + " download", second + " download",
+                                                     third + " update"}));
+    EXPECT_EQ(two.stop(), 0);
+    one.signal(SIGKILL);
+    one.waitForExit();
+    // The stopped simulator withdrew its boards; the killed one could not, and the next reader
+    // cleans up after it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(announced()), fs::directory_iterator()), 1);
+    EXPECT_EQ(listedBoards(), std::set<std::string>{});
+    EXPECT_TRUE(fs::is_empty(announced()));
+}
+
+}  // namespace
+}  // namespace zq::test
