@@ -131,8 +131,8 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         line.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
         const CliRun run = runCliWith({c.command, "--quiet"}, line);
         EXPECT_EQ(run.status, 128 + c.signal);
-        EXPECT_EQ(run.out, BuiltInIdentity);
-        EXPECT_EQ(run.err, lineOf(cli::interruptionLine(c.where)));
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, BuiltInIdentity + lineOf(cli::interruptionLine(c.where)));
         expectHandedBack(line);
         // The interrupted write was the last: nothing more went to the board, and no wait was
         // served out after the signal.
@@ -153,7 +153,7 @@ TEST_F(Interrupted, ASignalBeforeThePortIsTouchedSendsNothing) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
     const CliRun run = runCliWith({"update", "--quiet"}, line);
     EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(run.err, lineOf(cli::interruptionLine({})));
+    EXPECT_EQ(run.err, BuiltInIdentity + lineOf(cli::interruptionLine({})));
     EXPECT_TRUE(line.eventsOf(sim::PortEvent::Kind::Open).empty());
 }
 
@@ -182,8 +182,8 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         signalsInSleeps(line, {1});
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, BuiltInIdentity + lineOf(messages::Success.update));
-        EXPECT_EQ(run.err, notice);
+        EXPECT_EQ(run.out, lineOf(messages::Success.update));
+        EXPECT_EQ(run.err, BuiltInIdentity + notice);
         expectHandedBack(line);
         // The programming wait was served out whole.
         bool servedOut = false;
@@ -199,7 +199,7 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         signalsInSleeps(line, {1});
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, notice + lineOf(messages::EepromProgramFail) +
+        EXPECT_EQ(run.err, BuiltInIdentity + notice + lineOf(messages::EepromProgramFail) +
                                lineOf("the board reported status 0x0080 after programming (bit "
                                       "7: programming failed)"));
     }
@@ -210,9 +210,9 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         signalsInSleeps(line, {1, 1});
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 130);
-        EXPECT_EQ(run.out, BuiltInIdentity);
-        EXPECT_EQ(run.err,
-                  notice + lineOf(cli::interruptionLine({OperationStage::Programming, false})));
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, BuiltInIdentity + notice +
+                               lineOf(cli::interruptionLine({OperationStage::Programming, false})));
         expectHandedBack(line);
     }
     {
@@ -222,7 +222,8 @@ TEST_F(Interrupted, WhileTheBoardProgramsTheFirstSignalWarnsAndTheSecondEndsTheR
         signalsInSleeps(line, {2});
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 130);
-        EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::Programming, false})));
+        EXPECT_EQ(run.err, BuiltInIdentity +
+                               lineOf(cli::interruptionLine({OperationStage::Programming, false})));
         expectHandedBack(line);
     }
 }
@@ -250,8 +251,8 @@ TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnsw
         signalAfterTheImage(line);
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, lineOf(cli::programmingNotice()));
-        EXPECT_EQ(run.out, BuiltInIdentity + lineOf(messages::Success.update));
+        EXPECT_EQ(run.err, BuiltInIdentity + lineOf(cli::programmingNotice()));
+        EXPECT_EQ(run.out, lineOf(messages::Success.update));
     }
     {
         SCOPED_TRACE("no acknowledgement comes");
@@ -260,7 +261,8 @@ TEST_F(Interrupted, ASignalWhileTheAcknowledgementIsAwaitedWaitsForTheBoardsAnsw
         signalAfterTheImage(line);
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, 130);
-        EXPECT_EQ(run.err, lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})));
+        EXPECT_EQ(run.err, BuiltInIdentity +
+                               lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})));
         expectHandedBack(line);
     }
 }
