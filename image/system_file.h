@@ -30,6 +30,9 @@ class SystemFile {
     Created createNew(const std::filesystem::path& path);
     // Opens what the name already holds (a device, a pipe) to write through it.
     bool openExistingForWriting(const std::filesystem::path& path);
+    // Opens a file to add to its end, creating it (readable by all) when it is missing; what it
+    // holds is never truncated, and each write lands at the end whoever else writes there.
+    bool openForAppending(const std::filesystem::path& path);
 
     bool isOpen() const { return handle_ != Invalid; }
     std::optional<std::uint64_t> size() const;

@@ -31,8 +31,10 @@ struct BoardResult {
     std::optional<std::string> boardMode;  // what the first handshake found
     std::optional<std::uint16_t> status;   // the board's status value after programming
     ImageIdentity image;
-    std::chrono::system_clock::time_point started{};
-    double seconds = 0;
+    std::chrono::system_clock::time_point started{};  // of the first try
+    double seconds = 0;                               // from then to the end of the last try
+    unsigned attempts = 1;                            // messages hold every try's boxes
+    std::optional<std::string> logError;  // why the result could not be added to the log
 };
 
 // Sets the fields of a result that the operation's outcome decides: the exit status, the board's

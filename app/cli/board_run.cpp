@@ -18,6 +18,20 @@ namespace zq::cli {
 
 namespace {
 
+// What flash found and what it runs, once the probe has told it.
+std::string flashChoiceLine(const Outcome& outcome) {
+    const std::string running = outcome.performed == ModeUpdate ? "update" : "download";
+    switch (outcome.boardMode) {
+        case BoardMode::Update:
+            return "flash: the board answers in update mode; running " + running;
+        case BoardMode::Download:
+            return "flash: the board is silent, as in download mode; running " + running;
+        case BoardMode::Unknown:
+            break;
+    }
+    return "flash: the board's answer made no handshake; running " + running;
+}
+
 // The owner of one board's boxes and progress: keeps every box for the result, prints it with
 // the reason its outcome gives, and turns the phases' stages into progress and into what a signal
 // means for the board. After an interruption it shows no more boxes.
@@ -31,14 +45,19 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
     std::optional<std::chrono::nanoseconds> programmingAt;  // on the platform's clock
 
     void showMessage(BoxStyle style, std::string_view text) override {
+        sayChoice();
         show(style, text,
              style == BoxStyle::Error ? explainOutcome(outcome_, result_.device) : std::string());
     }
     // Only a close that failed shows a box of its own.
     void showUnownedMessage(BoxStyle style, std::string_view text) override {
+        sayChoice();
         show(style, text, printableName(explainCloseFailure(outcome_, result_.device)));
     }
     void operationStage(OperationStage stage) override {
+        if (stage != OperationStage::Probing) {
+            sayChoice();
+        }
         watch_.stage(stage);
         if (stage == OperationStage::Programming) {
             programmingAt = clock_.now();
@@ -51,6 +70,14 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
     }
     bool interrupted() const { return watch_.interrupted(); }
     std::string interruptionLine() const { return watch_.line(); }
+
+    // Said before whatever follows the probe, so that a log reads in the order things happened.
+    void sayChoice() {
+        if (task_.operation == Operation::Flash && outcome_.probed && !choiceSaid_) {
+            choiceSaid_ = true;
+            task_.output->progress(task_.index, flashChoiceLine(outcome_));
+        }
+    }
 
   private:
     void show(BoxStyle style, std::string_view text, const std::string& reason) {
@@ -69,6 +96,7 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
     const Outcome& outcome_;
     Platform& clock_;
     InterruptionWatch watch_;
+    bool choiceSaid_ = false;
 };
 
 std::optional<std::string> modeName(BoardMode mode) {
@@ -163,6 +191,7 @@ BoardResult runBoard(const BoardTask& task) {
         succeeded = runOperation(report, job, &report, port, outcome);
         ran = true;
     }
+    report.sayChoice();
     const bool interrupted = report.interrupted();
     if (const std::string advice = latencyAdvice(outcome);
         !succeeded && !interrupted && !advice.empty()) {

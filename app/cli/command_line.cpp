@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/cli/board_tries.h"
 #include "app/cli/file_outcome_text.h"
 #include "app/cli/flash_command.h"
 #include "app/cli/image_choice.h"
@@ -65,6 +66,12 @@ void addTransferOptions(CLI::App& command, GangRequest& request) {
                     "small replies back and cannot be tuned (default 0: the exact timeouts)")
         ->type_name("MS")
         ->check(CLI::Range(0u, 10000u));
+    command
+        .add_option("--log", request.logFile,
+                    "Add each board's result to this file as one JSON line (the object --json "
+                    "prints), on the disk before the next board's; the file is created when "
+                    "missing and never truncated")
+        ->type_name("FILE");
     addImageOption(command, request.imageFile, request.force);
 }
 
@@ -211,7 +218,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "  0  the operation succeeded (the board confirmed it)\n"
         "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
         "failed, a packet that could not be sent)\n"
-        "  2  the command line is wrong\n"
+        "  2  the command line is wrong, or the --log file cannot be opened\n"
         "  3  there is no port to open (no USB serial adapter or virtual board for --port "
         "auto, or for no port named), or it could not be opened or configured\n"
         "  4  the image was refused\n"
@@ -240,6 +247,13 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
     addTransferOptions(*flashCommand, flash);
+    flashCommand
+        ->add_option("--retries", flash.retries,
+                     "Try a board that the board or the line failed (exit 1) up to N more times, "
+                     "each after a pause of " +
+                         std::to_string(RetryPause.count()) + " ms and a fresh probe (default 0)")
+        ->type_name("N")
+        ->check(CLI::Range(0u, 100u));
 
     WatchRequest watch;
     CLI::App* watchCommand = app.add_subcommand(

@@ -5,10 +5,11 @@
 #include <optional>
 #include <thread>
 
+#include "app/cli/board_tries.h"
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
-#include "app/cli/json_result.h"
+#include "app/cli/result_log.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "serial/port_names.h"
@@ -44,7 +45,6 @@ std::string summaryOf(const std::vector<BoardResult>& results) {
 
 }  // namespace
 
-// Flash may run either operation, so the image must suit both.
 std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefusal& refusal) {
     ChosenImage chosen = chooseImage({request.imageFile, request.force});
     refusal =
@@ -55,7 +55,24 @@ std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefus
     return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
 }
 
+bool openResultLog(const GangRequest& request, ResultLog& log, std::ostream& err) {
+    if (request.logFile.empty()) {
+        return true;
+    }
+    const std::optional<std::string> failed = log.open(request.logFile);
+    if (failed) {
+        err << "--log " << printableName(request.logFile.string())
+            << ": cannot open it to add results: " << *failed << '\n';
+    }
+    return !failed;
+}
+
 int runGang(const GangRequest& request, CliContext& context) {
+    ResultLog log;
+    if (!openResultLog(request, log, context.err)) {
+        return ExitUsage;
+    }
+    ResultLog* const resultsLog = request.logFile.empty() ? nullptr : &log;
     const ProgressStyle style = request.quiet           ? ProgressStyle::None
                                 : context.errIsTerminal ? ProgressStyle::Terminal
                                                         : ProgressStyle::Lines;
@@ -82,21 +99,15 @@ int runGang(const GangRequest& request, CliContext& context) {
             r.image.name = request.imageFile.string();
             r.started = context.platform.wallClock();
         }
-        if (request.json) {
-            for (const BoardResult& r : results) {
-                output.result(jsonLine(r), false);
-            }
-        } else {
+        if (!request.json) {
             printRefusal(refusal, context.err);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            reportResult(results[i], i, request.json, output, resultsLog);
         }
         return ExitImage;
     }
 
-    // Named before anything is sent, for each board when there are several, so that a log
-    // filtered by port still says what went to that board.
-    for (std::size_t i = 0; i < count; ++i) {
-        output.box(i, BoxStyle::Plain, identityLine(image->identity), "");
-    }
     if (context.catchInterrupts) {
         installInterruptHandlers();
     }
@@ -107,19 +118,13 @@ int runGang(const GangRequest& request, CliContext& context) {
             own = context.platformFor(request.ports[i]);
             platform = own.get();
         }
-        results[i] = runBoard(
+        results[i] = runAndReportBoard(
+            request, *image,
             {.index = i,
              .port = request.ports[i],
              .portNote = i < request.portNotes.size() ? request.portNotes[i] : std::string(),
-             .operation = request.operation,
-             .trace = request.trace,
-             .latencyMs = request.latencyMs,
-             .image = &*image,
-             .platform = platform,
-             .output = &output});
-        if (request.json) {
-            output.result(jsonLine(results[i]), false);
-        }
+             .platform = platform},
+            output, resultsLog);
     };
     if (count == 1) {
         runOne(0);

@@ -58,6 +58,8 @@ std::string jsonLine(const BoardResult& result) {
           {"sha256", result.image.sha256}}},
         {"started", isoUtc(result.started)},
         {"seconds", result.seconds},
+        {"attempts", result.attempts},
+        {"log_error", orNull(result.logError)},
     };
     return jsonText(std::move(line));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/cli/json_result.h"
 #include "app/cli/safe_text.h"
 
 namespace zq::cli {
@@ -137,17 +138,38 @@ void RunOutput::result(std::string_view line, bool toErr) {
     printLocked(toErr ? err_ : out_, line, {});
 }
 
+void RunOutput::lineLocked(const Board& b, std::string_view text) {
+    // Stamped as the results' "started" is, so a log of standard error lines up with them.
+    err_ << isoUtc(std::chrono::system_clock::now()) << ' ' << b.prefix << text << '\n';
+    err_.flush();
+}
+
+void RunOutput::progress(std::size_t board, std::string_view line) {
+    if (style_ == ProgressStyle::None) {
+        return;
+    }
+    const std::lock_guard hold(lock_);
+    Board& b = boards_[board];
+    if (style_ == ProgressStyle::Lines) {
+        // As a box: what the stage came to, said after its end.
+        endStage(b);
+        b.stage.reset();
+        lineLocked(b, line);
+    } else {
+        printLocked(err_, line, b.prefix, true);
+    }
+}
+
 void RunOutput::endStage(Board& b) {
     if (!b.stage || style_ != ProgressStyle::Lines) {
         return;
     }
-    std::string line = b.prefix + std::string(stageName(*b.stage)) + ": ended";
+    std::string line = std::string(stageName(*b.stage)) + ": ended";
     if (b.maximum != 0 &&
         (*b.stage == OperationStage::Loader || *b.stage == OperationStage::Firmware)) {
         line += ", " + std::to_string(b.position) + " of " + std::to_string(b.maximum) + " bytes";
     }
-    err_ << line << " in " << seconds(Clock::now() - b.stageStart) << '\n';
-    err_.flush();
+    lineLocked(b, line + " in " + seconds(Clock::now() - b.stageStart));
 }
 
 void RunOutput::stage(std::size_t board, OperationStage stage) {
@@ -167,8 +189,7 @@ void RunOutput::stage(std::size_t board, OperationStage stage) {
     }
     b.left.reset();
     if (style_ == ProgressStyle::Lines) {
-        err_ << b.prefix << stageName(stage) << ": started\n";
-        err_.flush();
+        lineLocked(b, std::string(stageName(stage)) + ": started");
         return;
     }
     // Each stage keeps its last state on screen; the next one starts on the line below.

@@ -39,7 +39,8 @@ class RunOutput {
     // A line for standard output, as it is (JSON objects, the summary).
     void result(std::string_view line, bool toErr);
 
-    // Progress of one board.
+    // Progress of one board: a line of its own (nothing when quiet), and its stages.
+    void progress(std::size_t board, std::string_view line);
     void stage(std::size_t board, OperationStage stage);
     void range(std::size_t board, std::uint32_t maximum);
     void position(std::size_t board, std::uint32_t position);
@@ -64,6 +65,8 @@ class RunOutput {
     };
 
     void endStage(Board& b);
+    // A plain progress line: when it was written, the board, the text.
+    void lineLocked(const Board& b, std::string_view text);
     std::string render(const Board& b) const;
     void drawLocked(bool force);
     // keepBar: a note goes above the bar; a box ends the bar's line.

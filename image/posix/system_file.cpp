@@ -65,6 +65,17 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
     return true;
 }
 
+bool SystemFile::openForAppending(const std::filesystem::path& path) {
+    close();
+    const int opened =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (opened < 0) {
+        return fail(errnoError(errno));
+    }
+    handle_ = opened;
+    return true;
+}
+
 std::optional<std::uint64_t> SystemFile::size() const {
     struct stat info {};
     if (!isOpen() || ::fstat(fd(handle_), &info) != 0 || info.st_size < 0) {

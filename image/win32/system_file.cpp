@@ -74,6 +74,19 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
     return true;
 }
 
+bool SystemFile::openForAppending(const std::filesystem::path& path) {
+    close();
+    // Append access alone: the system puts every write at the end of the file.
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return fail(lastWindowsError());
+    }
+    handle_ = keep(opened);
+    return true;
+}
+
 std::optional<std::uint64_t> SystemFile::size() const {
     LARGE_INTEGER size{};
     if (!isOpen() || !::GetFileSizeEx(handleOf(handle_), &size) || size.QuadPart < 0) {

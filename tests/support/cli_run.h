@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -27,6 +29,8 @@ struct CliSetup {
     // ZQ417_PORT: the simulated line stands for the port a bench names there.
     std::optional<std::string> environmentPort = "COM1";
     std::filesystem::path procRoot = "/proc";
+    // A platform of its own for each port of a run with several; unset: all share one.
+    std::function<std::unique_ptr<Platform>(const std::string& port)> platformFor{};
 };
 
 inline CliRun runCliWith(std::vector<std::string> args, Platform& platform,
@@ -45,6 +49,7 @@ inline CliRun runCliWith(std::vector<std::string> args, Platform& platform,
     }
     context.environmentPort = setup.environmentPort;
     context.procRoot = setup.procRoot;
+    context.platformFor = setup.platformFor;
     CliRun run;
     run.status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
     run.out = out.str();

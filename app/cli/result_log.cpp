@@ -1,0 +1,29 @@
+#include "app/cli/result_log.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace zq::cli {
+
+std::optional<std::string> ResultLog::open(const std::filesystem::path& path) {
+    if (!file_.openForAppending(path)) {
+        return file_.lastError().text;
+    }
+    path_ = path;
+    // A log created just now must still be there after a power cut, with its first line.
+    syncDirectory(path.parent_path());
+    return std::nullopt;
+}
+
+std::optional<std::string> ResultLog::append(std::string_view line) {
+    std::vector<std::uint8_t> bytes(line.begin(), line.end());
+    bytes.push_back('\n');
+    const std::lock_guard hold(lock_);
+    if (!file_.write(std::span<const std::uint8_t>(bytes)) || !file_.sync()) {
+        return file_.lastError().text;
+    }
+    return std::nullopt;
+}
+
+}  // namespace zq::cli
