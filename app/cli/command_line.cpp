@@ -75,6 +75,16 @@ void addTransferOptions(CLI::App& command, GangRequest& request) {
     addImageOption(command, request.imageFile, request.force);
 }
 
+void addRetriesOption(CLI::App& command, GangRequest& request) {
+    command
+        .add_option("--retries", request.retries,
+                    "Try a board that the board or the line failed (exit 1) up to N more times, "
+                    "each after a pause of " +
+                        std::to_string(RetryPause.count()) + " ms and a fresh probe (default 0)")
+        ->type_name("N")
+        ->check(CLI::Range(0u, 100u));
+}
+
 // The same device twice, under whatever names, would have two threads fight over one board.
 // The index pair of the first such repetition, or nothing.
 std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(
@@ -247,18 +257,13 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     addTransferOptions(*downloadCommand, download);
     addTransferOptions(*updateCommand, update);
     addTransferOptions(*flashCommand, flash);
-    flashCommand
-        ->add_option("--retries", flash.retries,
-                     "Try a board that the board or the line failed (exit 1) up to N more times, "
-                     "each after a pause of " +
-                         std::to_string(RetryPause.count()) + " ms and a fresh probe (default 0)")
-        ->type_name("N")
-        ->check(CLI::Range(0u, 100u));
+    addRetriesOption(*flashCommand, flash);
 
     WatchRequest watch;
     CLI::App* watchCommand = app.add_subcommand(
         "watch", "Wait for boards and flash each one as it appears, until interrupted");
     addTransferOptions(*watchCommand, watch.flash);
+    addRetriesOption(*watchCommand, watch.flash);
     watchCommand->get_option("--port")->description(
         "Watch this port instead, named as for flash, for a board that answers a short "
         "handshake, probed every second; give it several times for several ports. A board in "

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli/board_tries.h"
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
-#include "app/cli/json_result.h"
 #include "app/cli/plug_tracker.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
@@ -33,23 +33,11 @@ constexpr std::chrono::milliseconds LookEvery = 1s;
 // a board plugged again while it ran ends the watch without a plug event.
 constexpr int BusyWakeMs = 100;
 
-// One board as flash runs it on one of several ports: named before anything is sent, its result
-// printed as flash prints it. Every board of a watch goes through here.
-BoardResult flashOne(const GangRequest& request, const BoardTask& task) {
-    task.output->box(task.index, BoxStyle::Plain, identityLine(task.image->identity), "");
-    BoardResult result = runBoard(task);
-    if (request.json) {
-        task.output->result(jsonLine(result), false);
-    }
-    return result;
-}
-
 // A port as the line that announces its board shows it.
 std::string described(const PortInfo& port) {
     std::string about;
-    const std::string mode = port.boardMode.empty() ? "" : ", " + port.boardMode + " mode";
-    for (const std::string& part :
-         {port.description, vidPidText(port), port.isVirtual() ? "virtual" + mode : ""}) {
+    // A virtual board's description says that it is one, and its mode.
+    for (const std::string& part : {port.description, vidPidText(port)}) {
         if (!part.empty()) {
             about += (about.empty() ? "" : ", ") + part;
         }
@@ -68,8 +56,8 @@ struct Present {
 class Station {
   public:
     Station(const WatchRequest& request, CliContext& context, const PreparedImage& image,
-            RunOutput& output)
-        : request_(request), context_(context), image_(image), output_(output) {}
+            RunOutput& output, ResultLog* log)
+        : request_(request), context_(context), image_(image), output_(output), log_(log) {}
     ~Station() { reap(true); }
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -171,15 +159,11 @@ class Station {
                 own = context_.platformFor(port);
                 platform = own.get();
             }
-            const GangRequest& flash = request_.flash;
-            const BoardResult result = flashOne(flash, {.index = output_.addBoard(port),
-                                                        .port = port,
-                                                        .operation = Operation::Flash,
-                                                        .trace = flash.trace,
-                                                        .latencyMs = flash.latencyMs,
-                                                        .image = &image_,
-                                                        .platform = platform,
-                                                        .output = &output_});
+            // As flash runs one of several boards: retried, printed and logged the same way.
+            const BoardResult result = runAndReportBoard(
+                request_.flash, image_,
+                {.index = output_.addBoard(port), .port = port, .platform = platform}, output_,
+                log_);
             const std::lock_guard hold(lock_);
             tally(result, order);
             // Unplugged and plugged again while it ran: another board is there now.
@@ -210,6 +194,7 @@ class Station {
     CliContext& context_;
     const PreparedImage& image_;
     RunOutput& output_;
+    ResultLog* log_;  // null without --log
     std::mutex lock_;
     PlugTracker tracker_;
     std::map<std::size_t, std::thread> threads_;  // by the order its first board appeared in
@@ -295,6 +280,11 @@ bool isWatched(const PortInfo& port, const std::string& pattern) {
 }
 
 int runWatch(const WatchRequest& request, CliContext& context) {
+    // As under flash, a log that cannot be opened stops the watch before any port is touched.
+    ResultLog log;
+    if (!openResultLog(request.flash, log, context.err)) {
+        return ExitUsage;
+    }
     ImageRefusal refusal;
     const std::optional<PreparedImage> image = prepareImage(request.flash, refusal);
     if (!image) {
@@ -324,7 +314,8 @@ int runWatch(const WatchRequest& request, CliContext& context) {
     }
     int status = ExitSuccess;
     {
-        Station station(request, context, *image, output);
+        Station station(request, context, *image, output,
+                        request.flash.logFile.empty() ? nullptr : &log);
         if (request.flash.ports.empty()) {
             watchListedPorts(request, context, station);
         } else {
