@@ -10,6 +10,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <numeric>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,6 +49,12 @@ Lines linesOf(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
+}
+
+// A plain progress line without the UTC time to the millisecond in front of it.
+std::string unstamped(const std::string& line) {
+    static const std::regex stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )");
+    return std::regex_replace(line, stamp, "");
 }
 
 bool contains(const std::string& text, std::string_view part) {
@@ -305,9 +312,10 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
         const CliRun run = runCliWith(trace ? Lines{"download", "--trace"} : Lines{"download"},
                                       line, {.terminal = true});
         EXPECT_EQ(run.status, cli::ExitSuccess);
-        EXPECT_EQ(run.out, builtInIdentityLine() + lineOf(messages::Success.download));
+        EXPECT_EQ(run.out, lineOf(messages::Success.download));
+        EXPECT_TRUE(run.err.starts_with(builtInIdentityLine())) << trace;
         EXPECT_TRUE(contains(run.err, "programming the EEPROM, about 6.1 s left")) << trace;
-        Lines screen = screenOf(run.err);
+        Lines screen = screenOf(run.err.substr(builtInIdentityLine().size()));
         if (trace) {
             EXPECT_TRUE(screen.front().starts_with("    0.000 ms  COM1 is /dev/ttyS0"));
             std::erase_if(screen, [](const std::string& l) { return l.find(" ms  ") == 9; });
@@ -322,7 +330,8 @@ TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
     const CliRun run = runCliWith({"download"}, line);
     ASSERT_EQ(run.status, 0) << run.err;
-    const Lines lines = linesOf(run.err);
+    ASSERT_TRUE(run.err.starts_with(builtInIdentityLine())) << run.err;
+    const Lines lines = linesOf(run.err.substr(builtInIdentityLine().size()));
     const Lines expected = {"probing: started",     "probing: ended in",
                             "loader: started",      "loader: ended, 5696 of 5696 bytes in",
                             "probing: started",     "probing: ended in",
@@ -330,7 +339,7 @@ TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
                             "programming: started", "programming: ended in"};
     ASSERT_EQ(lines.size(), expected.size()) << run.err;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].rfind(expected[i], 0), 0u) << lines[i];
+        EXPECT_EQ(unstamped(lines[i]).rfind(expected[i], 0), 0u) << lines[i];
     }
     sim::SimulatedLine failed({.mode = sim::BoardMode::Update, .statusValue = 0x0080});
     const std::string failedErr = runCliWith({"update"}, failed).err;
@@ -339,8 +348,8 @@ TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
     EXPECT_LT(ended, failedErr.find(messages::EepromProgramFail)) << failedErr;
     sim::SimulatedLine quiet({.mode = sim::BoardMode::Update});
     const CliRun q = runCliWith({"update", "--quiet"}, quiet);
-    EXPECT_EQ(q.err, "");
-    EXPECT_EQ(q.out, builtInIdentityLine() + lineOf(messages::Success.update));
+    EXPECT_EQ(q.err, builtInIdentityLine());
+    EXPECT_EQ(q.out, lineOf(messages::Success.update));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -401,7 +410,7 @@ TEST(CommandLine, PortLeftOpenByAFailedDownloadIsHandedBackBeforeExit) {
     line.faults.writeFault = failWritesStartingWith({0xFF, 0xFF});  // the wake bytes
     const CliRun run = runCliWith({"download", "--quiet"}, line);
     EXPECT_EQ(run.status, cli::ExitFailed);
-    EXPECT_EQ(run.err, lineOf(messages::CannotUseComPort) +
+    EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(messages::CannotUseComPort) +
                            lineOf("the port refused the write of 2 bytes after 0"));
     EXPECT_TRUE(handedBack(line));
 }
@@ -451,7 +460,8 @@ TEST(SeveralBoards, EachBoardRunsToItsEndAndIsReportedWholeAsTextOrAsJson) {
     EXPECT_EQ(run.status, cli::ExitFailed);
     EXPECT_EQ(text.lines["/dev/ttyB0"]->board.imagesProgrammed(), 1);
     EXPECT_EQ(text.lines["/dev/ttyB2"]->board.imagesProgrammed(), 1);
-    for (const std::string& line : linesOf(run.out + run.err)) {
+    for (const std::string& stamped : linesOf(run.out + run.err)) {
+        const std::string line = unstamped(stamped);
         if (!line.starts_with("summary: ")) {
             ASSERT_TRUE(line.starts_with("/dev/ttyB")) << line;
             EXPECT_FALSE(contains(line.substr(1), "/dev/ttyB")) << line;
@@ -507,7 +517,9 @@ TEST(SeveralBoards, EachBoardRunsToItsEndAndIsReportedWholeAsTextOrAsJson) {
                 {"sha256", sha256Hex({builtInImage(), BuiltInImageLength})}}},
               {"started", "2024-05-01T00:00:00.000Z"},
               {"seconds",
-               std::chrono::duration<double>(json.lines.at("/dev/ttyB1")->clock.now()).count()}}));
+               std::chrono::duration<double>(json.lines.at("/dev/ttyB1")->clock.now()).count()},
+              {"attempts", 1},
+              {"log_error", nullptr}}));
 }
 
 }  // namespace

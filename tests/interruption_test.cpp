@@ -87,8 +87,8 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         line.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
         const CliRun run = runCliWith({c.command, "--quiet"}, line);
         EXPECT_EQ(run.status, 128 + c.signal);
-        EXPECT_EQ(run.out, builtInIdentityLine());
-        EXPECT_EQ(run.err, lineOf(cli::interruptionLine(c.where)));
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(cli::interruptionLine(c.where)));
         EXPECT_TRUE(handedBack(line));
         // The operation's own outcome names the signal, whatever the call it cut short.
         interruption::resetForTests();
@@ -123,7 +123,7 @@ TEST_F(Interrupted, ASignalBeforeThePortIsTouchedSendsNothing) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
     const CliRun run = runCliWith({"update", "--quiet"}, line);
     EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(run.err, lineOf(cli::interruptionLine({})));
+    EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(cli::interruptionLine({})));
     EXPECT_TRUE(line.eventsOf(sim::PortEvent::Kind::Open).empty());
 }
 
@@ -160,7 +160,7 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
         };
     };
     const std::string notice = lineOf(cli::programmingNotice());
-    const std::string success = builtInIdentityLine() + lineOf(messages::Success.update);
+    const std::string success = lineOf(messages::Success.update);
     const std::string stopped = lineOf(cli::interruptionLine({OperationStage::Programming, false}));
     struct Case {
         const char* what;
@@ -168,22 +168,21 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
         std::function<void(sim::SimulatedLine&)> signals;
         int status;
         std::string out;
-        std::string err;  // what the board's failure adds after its box is not compared
+        std::string err;  // after the image's line; a failure's text after its box is not compared
         bool programmed;  // the 5 s wait was served out whole
     };
     using Board = sim::BoardConfig;
-    const std::string identity = builtInIdentityLine();
     const std::vector<Case> cases = {
         {"one signal, the board succeeds", Board{}, inProgramming({1}), 0, success, notice, true},
         {"one signal, the board reports a failure", Board{.statusValue = 0x0080},
-         inProgramming({1}), 1, identity, notice + lineOf(messages::EepromProgramFail), true},
-        {"a second signal during the status read", Board{}, inProgramming({1, 1}), 130, identity,
+         inProgramming({1}), 1, "", notice + lineOf(messages::EepromProgramFail), true},
+        {"a second signal during the status read", Board{}, inProgramming({1, 1}), 130, "",
          notice + stopped, true},
-        {"two signals at once", Board{}, inProgramming({2}), 130, identity, stopped, false},
+        {"two signals at once", Board{}, inProgramming({2}), 130, "", stopped, false},
         {"awaiting the Ack, the board acknowledges", Board{}, afterTheImage, 0, success, notice,
          true},
         {"awaiting the Ack, none comes", Board{.unansweredIds = 1u << IdData}, afterTheImage, 130,
-         identity, lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})), false},
+         "", lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -193,7 +192,8 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, c.out);
-        EXPECT_EQ(c.status == 1 ? run.err.substr(0, c.err.size()) : run.err, c.err);
+        const std::string err = builtInIdentityLine() + c.err;
+        EXPECT_EQ(c.status == 1 ? run.err.substr(0, err.size()) : run.err, err);
         EXPECT_TRUE(handedBack(line));
         const auto sleeps = line.eventsOf(sim::PortEvent::Kind::Sleep);
         EXPECT_EQ(std::any_of(sleeps.begin(), sleeps.end(),

@@ -176,7 +176,8 @@ TEST(PortsCommand, ListsMakerIdsSerialAndHoldersAsTextAndAsJson) {
                                                   {"bus", "usb"},
                                                   {"driver", "ftdi_sio"},
                                                   {"in_use", true},
-                                                  {"users", {"4242 (minicom)"}}}));
+                                                  {"users", {"4242 (minicom)"}},
+                                                  {"board_mode", nullptr}}));
     EXPECT_EQ(parsed["ports"][0]["vid"], nullptr);
     EXPECT_EQ(parsed["ports"][0]["in_use"], false);
     EXPECT_EQ(parsed["ports"][2]["serial_number"], nullptr);
