@@ -275,7 +275,15 @@ TEST_F(Watching, ASignalEndsTheWatchAfterTheProgrammingBoardsResult) {
     const PortInfo b = usbPort("ttyUSB1");
     station.boards[a.devicePath] = {{.mode = BoardMode::Update, .statusValue = 0x0080}};
     station.boards[b.devicePath] = {{.mode = BoardMode::Download}};
-    station.signalWhileProgramming = [](ScriptedPlugs& plugs) {
+    // Only once the other board has started: a board not yet started is never started after it.
+    station.signalWhileProgramming = [&station, &b](ScriptedPlugs& plugs) {
+        const auto started = [&] {
+            const std::lock_guard hold(station.lock);
+            return station.lines.contains(b.devicePath);
+        };
+        for (int i = 0; i < 5000 && !started(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         interruption::raise(SIGINT);
         plugs.poke();
     };
