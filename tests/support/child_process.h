@@ -156,6 +156,8 @@ class ChildProcess {
         pipes_[stream].fd = -1;
     }
 
+    // The child's process id while it runs, for what only /proc tells of it; -1 once it ended.
+    pid_t pid() const { return pid_; }
     const std::string& out() const { return pipes_[0].text; }
     const std::string& err() const { return pipes_[1].text; }
     // From the spawn to the moment the exit was seen; meaningful once the child has ended.
