@@ -63,7 +63,9 @@ if(NOT WIN32)
                    "${zq_build_dir}/man/firmware-updater.1" @ONLY)
     add_custom_command(
       OUTPUT "${zq_build_dir}/man/firmware-updater.1.gz"
-      COMMAND "${ZQ_GZIP}" -9nf "${zq_build_dir}/man/firmware-updater.1"
+      # To a copy: the page itself must stay, or the next build would miss its input.
+      COMMAND "${ZQ_GZIP}" -9n -c "${zq_build_dir}/man/firmware-updater.1" >
+              "${zq_build_dir}/man/firmware-updater.1.gz"
       DEPENDS "${zq_build_dir}/man/firmware-updater.1"
       VERBATIM)
     list(APPEND zq_packaging_outputs "${zq_build_dir}/man/firmware-updater.1.gz")
