@@ -1,4 +1,3 @@
-#include <fnmatch.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -95,10 +94,6 @@ void awaitReadableOrSignal(int descriptor, int limitMs) {
     // call still ends the wait.
     pollfd fds[2] = {{descriptor, POLLIN, 0}, {posix::interruptPipeFd(), POLLIN, 0}};
     ::poll(fds, 2, limitMs);
-}
-
-bool globMatches(const std::string& pattern, const std::string& text) {
-    return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
 }
 
 void printPorts(const CliContext& context, bool json) {

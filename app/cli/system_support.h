@@ -53,10 +53,6 @@ void markPortHandedBack();
 // `limitMs` passes (-1: no limit).
 void awaitReadableOrSignal(int descriptor, int limitMs);
 
-// Whether `text` matches the shell wildcard `pattern` (*, ? and [...]), as the system's own
-// file-name matching has it.
-bool globMatches(const std::string& pattern, const std::string& text);
-
 // The `ports` command: as text, or as JSON for scripts.
 void printPorts(const CliContext& context, bool json);
 

@@ -1,7 +1,5 @@
 #include "job/win32/lean_windows.h"
 
-#include <shlwapi.h>
-
 #include <atomic>
 #include <iostream>
 #include <ostream>
@@ -131,10 +129,6 @@ std::string portOptionHelp() {
 // reached; a sleep keeps a caller from spinning all the same.
 void awaitReadableOrSignal(int, int limitMs) {
     ::Sleep(limitMs < 0 ? 1000 : static_cast<DWORD>(limitMs));
-}
-
-bool globMatches(const std::string& pattern, const std::string& text) {
-    return ::PathMatchSpecA(text.c_str(), pattern.c_str()) != FALSE;
 }
 
 void printPorts(const CliContext& context, bool json) {

@@ -13,6 +13,7 @@
 #include "app/cli/board_tries.h"
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
+#include "app/cli/glob_match.h"
 #include "app/cli/plug_tracker.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
