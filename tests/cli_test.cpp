@@ -507,7 +507,9 @@ TEST(SeveralBoards, EachBoardRunsToItsEndAndIsReportedWholeAsTextOrAsJson) {
                 {"sha256", sha256Hex({builtInImage(), BuiltInImageLength})}}},
               {"started", "2024-05-01T00:00:00.000Z"},
               {"seconds",
-               std::chrono::duration<double>(json.lines.at("/dev/ttyB1")->clock.now()).count()}}));
+               std::chrono::duration<double>(json.lines.at("/dev/ttyB1")->clock.now()).count()},
+              {"attempts", 1},
+              {"log_error", nullptr}}));
 }
 
 }  // namespace

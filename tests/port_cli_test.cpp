@@ -174,6 +174,7 @@ TEST(PortsCommand, ListsMakerIdsSerialAndHoldersAsTextAndAsJson) {
                                                   {"pid", "6001"},
                                                   {"serial_number", "A50285BI"},
                                                   {"bus", "usb"},
+                                                  {"board_mode", nullptr},
                                                   {"driver", "ftdi_sio"},
                                                   {"in_use", true},
                                                   {"users", {"4242 (minicom)"}}}));
