@@ -180,7 +180,6 @@ TEST(PortsCommand, ListsMakerIdsSerialAndHoldersAsTextAndAsJson) {
                                                   {"users", {"4242 (minicom)"}}}));
     EXPECT_EQ(parsed["ports"][0]["vid"], nullptr);
     EXPECT_EQ(parsed["ports"][0]["in_use"], false);
-    EXPECT_EQ(parsed["ports"][2]["serial_number"], nullptr);
     EXPECT_EQ(parsed["com_ports"][1], nlohmann::json({{"name", "COM2"},
                                                       {"device", (dev / "ttyS1").string()},
                                                       {"present", true},
