@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "app/cli/json_values.h"
 #include "app/cli/safe_text.h"
 
 #include "image/boot_header.h"
@@ -55,7 +56,9 @@ Info gather(const ChosenImage& image, const ImageChoice& choice) {
         info.length = image.bytes.size();
         info.bootHeader =
             hasBootHeader(image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size()));
-        info.sha256 = image.identity.sha256;
+        if (!image.identity.sha256.empty()) {
+            info.sha256 = image.identity.sha256;
+        }
     } else if (fault == FileFault::TooLarge && file.format == ImageFormat::Binary) {
         // Too large to be read: what the size alone tells.
         info.length = file.fileSize;
@@ -95,9 +98,6 @@ void printText(const Info& info, std::ostream& out) {
 }
 
 void printJson(const Info& info, std::ostream& out) {
-    const auto orNull = [](const auto& value) {
-        return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-    };
     const auto known = [&info](auto value) {
         return info.length ? nlohmann::ordered_json(value) : nlohmann::ordered_json(nullptr);
     };
@@ -109,21 +109,19 @@ void printJson(const Info& info, std::ostream& out) {
     json["format"] = orNull(info.format);
     json["forced"] = info.forced;
     json["hex"] = info.records ? nlohmann::ordered_json{{"records", *info.records},
-                                                        {"lowestAddress", *info.lowest},
-                                                        {"highestAddress", *info.highest}}
+                                                        {"lowest_address", *info.lowest},
+                                                        {"highest_address", *info.highest}}
                                : nlohmann::ordered_json();
     json["length"] = orNull(info.length);
-    json["paddedLength"] = known(info.fit.download.measured);
-    json["bootHeader"] = known(info.bootHeader);
+    json["padded_length"] = known(info.fit.download.measured);
+    json["boot_header"] = known(info.bootHeader);
     json["capacity"] = ImageCapacity;
     json["download"] = fit(info.fit.download);
     json["update"] = fit(info.fit.update);
     json["sha256"] = orNull(info.sha256);
     if (info.refusal.refused()) {
-        json["refusal"] = {
-            {"box", info.refusal.box.empty() ? nlohmann::ordered_json(nullptr)
-                                             : nlohmann::ordered_json(info.refusal.box)},
-            {"reason", info.refusal.joinedReason()}};
+        json["refusal"] = {{"box", textOrNull(info.refusal.box)},
+                           {"reason", info.refusal.joinedReason()}};
     } else {
         json["refusal"] = nullptr;
     }

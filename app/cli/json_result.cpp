@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "app/cli/json_values.h"
 #include "app/cli/safe_text.h"
 
 namespace zq::cli {
@@ -35,15 +36,11 @@ std::string jsonLine(const BoardResult& result) {
         messages.push_back(
             {{"title", box.style == BoxStyle::Error ? "Error" : "OK"}, {"text", box.text}});
     }
-    const auto orNull = [](const auto& value) {
-        return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-    };
     nlohmann::ordered_json line = {
         {"port", result.port},
         {"device", result.device},
         {"operation", result.operation},
-        {"performed", result.performed.empty() ? nlohmann::ordered_json(nullptr)
-                                               : nlohmann::ordered_json(result.performed)},
+        {"performed", textOrNull(result.performed)},
         {"ok", result.ok},
         {"exit", result.exit},
         {"messages", messages},
@@ -54,8 +51,10 @@ std::string jsonLine(const BoardResult& result) {
                                                      : nlohmann::ordered_json(nullptr)},
         {"image",
          {{"name", result.image.name},
-          {"length", result.image.length},
-          {"sha256", result.image.sha256}}},
+          // An image with no bytes is refused, so 0 says that none was read.
+          {"length", result.image.length != 0 ? nlohmann::ordered_json(result.image.length)
+                                              : nlohmann::ordered_json(nullptr)},
+          {"sha256", textOrNull(result.image.sha256)}}},
         {"started", isoUtc(result.started)},
         {"seconds", result.seconds},
         {"attempts", result.attempts},

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "app/cli/json_values.h"
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
 #include "serial/port_names.h"
@@ -35,10 +36,6 @@ std::string busName(PortInfo::Bus bus) {
             break;
     }
     return "other";
-}
-
-nlohmann::ordered_json textOrNull(const std::string& text) {
-    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
 std::string hex4(std::uint16_t id) {
@@ -94,7 +91,7 @@ void printJson(const PortListing& listing, std::ostream& out) {
             {"driver", textOrNull(port.driver)},
             // null: whether another program holds it cannot be known from here
             {"in_use", users.known() ? nlohmann::ordered_json(!users.holders.empty()) : nullptr},
-            {"users", users.holders},
+            {"users", users.known() ? nlohmann::ordered_json(users.holders) : nullptr},
         });
     }
     nlohmann::ordered_json comPorts = nlohmann::ordered_json::array();
