@@ -9,9 +9,7 @@
 namespace zq::version {
 
 inline constexpr std::string_view ProductName = ZQ_PRODUCT_NAME;
-// Dotted, for packages and anything that compares versions.
+// Dotted: the form a person reads (--version, packages, the desktop entry) and tools compare.
 inline constexpr std::string_view Number = ZQ_VERSION_NUMBER;
-// As the About box has always shown it; users quote this form in support requests.
-inline constexpr std::string_view Text = ZQ_VERSION_TEXT;
 
 }  // namespace zq::version

@@ -8,6 +8,7 @@
 #define ZQ_VERSION_NUMBER "1.6.1.1"
 /* The same four numbers, as FILEVERSION and PRODUCTVERSION want them. */
 #define ZQ_VERSION_BINARY 1, 6, 1, 1
+/* The version record's text of it, as the .exe's properties show it; nothing else prints it. */
 #define ZQ_VERSION_TEXT "1, 6, 1, 1a"
 /* The build this version was released as; the version record carries it as both its private
    and its special build. */

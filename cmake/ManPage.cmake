@@ -5,7 +5,8 @@
 #         -DHELP2MAN=path -DGZIP=path -P ManPage.cmake
 #
 # A program with subcommands lists them under "Subcommands:" in its --help; each one's own --help
-# is put into the page as well, so every option of every subcommand is documented. A ZQ417_*
+# is put into the page as well (usage, options, notes and examples), so every option of every
+# subcommand is documented. A ZQ417_*
 # name that --help mentions must be explained in the include file: the build stops otherwise,
 # rather than ship a page that is silent about it.
 
@@ -57,10 +58,48 @@ if(subcommands)
     string(REGEX REPLACE "\n" " " summary "${summary}")
     string(REPLACE " --" " \\-\\-" summary "${summary}")
     string(APPEND generated "${summary}\n")
-    string(REPLACE "\n" ";" command_lines "${command_help}")
-    # An option whose name and value type fill the first column has its text on the next line.
+    # A ";" in the text would split the list of lines.
+    string(REPLACE ";" "@semicolon@" command_lines "${command_help}")
+    string(REPLACE "\n" ";" command_lines "${command_lines}")
+    # The options come after "Usage:"; the first line after them that is not indented starts the
+    # footer: paragraphs of text, and "Examples:" followed by indented command lines.
+    set(part head)
     set(lone_term "")
     foreach(line IN LISTS command_lines)
+      if(part STREQUAL "head")
+        if(line MATCHES "^Usage:")
+          set(part options)
+        endif()
+        continue()
+      endif()
+      if(part STREQUAL "options" AND line MATCHES "^[^ ]" AND NOT line MATCHES
+                                                             "^(Positionals|Options):$")
+        set(part footer)
+      endif()
+      if(part STREQUAL "examples" AND line MATCHES "^  +(.*)$")
+        set(example "${CMAKE_MATCH_1}")
+        string(REPLACE "\\" "\\e" example "${example}")
+        if(example MATCHES "^\\$ ")
+          # Typed with minus signs, so that a copied command line works.
+          string(REPLACE "-" "\\-" example "${example}")
+        endif()
+        string(APPEND generated "${example}\n")
+        continue()
+      elseif(part STREQUAL "examples")
+        string(APPEND generated ".RE\n.fi\n")
+        set(part footer)
+      endif()
+      if(part STREQUAL "footer")
+        if(line STREQUAL "Examples:")
+          string(APPEND generated ".PP\nExamples:\n.nf\n.RS\n")
+          set(part examples)
+        elseif(NOT line STREQUAL "")
+          string(REPLACE "\\" "\\e" line "${line}")
+          string(REPLACE " --" " \\-\\-" line "${line}")
+          string(APPEND generated ".PP\n${line}\n")
+        endif()
+        continue()
+      endif()
       set(term "")
       if(lone_term AND line MATCHES "^  +([^ ].*)$")
         set(term "${lone_term}")
@@ -88,7 +127,11 @@ if(subcommands)
         string(APPEND generated "${CMAKE_MATCH_1}\n")
       endif()
     endforeach()
+    if(part STREQUAL "examples")
+      string(APPEND generated ".RE\n.fi\n")
+    endif()
   endforeach()
+  string(REPLACE "@semicolon@" ";" generated "${generated}")
 endif()
 
 file(READ "${INCLUDE}" include_text)
@@ -119,6 +162,11 @@ execute_process(
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "help2man failed for ${program_name}")
 endif()
+# help2man makes the exit statuses that --help lists under a heading of its own a sub-section of
+# OPTIONS; the page gives them the section readers look for.
+file(READ "${page}" roff)
+string(REGEX REPLACE "\n\\.SS \"Exit status[^\n]*\n" "\n.SH \"EXIT STATUS\"\n" roff "${roff}")
+file(WRITE "${page}" "${roff}")
 execute_process(COMMAND "${GZIP}" -9nf "${page}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "gzip failed for ${page}")

@@ -22,6 +22,7 @@
 #include "app/cli/reason_text.h"
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"
+#include "app/version.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
 #include "protocol/packet_ops.h"
@@ -355,25 +356,57 @@ TEST(Progress, PlainLinesNameEachPhaseWithItsBytesWhenStandardErrorIsAFile) {
 // ---------------------------------------------------------------------------------------------
 // The command line
 
+// A mistyped name is named, with the valid one it is closest to, if any is close.
 TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
-    const auto check = [](const std::string& command, int status) {
-        std::istringstream words(command);
+    struct Case {
+        std::string command;
+        int status = cli::ExitUsage;
+        std::string firstLine{};  // of standard error, or output for a success; empty: any
+    };
+    for (const Case& c : {
+             Case{"", cli::ExitUsage, "A subcommand is required"},
+             Case{"frobnicate", cli::ExitUsage, "frobnicate: unknown subcommand"},
+             Case{"donwload", cli::ExitUsage,
+                  "donwload: unknown subcommand; did you mean download?"},
+             Case{"flsh", cli::ExitUsage, "flsh: unknown subcommand; did you mean flash?"},
+             Case{"port", cli::ExitUsage, "port: unknown subcommand; did you mean ports?"},
+             Case{"save", cli::ExitUsage, "save: unknown subcommand; did you mean save-bin?"},
+             Case{"--versoin", cli::ExitUsage,
+                  "--versoin: unknown option; did you mean --version?"},
+             Case{"download --prot /dev/ttyUSB0", cli::ExitUsage,
+                  "--prot: unknown option of download; did you mean --port?"},
+             Case{"download --prot=COM1", cli::ExitUsage,
+                  "--prot: unknown option of download; did you mean --port?"},
+             Case{"update --latency -1 --prto", cli::ExitUsage, "--prto: unknown option of update"},
+             Case{"ports -json", cli::ExitUsage,
+                  "-json: unknown option of ports; did you mean --json?"},
+             Case{"download -qx", cli::ExitUsage, "-qx: unknown option of download"},
+             Case{"download -- --prot", cli::ExitUsage,
+                  "The following argument was not expected: --prot"},
+             Case{"download --port"},
+             Case{"download --port COM5"},
+             Case{"update --port ttyUSB0"},
+             Case{"update extra"},
+             Case{"flash --port COM2 --port com2"},
+             Case{"update --latency -1"},
+             Case{"hex2bin in.hex"},
+             Case{"--help", cli::ExitSuccess},
+             Case{"update --help", cli::ExitSuccess},
+             Case{"--version", cli::ExitSuccess,
+                  "zq417-flash (Firmware Updater) " + std::string(version::Number)},
+         }) {
+        std::istringstream words(c.command);
         const Lines args{std::istream_iterator<std::string>(words),
                          std::istream_iterator<std::string>()};
         sim::SimulatedLine line;
         const CliRun run = runCliWith(args, line);
-        EXPECT_EQ(run.status, status) << command;
-        EXPECT_FALSE((status == cli::ExitUsage ? run.err : run.out).empty()) << command;
-        EXPECT_TRUE(line.events.empty()) << command;
-    };
-    for (const char* wrong :
-         {"", "frobnicate", "download --port", "download --port COM5", "update --port ttyUSB0",
-          "update --speed 9600", "update extra", "ports --port COM1",
-          "flash --port COM2 --port com2", "update --latency -1", "hex2bin in.hex"}) {
-        check(wrong, cli::ExitUsage);
-    }
-    for (const char* asked : {"--help", "update --help", "--version"}) {
-        check(asked, cli::ExitSuccess);
+        EXPECT_EQ(run.status, c.status) << c.command;
+        const std::string& said = c.status == cli::ExitUsage ? run.err : run.out;
+        EXPECT_FALSE(said.empty()) << c.command;
+        if (!c.firstLine.empty()) {
+            EXPECT_EQ(said.substr(0, said.find('\n')), c.firstLine) << c.command;
+        }
+        EXPECT_TRUE(line.events.empty()) << c.command;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
+#include "app/cli/usage_hints.h"
 #include "app/cli/watch_command.h"
 #include "app/version.h"
 #include "image/file_text.h"
@@ -33,7 +35,22 @@ namespace {
 
 std::string versionLine() {
     return "zq417-flash (" + std::string(version::ProductName) + ") " +
-           std::string(version::Number) + " [" + std::string(version::Text) + "]";
+           std::string(version::Number);
+}
+
+struct Example {
+    std::string_view what;
+    std::string_view command;
+};
+
+// A subcommand's --help ends with command lines to copy, each under what it does.
+std::string examples(std::initializer_list<Example> list) {
+    std::string text = "Examples:";
+    for (const Example& example : list) {
+        text += "\n  # " + std::string(example.what) + "\n  $ zq417-flash " +
+                std::string(example.command);
+    }
+    return text;
 }
 
 void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& force) {
@@ -221,24 +238,6 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
                  "zq417-flash");
     app.set_version_flag("--version", versionLine());
     app.require_subcommand(1);
-    app.footer(
-        "Messages go to standard output when they report success and to standard error "
-        "otherwise.\n"
-        "Exit status, the same for every subcommand:\n"
-        "  0  the operation succeeded (the board confirmed it)\n"
-        "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
-        "failed, a packet that could not be sent)\n"
-        "  2  the command line is wrong, or the --log file cannot be opened\n"
-        "  3  there is no port to open (no USB serial adapter or virtual board for --port "
-        "auto, or for no port named), or it could not be opened or configured\n"
-        "  4  the image was refused\n"
-        "  5  the board was seen in the other mode than the operation needs (download found it "
-        "answering the handshake)\n"
-        "  128+n  interrupted by signal n (the port is handed back first); 141 also when the "
-        "reader of standard output or error went away\n"
-        "With several ports: 0 only when every board succeeded, otherwise the status of the "
-        "first port, in the order given, that did not.");
-
     GangRequest download{.operation = Operation::Download};
     GangRequest update{.operation = Operation::Update};
     GangRequest flash{.operation = Operation::Flash};
@@ -258,6 +257,32 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     addTransferOptions(*updateCommand, update);
     addTransferOptions(*flashCommand, flash);
     addRetriesOption(*flashCommand, flash);
+    downloadCommand->footer(examples({
+        {"the board on the first serial port, with the built-in firmware", "download --port COM1"},
+        {"an image of your own in Intel HEX, on the one USB serial adapter present",
+         "download --port auto --image firmware.hex"},
+        {"two boards at once, one JSON line each", "download --json --port COM1 --port COM2"},
+    }));
+    updateCommand->footer(examples({
+        {"the board on the first serial port, with the built-in firmware", "update --port COM1"},
+        {"a binary image, through a USB adapter that holds small replies back",
+         "update --image firmware.bin --latency 20"},
+        {"only the result, for a script", "update --quiet --port COM2"},
+    }));
+    flashCommand->footer(examples({
+        {"whatever mode the board on the first serial port is in", "flash --port COM1"},
+        {"try again up to twice when the line fails, and keep each result",
+         "flash --retries 2 --log results.jsonl"},
+        {"three boards at once, one JSON line each",
+         "flash --json --port COM1 --port COM2 --port COM3"},
+    }));
+    portsCommand->footer(
+        "Exit status: 0 listed (also when there are none), 2 the command line is "
+        "wrong.\n\n" +
+        examples({
+            {"the ports, and which of them the board may be on", "ports"},
+            {"the same for a script", "ports --json"},
+        }));
 
     WatchRequest watch;
     CLI::App* watchCommand = app.add_subcommand(
@@ -289,7 +314,13 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "A signal (Ctrl+C) or --count ends the watch: boards in flight end as under flash (one "
         "programming its EEPROM is waited for), then a summary follows. Exit status: 0 when every "
         "board succeeded (or none came), 128+n when signal n cut a board short, otherwise the "
-        "status of the first board, in the order they appeared, that failed.");
+        "status of the first board, in the order they appeared, that failed.\n\n" +
+        examples({
+            {"a station: every board plugged in, retried once, each result kept",
+             "watch --json --log results.jsonl --retries 1"},
+            {"only FTDI adapters, and stop after ten boards", "watch --match '0403:*' --count 10"},
+            {"boards whose firmware runs, on two fixed ports", "watch --port COM1 --port COM2"},
+        }));
 
     HexToBinRequest hexToBin;
     CLI::App* hexToBinCommand = app.add_subcommand(
@@ -300,6 +331,15 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     hexToBinCommand->add_option("OUTPUT", hexToBin.output, "The binary image to write")
         ->required()
         ->type_name("OUTPUT.bin");
+    hexToBinCommand->footer(
+        "Exit status: 0 the binary image was written, 1 it was not (the line printed names the "
+        "file and why), 2 the command line is wrong.\n\n" +
+        examples({
+            {"the image a toolchain wrote, as the bytes the board gets",
+             "hex2bin firmware.hex firmware.bin"},
+            {"then see whether it fits and what it holds",
+             "hex2bin firmware.hex firmware.bin && zq417-flash info --image firmware.bin"},
+        }));
 
     SaveBinRequest saveBin;
     CLI::App* saveBinCommand = app.add_subcommand(
@@ -310,18 +350,63 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     saveBinCommand->add_flag("--with-header", saveBin.withHeader,
                              "Put the boot header in front unless the image starts with it");
     addImageOption(*saveBinCommand, saveBin.imageFile, saveBin.force);
+    saveBinCommand->footer(
+        "Exit status: 0 the binary image was written, 1 it was not (the line printed names the "
+        "file and why), 2 the command line is wrong, 4 the --image file was refused.\n\n" +
+        examples({
+            {"the built-in firmware as a binary image", "save-bin firmware.bin"},
+            {"an Intel HEX image as a binary file with the boot header in front",
+             "save-bin --with-header --image firmware.hex loader.bin"},
+        }));
 
     InfoRequest info;
     CLI::App* infoCommand = app.add_subcommand(
         "info", "Tell what download and update would send: format, lengths, fit and SHA-256");
     addImageOption(*infoCommand, info.image.file, info.image.force);
     infoCommand->add_flag("--json", info.json, "Print it as one JSON object");
+    infoCommand->footer(
+        "Exit status: 0 the image would be sent, 2 the command line is wrong, 4 it would be "
+        "refused (and is described all the same).\n\n" +
+        examples({
+            {"what the built-in firmware is", "info"},
+            {"whether an image of your own fits, and its SHA-256", "info --image firmware.hex"},
+            {"the same for a script", "info --json --image firmware.bin"},
+        }));
+
+    // Set last: a subcommand added after it would inherit it.
+    app.footer(
+        "Messages go to standard output when they report success and to standard error "
+        "otherwise.\n\n"
+        "Exit status (a subcommand's --help says where it differs):\n"
+        "  0  the operation succeeded (the board confirmed it)\n"
+        "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
+        "failed, a packet that could not be sent); a silent board under update may simply be off\n"
+        "  2  the command line is wrong (also: the same port given twice, --port auto finding "
+        "several adapters, a --log file that cannot be opened)\n"
+        "  3  there is no port to open (no USB serial adapter or virtual board for --port "
+        "auto, or for no port named), or it could not be opened or configured\n"
+        "  4  the image was refused (cannot be read, empty, too long, not usable Intel HEX); "
+        "nothing was sent\n"
+        "  5  the board was seen in the other mode than the operation needs (download found it "
+        "answering the handshake)\n"
+        "  128+n  interrupted by signal n, 130 for Ctrl+C, 143 for SIGTERM (the port is handed "
+        "back first); 141 "
+        "also when the reader of standard output or error went away\n"
+        "With several ports: 0 only when every board succeeded, otherwise the status of the "
+        "first port, in the order given, that did not.");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         // Help and version end the run successfully; every other parse error is a usage error,
-        // whatever code the parser picked.
+        // whatever code the parser picked. A mistyped name is reported as itself: the parser
+        // would call a mistyped subcommand a missing one.
+        if (e.get_exit_code() != 0) {
+            if (const auto line = unknownWordLine(app, argc, argv)) {
+                context.err << *line << "\nRun with --help for more information.\n";
+                return ExitUsage;
+            }
+        }
         return app.exit(e, context.out, context.err) == 0 ? ExitSuccess : ExitUsage;
     }
 
