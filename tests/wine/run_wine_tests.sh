@@ -408,7 +408,8 @@ flash_eeprom_fails() {
 flash_absent_port() {
     flash absent update --quiet --port "$ABSENT_PORT"
     expect_equal "exit status" "$FLASH_STATUS" 3
-    expect_equal "standard error" "$(cat "$WORK/absent.err")" "$CANNOT_OPEN_PORT"$'\n'"$ABSENT_PORT: \
+    expect_equal "standard error" "$(cat "$WORK/absent.err")" \
+        "$IDENTITY"$'\n'"$CANNOT_OPEN_PORT"$'\n'"$ABSENT_PORT: \
 no such port here; 'zq417-flash ports' lists the ports that are present."
 }
 
