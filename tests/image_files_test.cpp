@@ -4,17 +4,16 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "image/built_in_image.h"
 #include "image/image_source.h"
 #include "image/load_image_file.h"
+#include "image/output_file.h"
 #include "image/save_image.h"
 #include "image/temp_name.h"
 #include "support/image_files.h"
@@ -141,34 +140,41 @@ TEST(LoadImage, FileLongerThanAnyPhaseTakesIsRefusedWithoutBeingRead) {
 // ---------------------------------------------------------------------------------------------
 // Temporary names
 
+// Looking for the first free name and creating it exclusively agree: whatever takes a name (a
+// file, a directory, a link even to nowhere) passes it over, up to the last of the ten.
 TEST(TempName, FirstOfTheTenNamesThatNamesNothingIsChosen) {
     TempDir dir;
     const StartupDirectory startup{dir.path.string()};
     const auto tempName = [&](int digit) {
         return dir.path.string() + "/ZQ417Fw_Temp" + std::to_string(digit);
     };
-    std::string name;
-    ASSERT_TRUE(findFreeTempName(startup, name));
-    EXPECT_EQ(name, tempName(0));
-
+    // Both agree on the first free name, or that there is none ("").
+    const auto expectFirstFree = [&](const std::string& expected, const StartupDirectory& where) {
+        std::string found;
+        std::string created;
+        OutputFile out;
+        EXPECT_EQ(findFreeTempName(where, found), !expected.empty());
+        EXPECT_EQ(createFreeTempFile(where, out, created) == SystemFile::Created::Yes,
+                  !expected.empty());
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(created, expected);
+        fs::remove(created);
+    };
+    expectFirstFree(tempName(0), startup);
     writeText(tempName(0), "");
     writeText(tempName(2), "");
-    ASSERT_TRUE(findFreeTempName(startup, name));
-    EXPECT_EQ(name, tempName(1));
-
-    // A directory or a link to nowhere of that name is taken as well.
+    expectFirstFree(tempName(1), startup);
     fs::create_directory(tempName(1));
     fs::create_symlink(dir / "nowhere", tempName(3));
-    ASSERT_TRUE(findFreeTempName(startup, name));
-    EXPECT_EQ(name, tempName(4));
-
-    for (int digit = 4; digit <= 9; ++digit) {
+    expectFirstFree(tempName(4), startup);
+    for (int digit = 4; digit <= 8; ++digit) {
         writeText(tempName(digit), "");
     }
-    name = "unchanged";
-    EXPECT_FALSE(findFreeTempName(startup, name));
-    EXPECT_FALSE(findFreeTempName(StartupDirectory{}, name));
-    EXPECT_EQ(name, "unchanged");
+    expectFirstFree(tempName(9), startup);
+    writeText(tempName(9), "");
+    expectFirstFree("", startup);
+    expectFirstFree("", StartupDirectory{});
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -194,39 +200,20 @@ TEST(ImageSource, RefusedHexSaysWhereAndLeavesTheJobAndDirectoryAlone) {
     EXPECT_EQ(from("gone.hex", startup).failure, ImageSourceFailure::CannotReadHex);
 }
 
-// Another program flips a link at the first free temporary name to a file of its choosing while
-// images are taken from HEX files: the conversion must pass the name over, never write through.
-TEST(ImageSource, TemporaryNameTakenByALinkIsNeverWrittenThrough) {
+// Another program put a link to a file of its choosing at the first temporary name: the
+// conversion passes the name over instead of writing through it, and removes its own file.
+TEST(ImageSource, HexImageGoesThroughATemporaryFileNeverThroughALink) {
     Loading l;
     TempDir startupDir;
-    const StartupDirectory startup{startupDir.path.string()};
     writeText(l.dir / "victim", "not yours");
     writeText(l.dir / "image.hex", hexRecord(0, {1, 2, 3, 4}) + EndRecord);
-    const fs::path trap = startupDir / "ZQ417Fw_Temp0";
-    std::atomic<bool> stop{false};
-    std::thread flipper([&] {
-        // Only its own link is removed again; a temporary file of ours stays where it is.
-        while (!stop) {
-            std::error_code taken;
-            fs::create_symlink(l.dir / "victim", trap, taken);
-            if (!taken) {
-                fs::remove(trap, taken);
-            }
-        }
-    });
-    int loaded = 0;
-    for (int run = 0; run < 300; ++run) {
-        const ImageSource source =
-            loadImageSource(l.window, l.dir / "image.hex", startup, l.job, l.store);
-        loaded += source.ok() ? 1 : 0;
-        if (source.ok()) {
-            ASSERT_EQ(l.jobBytes(), (Bytes{1, 2, 3, 4}));
-        }
-    }
-    stop = true;
-    flipper.join();
+    fs::create_symlink(l.dir / "victim", startupDir / "ZQ417Fw_Temp0");
+    const ImageSource source =
+        loadImageSource(l.window, l.dir / "image.hex", {startupDir.path.string()}, l.job, l.store);
+    ASSERT_TRUE(source.ok());
+    EXPECT_EQ(l.jobBytes(), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(readText(l.dir / "victim"), "not yours");
-    EXPECT_GT(loaded, 0);
+    EXPECT_EQ(startupDir.names(), std::vector<std::string>{"ZQ417Fw_Temp0"});
     EXPECT_TRUE(l.window.boxes.empty());
 }
 

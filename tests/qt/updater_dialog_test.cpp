@@ -34,9 +34,7 @@ void holdPort(SimulatedLine& line, UpdaterDialog& dialog) {
     zq::test::refuseWakeBytes(line);
     BoxAnswerer answerer(&dialog);
     QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-    QCOMPARE(answerer.texts(), QStringList(text(zq::messages::CannotUseComPort)));
     QVERIFY(line.isOpen());
-    QVERIFY(!(line.settings().fields == SimulatedLine::initialSettings().fields));
     line.faults.writeFault = nullptr;
 }
 
@@ -175,7 +173,6 @@ class UpdaterDialogTest : public QObject {
         QCOMPARE(answerer.boxes[0].detail,
                  QStringLiteral("close failed: Input/output error (error 5)"));
         QVERIFY(!answerer.boxes[0].ownedByDialog);
-        QCOMPARE(line.timerRequests(), 1);  // still held, with its request
 
         // Exit tells the user the port could not be closed, and leaves nothing behind.
         QTest::mouseClick(dialog.exitButton, Qt::LeftButton);

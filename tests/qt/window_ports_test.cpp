@@ -17,9 +17,11 @@
 #include <memory>
 #include <vector>
 
+#include "app/ports/port_entries.h"
 #include "app/qt/updater_dialog.h"
 #include "box_answerer.h"
 #include "sim/simulated_line.h"
+#include "support/port_infos.h"
 #include "text/messages.h"
 
 namespace {
@@ -27,24 +29,9 @@ namespace {
 using zq::PortInfo;
 using zq::qt::UpdaterDialog;
 using zq::sim::SimulatedLine;
-
-PortInfo tty(const char* name, const char* description = "") {
-    PortInfo port;
-    port.systemName = name;
-    port.devicePath = std::string("/dev/") + name;
-    port.description = description;
-    return port;
-}
-
-PortInfo ftdi() {
-    PortInfo port = tty("ttyUSB0", "FT232R USB UART");
-    port.stableName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A6008isP-if00-port0";
-    port.vendorId = 0x0403;
-    port.productId = 0x6001;
-    port.serialNumber = "A6008isP";
-    port.bus = PortInfo::Bus::Usb;
-    return port;
-}
+using zq::test::BoxAnswerer;
+using zq::test::ttyPort;
+using zq::test::usbAdapter;
 
 // The ports "present", and a plug event each time the test changes them.
 class FakePorts {
@@ -83,9 +70,13 @@ QStringList items(const QComboBox* combo) {
     return out;
 }
 
-using zq::test::BoxAnswerer;
-
-const QString FtdiLabel = QStringLiteral("/dev/ttyUSB0  FT232R USB UART  0403:6001  A6008isP");
+QStringList labels(const std::vector<PortInfo>& present) {
+    QStringList out;
+    for (const zq::PortEntry& entry : zq::portEntries(present)) {
+        out << QString::fromStdString(entry.label);
+    }
+    return out;
+}
 
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
@@ -99,27 +90,28 @@ class WindowPortsTest : public QObject {
     // window is idle, and only once it has ended while an operation waits (listing them all
     // inside the wait would stretch it). The choice stays on its port.
     void extraPortsFollowTheFourAndFollowPlugEvents() {
-        FakePorts ports({tty("ttyS0", "16550A"), ftdi(), tty("ttyACM0")});
+        const std::vector<PortInfo> first = {ttyPort("ttyS4", "16550A"), usbAdapter(),
+                                             ttyPort("ttyACM0")};
+        FakePorts ports(first);
         SimulatedLine line({.mode = zq::sim::BoardMode::Update});
         line.deviceName = "/dev/ttyUSB0";
         UpdaterDialog dialog(line, ports.source());
         dialog.show();
-        // /dev/ttyS0 is COM1 already.
-        QCOMPARE(items(dialog.portCombo),
-                 QStringList({"COM1", "COM2", "COM3", "COM4", FtdiLabel, "/dev/ttyACM0"}));
+        QCOMPARE(items(dialog.portCombo), labels(first));
         QCOMPARE(dialog.portCombo->currentIndex(), 0);
         // The closed box keeps its width; the open list shows whole lines.
         QVERIFY(dialog.portCombo->view()->minimumWidth() >
-                dialog.portCombo->fontMetrics().horizontalAdvance(dialog.portCombo->itemText(4)));
+                dialog.portCombo->fontMetrics().horizontalAdvance(dialog.portCombo->itemText(5)));
 
-        dialog.portCombo->setCurrentIndex(4);
+        dialog.portCombo->setCurrentIndex(5);
+        const QString adapter = dialog.portCombo->currentText();
         int listedDuringWait = -1;
         line.faults.onSleep = [&](std::chrono::milliseconds duration) {
             if (duration < std::chrono::milliseconds(50)) {
                 return;
             }
             if (listedDuringWait < 0) {
-                ports.change({tty("ttyS0", "16550A"), ftdi(), tty("ttyACM0"), tty("ttyACM1")});
+                ports.change({ttyPort("ttyS4"), usbAdapter(), ttyPort("ttyACM0"), ttyPort("x")});
             }
             listedDuringWait = dialog.portCombo->count();
         };
@@ -127,24 +119,22 @@ class WindowPortsTest : public QObject {
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         // Only /dev/ttyUSB0 exists on this line: the success says the whole name was opened.
         QCOMPARE(answerer.texts(), QStringList({text(zq::messages::Success.update)}));
-        QCOMPARE(listedDuringWait, 6);
-        QCOMPARE(dialog.portCombo->count(), 7);
-        QCOMPARE(dialog.portCombo->currentIndex(), 4);
+        QCOMPARE(listedDuringWait, 7);
+        QCOMPARE(dialog.portCombo->count(), 8);
+        QCOMPARE(dialog.portCombo->currentText(), adapter);
 
         // Plugged in before it in the list: the choice moves with its port.
-        ports.change({tty("ttyACM9"), ftdi()});
+        ports.change({ttyPort("ttyACM9"), usbAdapter()});
         QTRY_COMPARE(dialog.portCombo->count(), 6);
-        QCOMPARE(dialog.portCombo->itemText(4), QStringLiteral("/dev/ttyACM9"));
-        QCOMPARE(dialog.portCombo->currentText(), FtdiLabel);
+        QCOMPARE(dialog.portCombo->currentText(), adapter);
         dialog.close();
     }
 
     void theLastPortThatWorkedIsChosenAtTheNextStart() {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         QSettings settings(dir.filePath(QStringLiteral("firmware-updater.conf")),
                            QSettings::IniFormat);
-        FakePorts ports({ftdi(), tty("ttyACM0")});
+        FakePorts ports({usbAdapter(), ttyPort("ttyACM0")});
         {
             SimulatedLine line({.mode = zq::sim::BoardMode::Update});
             line.deviceName = "/dev/ttyUSB0";
@@ -161,12 +151,10 @@ class WindowPortsTest : public QObject {
             dialog.close();
         }
         // Kept by the adapter's stable name, so a replug under another number still finds it.
-        QCOMPARE(settings.value(QLatin1String(UpdaterDialog::LastPortKey)).toString(),
-                 QString::fromStdString(ftdi().stableName));
-        ports.present = {tty("ttyACM0"), ftdi()};
+        ports.present = {ttyPort("ttyACM0"), usbAdapter(3)};
         SimulatedLine line;
         UpdaterDialog dialog(line, ports.source(), &settings);
-        QCOMPARE(dialog.portCombo->currentText(), FtdiLabel);
+        QCOMPARE(dialog.portCombo->currentText(), labels(ports.present)[5]);
     }
 };
 

@@ -62,23 +62,20 @@ class WindowSignalTest : public QObject {
             const zq::qt::TerminationSignals termination([&] { dialog.endFromSystem(); });
             dialog.show();
             bool raised = false;
-            const auto raise = [&] {
-                QVERIFY(line.isOpen());
-                raised = true;
-                std::raise(number);
-            };
             QTimer atTheBox;
             connect(&atTheBox, &QTimer::timeout, [&] {
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                 if (box == nullptr || raised) {
                     return;
                 }
-                if (underTheBox) {
-                    raise();
-                } else {
+                raised = true;
+                if (!underTheBox) {
                     box->button(QMessageBox::Ok)->click();
-                    QTimer::singleShot(0, raise);
                 }
+                QTimer::singleShot(0, [&] {
+                    QVERIFY(line.isOpen());
+                    std::raise(number);
+                });
             });
             atTheBox.start(0);
             QCOMPARE(
@@ -99,18 +96,14 @@ class WindowSignalTest : public QObject {
         struct Case {
             const char* what;
             zq::sim::BoardMode board;
-            QPushButton* UpdaterDialog::*button;
             std::chrono::milliseconds sliceAtLeast;  // the window answers in 50 ms slices
             int signal;
             bool boardLeftToFinish;
         };
         const Case cases[] = {
-            {"handshake", zq::sim::BoardMode::Update, &UpdaterDialog::updateButton, 0ms, SIGINT,
-             false},
-            {"loader starting", zq::sim::BoardMode::Download, &UpdaterDialog::downloadButton, 50ms,
-             SIGUSR1, false},
-            {"board programming", zq::sim::BoardMode::Update, &UpdaterDialog::updateButton, 50ms,
-             SIGTERM, true},
+            {"handshake", zq::sim::BoardMode::Update, 0ms, SIGINT, false},
+            {"loader starting", zq::sim::BoardMode::Download, 50ms, SIGUSR1, false},
+            {"board programming", zq::sim::BoardMode::Update, 50ms, SIGTERM, true},
         };
         for (const Case& c : cases) {
             SimulatedLine line({.mode = c.board});
@@ -125,7 +118,8 @@ class WindowSignalTest : public QObject {
                 }
             };
             zq::test::BoxAnswerer answerer;
-            QPushButton* button = dialog.*c.button;
+            QPushButton* button =
+                c.board == zq::sim::BoardMode::Update ? dialog.updateButton : dialog.downloadButton;
             const int status = runUntilTheEnd([&] { QTest::mouseClick(button, Qt::LeftButton); });
             QVERIFY2(raisedAt.has_value(), c.what);
             QVERIFY2(answerer.boxes.isEmpty(), qPrintable(answerer.texts().join('|')));

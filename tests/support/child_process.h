@@ -136,9 +136,7 @@ class ChildProcess {
 
     // Asks the child to end (SIGTERM) and waits for it.
     std::optional<int> stop(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-        }
+        signal(SIGTERM);
         return waitForExit(limit);
     }
 
