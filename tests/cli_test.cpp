@@ -63,19 +63,33 @@ bool contains(const std::string& text, std::string_view part) {
 }
 
 // What a terminal shows after receiving `text`: a carriage return goes back to the start of the
-// line, a line feed starts the next one, anything else overwrites the cell under the cursor.
+// line, a line feed starts the next one, ESC [ n A moves n lines up, ESC [ 2 K blanks the line and
+// ESC [ J everything below; anything else overwrites the cell under the cursor.
 Lines screenOf(const std::string& text) {
     Lines lines(1);
+    std::size_t row = 0;
     std::size_t column = 0;
-    for (const char c : text) {
-        if (c == '\n') {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\x1b') {
+            const std::size_t end = text.find_first_of("AJK", i);
+            if (text[end] == 'A') {
+                row -= std::stoul(text.substr(i + 2, end - i - 2));
+            } else {
+                lines.resize(text[end] == 'J' ? row + 1 : lines.size());
+                lines[row].clear();
+            }
+            i = end;
+            continue;
+        }
+        if (c == '\n' && ++row == lines.size()) {
             lines.emplace_back();
         }
         if (c == '\r' || c == '\n') {
             column = 0;
             continue;
         }
-        std::string& line = lines.back();
+        std::string& line = lines[row];
         line.resize(std::max(line.size(), column + 1), ' ');
         line[column++] = c;
     }
@@ -297,16 +311,13 @@ TEST(ProgressBar, OutOfRangePositionsDrawAFullOrEmptyBar) {
     EXPECT_NE(cli::renderProgress(0xFFFFFFFEu, 0xFFFFFFFFu).find(" 99%"), std::string::npos);
 }
 
-// Download sends the image twice, so two bars stay on screen, each after its handshake, and the
-// programming counts down to its end; trace lines, when asked for, pass above the bar without
-// garbling it.
+// Download sends the image twice, so two bars stay on screen and the programming, counted down
+// while it lasts, leaves its time; the handshakes leave nothing. Trace lines, when asked for, pass
+// above the bar without garbling it.
 TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveIt) {
     const std::string full = "[" + std::string(40, '#') + "] 100%  ";
-    const Lines expected = {"probing     waiting for the board to answer the handshake",
-                            "loader      " + full + "5696 / 5696 bytes",
-                            "probing     waiting for the board to answer the handshake",
-                            "firmware    " + full + "5728 / 5728 bytes",
-                            "programming the EEPROM, about 0.0 s left",
+    const Lines expected = {"loader      " + full + "5696 / 5696 bytes",
+                            "firmware    " + full + "5728 / 5728 bytes", "programming took 6.2 s",
                             ""};
     for (const bool trace : {false, true}) {
         sim::SimulatedLine line({.mode = sim::BoardMode::Download});
@@ -456,6 +467,7 @@ struct Boards {
     const std::map<std::string, sim::BoardConfig>& configs;
     std::map<std::string, std::unique_ptr<sim::SimulatedLine>> lines{};
     std::mutex lock{};
+    bool terminal = false;
 
     CliRun run(Lines args) {
         args.insert(args.begin(), "zq417-flash");
@@ -464,7 +476,7 @@ struct Boards {
         std::ostringstream out;
         std::ostringstream err;
         sim::SimulatedLine unused;
-        cli::CliContext context{out, err, false, unused};
+        cli::CliContext context{out, err, terminal, unused};
         context.platformFor = [this](const std::string& port) -> std::unique_ptr<Platform> {
             const std::lock_guard hold(lock);
             auto& line = lines[port] = std::make_unique<sim::SimulatedLine>(configs.at(port));
@@ -507,6 +519,16 @@ TEST(SeveralBoards, EachBoardRunsToItsEndAndIsReportedWholeAsTextOrAsJson) {
                          "summary: 2 of 3 boards succeeded\nsummary: /dev/ttyB1 failed (exit 1): "
                          "the board reported status"))
         << run.err;
+
+    // On a terminal each board's line in the block ends as what was sent and what the board did.
+    Boards terminal{configs};
+    terminal.terminal = true;
+    const Lines screen = screenOf(terminal.run(args).err);
+    const Lines block(screen.end() - 6, screen.end() - 3);
+    EXPECT_EQ(block, (Lines{"/dev/ttyB0: done: sent 5696 + 5728 bytes, programming took 6.2 s",
+                            "/dev/ttyB1: failed (exit 1): sent 5728 bytes, programming took 6.2 s",
+                            "/dev/ttyB2: done: sent 5728 bytes, programming took 6.2 s"}))
+        << testing::PrintToString(screen);
 
     Boards json{configs};
     Lines withJson = args;

@@ -154,8 +154,7 @@ BoardResult runBoard(const BoardTask& task) {
             if (report.programmingAt) {
                 const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                     task.platform->now() - *report.programmingAt);
-                task.output->countdown(
-                    task.index, std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+                task.output->countdown(task.index, elapsed);
             }
         };
     }

@@ -21,6 +21,11 @@ std::string seconds(std::chrono::steady_clock::duration d) {
     return text;
 }
 
+// A stage's name in a column of its own, so that what follows lines up from one stage to the next.
+std::string column(std::string_view name) {
+    return std::string(name) + std::string(name.size() < 12 ? 12 - name.size() : 1, ' ');
+}
+
 }  // namespace
 
 std::string renderProgress(std::uint32_t position, std::uint32_t maximum) {
@@ -118,9 +123,7 @@ void RunOutput::box(std::size_t board, BoxStyle style, std::string_view text,
     // A box is the outcome of the stage it came in: the stage's end is said before it, so that
     // a log reads in the order things happened.
     endStage(b);
-    if (style_ == ProgressStyle::Lines) {
-        b.stage.reset();
-    }
+    b.stage.reset();
     const std::string& prefix = b.prefix;
     printLocked(style == BoxStyle::Plain ? out_ : err_, text, prefix);
     if (!reason.empty()) {
@@ -161,7 +164,11 @@ void RunOutput::progress(std::size_t board, std::string_view line) {
 }
 
 void RunOutput::endStage(Board& b) {
-    if (!b.stage || style_ != ProgressStyle::Lines) {
+    if (!b.stage || style_ == ProgressStyle::None) {
+        return;
+    }
+    if (style_ == ProgressStyle::Terminal) {
+        endStageOnTerminal(b);
         return;
     }
     std::string line = std::string(stageName(*b.stage)) + ": ended";
@@ -172,6 +179,44 @@ void RunOutput::endStage(Board& b) {
     lineLocked(b, line + " in " + seconds(Clock::now() - b.stageStart));
 }
 
+// A finished run leaves no waiting on screen: a transfer keeps its bar as it stands (what was
+// sent), the programming its time, and a handshake nothing, since what follows it says how it went.
+void RunOutput::endStageOnTerminal(Board& b) {
+    const bool transfer =
+        *b.stage == OperationStage::Loader || *b.stage == OperationStage::Firmware;
+    if (boards_.size() == 1) {
+        if (*b.stage == OperationStage::Probing) {
+            statusLine_.clear();
+            return;
+        }
+        statusLine_.show(transfer ? render(b) : column(stageName(*b.stage)) + took(b));
+        statusLine_.finish();
+        return;
+    }
+    // Each board keeps one line in the block; it says all of this once the board is finished.
+    if (transfer && b.maximum != 0) {
+        b.sent += b.sent.empty() ? "" : " + ";
+        if (b.position < b.maximum) {
+            b.sent += std::to_string(b.position) + " of ";
+        }
+        b.sent += std::to_string(b.maximum);
+    } else if (*b.stage == OperationStage::Programming) {
+        b.took = took(b);
+    }
+}
+
+std::chrono::milliseconds RunOutput::programmingTime(const Board& b) {
+    return b.programming.value_or(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - b.stageStart));
+}
+
+std::string RunOutput::took(const Board& b) {
+    char text[32];
+    std::snprintf(text, sizeof text, "took %.1f s",
+                  std::chrono::duration<double>(programmingTime(b)).count());
+    return text;
+}
+
 void RunOutput::stage(std::size_t board, OperationStage stage) {
     // The wait for the image's acknowledgement is the firmware stage's last ~25 ms.
     if (style_ == ProgressStyle::None || stage == OperationStage::AwaitingAck) {
@@ -180,6 +225,12 @@ void RunOutput::stage(std::size_t board, OperationStage stage) {
     const std::lock_guard hold(lock_);
     Board& b = boards_[board];
     endStage(b);
+    if (!b.done.empty()) {
+        // Another try of a finished board.
+        b.done.clear();
+        b.sent.clear();
+        b.took.clear();
+    }
     b.stage = stage;
     b.stageStart = Clock::now();
     // The firmware's range is set just before its stage begins; every other stage starts afresh.
@@ -187,14 +238,10 @@ void RunOutput::stage(std::size_t board, OperationStage stage) {
         b.maximum = 0;
         b.position = 0;
     }
-    b.left.reset();
+    b.programming.reset();
     if (style_ == ProgressStyle::Lines) {
         lineLocked(b, std::string(stageName(stage)) + ": started");
         return;
-    }
-    // Each stage keeps its last state on screen; the next one starts on the line below.
-    if (boards_.size() == 1) {
-        statusLine_.finish();
     }
     drawLocked(true);
 }
@@ -222,7 +269,7 @@ void RunOutput::position(std::size_t board, std::uint32_t position) {
     }
 }
 
-void RunOutput::countdown(std::size_t board, std::chrono::milliseconds left) {
+void RunOutput::countdown(std::size_t board, std::chrono::milliseconds elapsed) {
     if (style_ != ProgressStyle::Terminal) {
         return;
     }
@@ -231,7 +278,7 @@ void RunOutput::countdown(std::size_t board, std::chrono::milliseconds left) {
     if (b.stage != OperationStage::Programming) {
         return;
     }
-    b.left = left;
+    b.programming = elapsed;
     drawLocked(false);
 }
 
@@ -244,33 +291,27 @@ void RunOutput::finished(std::size_t board, std::string_view outcome) {
     endStage(b);
     b.stage.reset();
     b.done = outcome;
-    if (style_ == ProgressStyle::Terminal) {
-        if (boards_.size() == 1) {
-            statusLine_.finish();
-        } else {
-            drawLocked(true);
-        }
+    if (style_ == ProgressStyle::Terminal && boards_.size() > 1) {
+        drawLocked(true);
     }
 }
 
 std::string RunOutput::render(const Board& b) const {
     if (!b.stage) {
-        return b.prefix + b.done;
+        std::string did = b.sent.empty() ? std::string() : "sent " + b.sent + " bytes";
+        if (!b.took.empty()) {
+            did += (did.empty() ? "programming " : ", programming ") + b.took;
+        }
+        return b.prefix + b.done + (b.done.empty() || did.empty() ? "" : ": ") + did;
     }
-    const std::string name = b.prefix + std::string(stageName(*b.stage));
-    std::string padded =
-        name +
-        std::string(name.size() < b.prefix.size() + 12 ? b.prefix.size() + 12 - name.size() : 1,
-                    ' ');
+    const std::string padded = b.prefix + column(stageName(*b.stage));
     switch (*b.stage) {
         case OperationStage::Probing:
             return padded + "waiting for the board to answer the handshake";
         case OperationStage::Programming: {
             // The board gives no progress of its own; the count is the time it is known to take.
-            const auto elapsed =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - b.stageStart);
             const auto left =
-                b.left.value_or(std::max(ProgrammingTakes - elapsed, std::chrono::milliseconds(0)));
+                std::max(ProgrammingTakes - programmingTime(b), std::chrono::milliseconds(0));
             char text[64];
             std::snprintf(text, sizeof text, "the EEPROM, about %.1f s left",
                           static_cast<double>(left.count()) / 1000.0);

@@ -44,7 +44,8 @@ class RunOutput {
     void stage(std::size_t board, OperationStage stage);
     void range(std::size_t board, std::uint32_t maximum);
     void position(std::size_t board, std::uint32_t position);
-    void countdown(std::size_t board, std::chrono::milliseconds left);
+    // How long the board has been programming, on the operation's own clock.
+    void countdown(std::size_t board, std::chrono::milliseconds elapsed);
     // Only a terminal's bar counts down; plain lines never rewrite themselves.
     bool showsCountdown() const { return style_ == ProgressStyle::Terminal; }
     // The board's operation is over: its last phase ends here.
@@ -60,14 +61,20 @@ class RunOutput {
         Clock::time_point stageStart{};
         std::uint32_t maximum = 0;
         std::uint32_t position = 0;
-        std::optional<std::chrono::milliseconds> left;
-        std::string done;  // what the line says once the board is finished
+        std::optional<std::chrono::milliseconds> programming;  // from the countdown
+        std::string done;  // the board's result once it is finished
+        // Several boards on a terminal: what its ended stages came to, for its last line.
+        std::string sent;
+        std::string took;
     };
 
     void endStage(Board& b);
+    void endStageOnTerminal(Board& b);
     // A plain progress line: when it was written, the board, the text.
     void lineLocked(const Board& b, std::string_view text);
     std::string render(const Board& b) const;
+    static std::chrono::milliseconds programmingTime(const Board& b);
+    static std::string took(const Board& b);
     void drawLocked(bool force);
     // keepBar: a note goes above the bar; a box ends the bar's line.
     void printLocked(std::ostream& to, std::string_view text, const std::string& prefix,

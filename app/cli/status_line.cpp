@@ -28,6 +28,16 @@ void StatusLine::finish() {
     showing_ = false;
 }
 
+void StatusLine::clear() {
+    if (!showing_) {
+        return;
+    }
+    erase();
+    err_.flush();
+    text_.clear();
+    showing_ = false;
+}
+
 void StatusLine::printAbove(std::string_view line) {
     if (showing_) {
         erase();

@@ -18,6 +18,8 @@ class StatusLine {
     // Leaves the line as it stands and moves below it, so what follows starts on a line of its
     // own. Does nothing when no line is shown.
     void finish();
+    // Takes the line away; what follows is written where it stood.
+    void clear();
     // Writes one complete line above the status line, which is then drawn again beneath it.
     void printAbove(std::string_view line);
 
