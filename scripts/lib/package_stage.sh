@@ -178,8 +178,8 @@ _zq_package_zip_checks() {
     (unset DISPLAY WAYLAND_DISPLAY; wineserver -p10 >/dev/null 2>&1)
     if (unset DISPLAY WAYLAND_DISPLAY; timeout -k 5 180 wine "$dir/zq417-flash.exe" --version \
         >"$unpacked/version" 2>"$unpacked/wine.log") &&
-        grep -q "zq417-flash .* $(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) " \
-            "$unpacked/version"; then
+        tr -d '\r' <"$unpacked/version" |
+        grep -qx "zq417-flash (.*) $(sed -n 's/^project(.* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"; then
         echo "wine zq417-flash.exe --version: $(tr -d '\r' <"$unpacked/version")"
     else
         echo "package: zq417-flash.exe --version failed under Wine: $(cat "$unpacked/version")"
