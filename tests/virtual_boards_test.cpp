@@ -44,8 +44,8 @@ class VirtualBoards : public ::testing::Test {
   protected:
     void SetUp() override { ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1); }
     fs::path announced() const { return runtime / "zq417-sim"; }
-    VirtualBoard board(const Pty& pty, int index, std::string mode = "download") const {
-        return {pty.path, "", std::move(mode), static_cast<long>(::getpid()), index};
+    VirtualBoard board(const Pty& pty, int index) const {
+        return {pty.path, "", "download", static_cast<long>(::getpid()), index};
     }
     TempDir runtime;
 };
@@ -81,14 +81,16 @@ TEST_F(VirtualBoards, ReadBackWhileAnnouncedWithWhatIsStaleRemovedOnTheWay) {
     const long dead = 0x7fffffff;  // beyond any pid the system gives out
     VirtualBoard misleading = board(other, 3);
     misleading.linkPath = "/dev/null";  // a link that leads elsewhere is dropped, not followed
-    const auto place = [&](const std::string& name, const std::string& text) {
+    const std::string own = std::to_string(::getpid());
+    for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+             {std::to_string(dead) + "-0.board",
+              announcementText({other.path, "", "update", dead, 0})},
+             {std::to_string(dead) + "-1.tmp", "device="},
+             {own + "-1.board", announcementText(board(Pty{}, 1))},
+             {own + "-2.board", "device=/dev/null\n"},
+             {own + "-3.board", announcementText(misleading)}}) {
         writeText(announced() / name, text);
-    };
-    place(std::to_string(dead) + "-0.board", announcementText({other.path, "", "update", dead, 0}));
-    place(std::to_string(dead) + "-1.tmp", "device=");
-    place(std::to_string(::getpid()) + "-1.board", announcementText(board(Pty{}, 1)));
-    place(std::to_string(::getpid()) + "-2.board", "device=/dev/null\n");
-    place(std::to_string(::getpid()) + "-3.board", announcementText(misleading));
+    }
 
     std::vector<VirtualBoard> boards = announcedBoards();
     std::sort(boards.begin(), boards.end(), [](auto& a, auto& b) { return a.index < b.index; });
@@ -99,12 +101,10 @@ TEST_F(VirtualBoards, ReadBackWhileAnnouncedWithWhatIsStaleRemovedOnTheWay) {
     for (const auto& entry : fs::directory_iterator(announced())) {
         left.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(left, (std::set<std::string>{std::to_string(::getpid()) + "-0.board",
-                                           std::to_string(::getpid()) + "-2.board",
-                                           std::to_string(::getpid()) + "-3.board"}));
+    EXPECT_EQ(left, (std::set<std::string>{own + "-0.board", own + "-2.board", own + "-3.board"}));
 
     announcement.withdraw();
-    EXPECT_FALSE(fs::exists(announced() / (std::to_string(::getpid()) + "-0.board")));
+    EXPECT_FALSE(fs::exists(announced() / (own + "-0.board")));
     // A directory that is not plainly the user's own is not used.
     fs::remove_all(announced());
     fs::create_symlink(runtime.path, announced());
