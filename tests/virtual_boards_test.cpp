@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -45,8 +44,8 @@ class VirtualBoards : public ::testing::Test {
   protected:
     void SetUp() override { ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1); }
     fs::path announced() const { return runtime / "zq417-sim"; }
-    VirtualBoard board(const Pty& pty, int index, std::string mode = "download") const {
-        return {pty.path, "", std::move(mode), static_cast<long>(::getpid()), index};
+    VirtualBoard board(const Pty& pty, int index) const {
+        return {pty.path, "", "download", static_cast<long>(::getpid()), index};
     }
     TempDir runtime;
 };
@@ -79,21 +78,19 @@ TEST_F(VirtualBoards, ReadBackWhileAnnouncedWithWhatIsStaleRemovedOnTheWay) {
     ASSERT_TRUE(announcement.announce(linked, error)) << error;
     EXPECT_EQ(fs::status(announced()).permissions(), fs::perms::owner_all);
 
-    const pid_t dead = ::fork();
-    if (dead == 0) {
-        ::_exit(0);
-    }
-    ::waitpid(dead, nullptr, 0);
+    const long dead = 0x7fffffff;  // beyond any pid the system gives out
     VirtualBoard misleading = board(other, 3);
     misleading.linkPath = "/dev/null";  // a link that leads elsewhere is dropped, not followed
-    const auto place = [&](const std::string& name, const std::string& text) {
+    const std::string own = std::to_string(::getpid());
+    for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
+             {std::to_string(dead) + "-0.board",
+              announcementText({other.path, "", "update", dead, 0})},
+             {std::to_string(dead) + "-1.tmp", "device="},
+             {own + "-1.board", announcementText(board(Pty{}, 1))},
+             {own + "-2.board", "device=/dev/null\n"},
+             {own + "-3.board", announcementText(misleading)}}) {
         writeText(announced() / name, text);
-    };
-    place(std::to_string(dead) + "-0.board", announcementText({other.path, "", "update", dead, 0}));
-    place(std::to_string(dead) + "-1.tmp", "device=");
-    place(std::to_string(::getpid()) + "-1.board", announcementText(board(Pty{}, 1)));
-    place(std::to_string(::getpid()) + "-2.board", "device=/dev/null\n");
-    place(std::to_string(::getpid()) + "-3.board", announcementText(misleading));
+    }
 
     std::vector<VirtualBoard> boards = announcedBoards();
     std::sort(boards.begin(), boards.end(), [](auto& a, auto& b) { return a.index < b.index; });
@@ -104,36 +101,15 @@ TEST_F(VirtualBoards, ReadBackWhileAnnouncedWithWhatIsStaleRemovedOnTheWay) {
     for (const auto& entry : fs::directory_iterator(announced())) {
         left.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(left, (std::set<std::string>{std::to_string(::getpid()) + "-0.board",
-                                           std::to_string(::getpid()) + "-2.board",
-                                           std::to_string(::getpid()) + "-3.board"}));
+    EXPECT_EQ(left, (std::set<std::string>{own + "-0.board", own + "-2.board", own + "-3.board"}));
 
     announcement.withdraw();
-    EXPECT_FALSE(fs::exists(announced() / (std::to_string(::getpid()) + "-0.board")));
+    EXPECT_FALSE(fs::exists(announced() / (own + "-0.board")));
     // A directory that is not plainly the user's own is not used.
     fs::remove_all(announced());
     fs::create_symlink(runtime.path, announced());
     EXPECT_FALSE(announcement.announce(linked, error));
     EXPECT_NE(error.find("is not a directory of this user's"), std::string::npos) << error;
-}
-
-TEST_F(VirtualBoards, FollowTheRealPortsInTheOrderOfTheirDevices) {
-    std::vector<Pty> ptys(3);
-    std::vector<BoardAnnouncement> announcements(ptys.size());
-    std::string error;
-    for (std::size_t i = ptys.size(); i-- > 0;) {
-        ASSERT_TRUE(announcements[i].announce(board(ptys[i], static_cast<int>(i)), error));
-    }
-    const std::vector<PortInfo> ports = discoverPorts();
-    const auto firstVirtual =
-        std::find_if(ports.begin(), ports.end(), [](const PortInfo& p) { return p.isVirtual(); });
-    ASSERT_EQ(ports.end() - firstVirtual, 3);
-    EXPECT_TRUE(std::all_of(firstVirtual, ports.end(), [](auto& p) { return p.isVirtual(); }));
-    std::vector<PortInfo> sorted(firstVirtual, ports.end());
-    sortPorts(sorted);
-    EXPECT_EQ(std::vector<PortInfo>(firstVirtual, ports.end()), sorted);
-    EXPECT_EQ(firstVirtual->description, "zq417-sim virtual board (download mode)");
-    EXPECT_EQ(firstVirtual->boardMode, "download");
 }
 
 TEST(AutoPort, TakesAVirtualBoardOnlyWhenNoUsbAdapterIsPresent) {
@@ -143,17 +119,15 @@ TEST(AutoPort, TakesAVirtualBoardOnlyWhenNoUsbAdapterIsPresent) {
     onBoard.devicePath = "/dev/ttyS4";
     const PortInfo sim = portOf({"/dev/pts/3", "", "update", 4242, 0});
     const PortInfo sim2 = portOf({"/dev/pts/4", "", "update", 4242, 1});
-    struct Case {
-        std::vector<PortInfo> present;
-        std::string chosen;
-        std::size_t candidates;
-    };
-    for (const Case& c :
-         {Case{{onBoard, sim, usb}, "/dev/ttyUSB0", 1}, Case{{onBoard, sim}, "/dev/pts/3", 1},
-          Case{{sim, sim2}, "", 2}, Case{{onBoard}, "", 0}}) {
-        const NamedPort named = readPortName("auto", PortNaming::Posix, [&] { return c.present; });
-        EXPECT_EQ(named.port, c.chosen);
-        EXPECT_EQ(named.candidates.size(), c.candidates);
+    for (const auto& [present, chosen, candidates] :
+         std::vector<std::tuple<std::vector<PortInfo>, std::string, std::size_t>>{
+             {{onBoard, sim, usb}, "/dev/ttyUSB0", 1},
+             {{onBoard, sim}, "/dev/pts/3", 1},
+             {{sim, sim2}, "", 2},
+             {{onBoard}, "", 0}}) {
+        const NamedPort named = readPortName("auto", PortNaming::Posix, [&] { return present; });
+        EXPECT_EQ(named.port, chosen);
+        EXPECT_EQ(named.candidates.size(), candidates);
     }
 }
 
@@ -178,23 +152,12 @@ TEST_F(VirtualBoards, APlugEventWhenABoardComesOrGoesOrItsSimulatorIsKilled) {
     announcement.withdraw();
     EXPECT_TRUE(fires()) << "withdrawn";
 
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t simulator = ::fork();
-    if (simulator == 0) {
-        BoardAnnouncement own;
-        own.announce({pty.path, "", "update", static_cast<long>(::getpid()), 0}, error);
-        [[maybe_unused]] const ssize_t told = ::write(ready[1], "", 1);
-        ::pause();
-    }
-    char byte;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    SimProcess simulator({"--quiet"});
+    ASSERT_FALSE(simulator.devicePath().empty());
     EXPECT_TRUE(fires()) << "announced by another process";
-    ::kill(simulator, SIGKILL);
-    ::waitpid(simulator, nullptr, 0);
+    simulator.signal(SIGKILL);
+    simulator.waitForExit();
     EXPECT_TRUE(fires()) << "its simulator killed";
-    ::close(ready[0]);
-    ::close(ready[1]);
 }
 
 // The devices the virtual ports of `zq417-flash ports --json` name, with their modes.
@@ -212,12 +175,20 @@ std::set<std::string> listedBoards() {
     return boards;
 }
 
-TEST_F(VirtualBoards, TheRealSimulatorsBoardsAreListedWhileTheyRunAndNotAfter) {
+TEST_F(VirtualBoards, TheRealSimulatorsBoardsFollowTheRealPortsWhileTheyRunAndNotAfter) {
     SimProcess two({"--boards", "2", "--quiet"});
     SimProcess one({"--mode", "update", "--quiet"});
     const std::string first = two.devicePath();
     const std::string second = two.devicePath();
     const std::string third = one.devicePath();
+    const std::vector<PortInfo> ports = discoverPorts();
+    const auto firstVirtual =
+        std::find_if(ports.begin(), ports.end(), [](const PortInfo& p) { return p.isVirtual(); });
+    ASSERT_EQ(ports.end() - firstVirtual, 3);
+    std::vector<PortInfo> sorted(firstVirtual, ports.end());
+    sortPorts(sorted);
+    EXPECT_EQ(std::vector<PortInfo>(firstVirtual, ports.end()), sorted);
+    EXPECT_EQ(firstVirtual->description, "zq417-sim virtual board (download mode)");
     EXPECT_EQ(listedBoards(), (std::set<std::string>{first + " download", second + " download",
                                                      third + " update"}));
     EXPECT_EQ(two.stop(), 0);
