@@ -1,11 +1,10 @@
-// A production station's command line in virtual time: the result log, retries of a board that
-// failed, and plain progress lines that carry their time.
+// A production station's command line in virtual time: the result log and retries of a board that
+// failed.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 
 #include "app/cli/board_tries.h"
@@ -13,7 +12,6 @@
 #include "serial/interruption.h"
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"
-#include "support/identity_line.h"
 #include "support/image_files.h"
 #include "text/messages.h"
 
@@ -145,27 +143,6 @@ TEST_F(Station, NoOtherFailureIsTriedAgain) {
         EXPECT_EQ(line.eventsOf(PortEvent::Kind::Open).size() +
                       line.eventsOf(PortEvent::Kind::OpenFailed).size(),
                   c.opens);
-    }
-}
-
-TEST_F(Station, PlainProgressLinesCarryTheirTimeAndFlashSaysWhatItChose) {
-    const std::regex progress(
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )"
-        R"(((probing|loader|firmware|programming): (started|ended.*)|flash: .*))");
-    for (const auto& [mode, choice] :
-         {std::pair{BoardMode::Download, "is silent, as in download mode; running download"},
-          std::pair{BoardMode::Update, "answers in update mode; running update"}}) {
-        SimulatedLine line({.mode = mode});
-        const CliRun run = runCliWith({"flash"}, line);
-        const std::vector<std::string> lines = linesOf(run.err);
-        ASSERT_GT(lines.size(), 5u) << run.err;
-        EXPECT_EQ(lines[0] + "\n", builtInIdentityLine());
-        for (std::size_t i = 1; i < lines.size(); ++i) {
-            EXPECT_TRUE(std::regex_match(lines[i], progress)) << lines[i];
-        }
-        // What the probe came to, said after its end.
-        EXPECT_NE(lines[2].find("probing: ended in"), std::string::npos) << lines[2];
-        EXPECT_TRUE(lines[3].ends_with(std::string("flash: the board ") + choice)) << lines[3];
     }
 }
 
