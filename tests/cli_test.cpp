@@ -374,12 +374,11 @@ TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
              Case{"frobnicate", cli::ExitUsage, "frobnicate: unknown subcommand"},
              Case{"donwload", cli::ExitUsage,
                   "donwload: unknown subcommand; did you mean download?"},
+             Case{"flsh", cli::ExitUsage, "flsh: unknown subcommand; did you mean flash?"},
              Case{"port", cli::ExitUsage, "port: unknown subcommand; did you mean ports?"},
              Case{"save", cli::ExitUsage, "save: unknown subcommand; did you mean save-bin?"},
              Case{"--versoin", cli::ExitUsage,
                   "--versoin: unknown option; did you mean --version?"},
-             Case{"download --prot /dev/ttyUSB0", cli::ExitUsage,
-                  "--prot: unknown option of download; did you mean --port?"},
              Case{"download --prot=COM1", cli::ExitUsage,
                   "--prot: unknown option of download; did you mean --port?"},
              Case{"update --latency -1 --prto", cli::ExitUsage, "--prto: unknown option of update"},
@@ -460,23 +459,16 @@ struct Boards {
     std::map<std::string, std::unique_ptr<sim::SimulatedLine>> lines{};
     std::mutex lock{};
 
-    CliRun run(Lines args) {
-        args.insert(args.begin(), "zq417-flash");
-        std::vector<const char*> argv;
-        std::ranges::transform(args, std::back_inserter(argv), &std::string::c_str);
-        std::ostringstream out;
-        std::ostringstream err;
+    CliRun run(const Lines& args) {
         sim::SimulatedLine unused;
-        cli::CliContext context{out, err, false, unused};
-        context.platformFor = [this](const std::string& port) -> std::unique_ptr<Platform> {
-            const std::lock_guard hold(lock);
-            auto& line = lines[port] = std::make_unique<sim::SimulatedLine>(configs.at(port));
-            line->deviceName = port;
-            // Lent to the run, which owns its platforms, so the test can read the line after.
-            return std::make_unique<ForwardingPlatform>(*line);
-        };
-        const int status = cli::runCli(static_cast<int>(argv.size()), argv.data(), context);
-        return {status, out.str(), err.str()};
+        return runCliWith(
+            args, unused, {.platformFor = [this](const std::string& port) {
+                const std::lock_guard hold(lock);
+                auto& line = lines[port] = std::make_unique<sim::SimulatedLine>(configs.at(port));
+                line->deviceName = port;
+                // Lent to the run, which owns its platforms, so the test can read the line after.
+                return std::unique_ptr<Platform>(std::make_unique<ForwardingPlatform>(*line));
+            }});
     }
 };
 
