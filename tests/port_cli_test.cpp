@@ -18,6 +18,7 @@
 #include "sim/simulated_line.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
+#include "support/port_infos.h"
 #include "text/messages.h"
 
 namespace zq::test {
@@ -27,28 +28,7 @@ namespace fs = std::filesystem;
 using Kind = sim::PortEvent::Kind;
 using std::chrono::milliseconds;
 
-PortInfo builtInPort() {
-    PortInfo port;
-    port.systemName = "ttyS0";
-    port.devicePath = "/dev/ttyS0";
-    port.description = "Built-in serial port";
-    port.driver = "serial8250";
-    return port;
-}
-
-PortInfo adapter(int n, std::uint16_t vid, std::uint16_t pid, std::string serial) {
-    const std::string node = "ttyUSB" + std::to_string(n);
-    return {.systemName = node,
-            .devicePath = "/dev/" + node,
-            .stableName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0",
-            .description = "FT232R USB UART",
-            .manufacturer = "FTDI",
-            .vendorId = vid,
-            .productId = pid,
-            .serialNumber = std::move(serial),
-            .driver = "ftdi_sio",
-            .bus = PortInfo::Bus::Usb};
-}
+const PortInfo BuiltIn = ttyPort("ttyS0", "Built-in serial port");
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -57,7 +37,7 @@ bool contains(const std::string& text, const std::string& part) {
 // `--port auto`, and a run that names no port at all (no --port, ZQ417_PORT unset or empty), take
 // the one USB serial adapter present; --port wins over the environment.
 TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList) {
-    const std::vector<PortInfo> one{builtInPort(), adapter(0, 0x0403, 0x6001, "A50285BI")};
+    const std::vector<PortInfo> one{BuiltIn, usbAdapter()};
     struct Way {
         std::vector<std::string> port;
         std::optional<std::string> environment;
@@ -82,12 +62,12 @@ TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList)
     const auto withPorts = [&](std::vector<PortInfo> ports, std::optional<std::string> port) {
         return runCliWith({"update"}, untouched, {.ports = ports, .environmentPort = port});
     };
-    const CliRun noAdapter = withPorts({builtInPort()}, std::nullopt);
+    const CliRun noAdapter = withPorts({BuiltIn}, std::nullopt);
     EXPECT_EQ(noAdapter.status, cli::ExitNoPort);
     EXPECT_EQ(noAdapter.err,
               "no port named (--port or ZQ417_PORT), so auto: no USB serial adapter is present; "
               "the serial ports here:\n  /dev/ttyS0  Built-in serial port\n");
-    const CliRun several = withPorts({builtInPort(), one[1], adapter(1, 0x1a86, 0x7523, "")}, "");
+    const CliRun several = withPorts({BuiltIn, one[1], usbAdapter(1, 0x1a86, 0x7523, "")}, "");
     EXPECT_EQ(several.status, cli::ExitUsage);
     EXPECT_TRUE(contains(several.err,
                          "2 USB serial adapters are present; name one with --port:\n"
@@ -128,13 +108,13 @@ TEST(PortsCommand, ListsMakerIdsSerialAndHoldersAsTextAndAsJson) {
     std::ofstream(sys / "class" / "tty" / "ttyS1" / "type") << "0\n";
     fs::create_directories(proc / "4242" / "fd");
     std::ofstream(proc / "4242" / "comm") << "minicom\n";
-    PortInfo held = adapter(0, 0x0403, 0x6001, "A50285BI");
+    PortInfo held = usbAdapter();
     held.devicePath = (dev / "ttyUSB0").string();
     std::ofstream(held.devicePath).put('\0');
     fs::create_symlink(held.devicePath, proc / "4242" / "fd" / "3");
-    PortInfo noSerial = adapter(1, 0x1a86, 0x7523, "");
+    PortInfo noSerial = usbAdapter(1, 0x1a86, 0x7523, "");
     noSerial.stableName.clear();
-    const std::vector<PortInfo> bench{builtInPort(), held, noSerial};
+    const std::vector<PortInfo> bench{BuiltIn, held, noSerial};
     const CliSetup setup{.devRoot = dev, .sysRoot = sys, .ports = bench, .procRoot = proc};
 
     sim::SimulatedLine line;
