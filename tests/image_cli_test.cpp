@@ -4,7 +4,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -136,47 +135,8 @@ TEST(FileCommands, SaveBinWritesTheBuiltInOrTheGivenImage) {
     }
 }
 
-// Every kind of subcommand that takes an image file says which one it could not open and why,
-// touches no board and writes no output.
-TEST(FileCommands, ImageFileThatCannotBeOpenedIsNamedWithTheSystemsReasonByEveryCommand) {
-    TempDir dir;
-    const std::string missing = (dir / "missing.hex").string();
-    const std::string reason = missing + ": cannot be opened: No such file or directory";
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"update"}, {"info"}, {"info", "--json"}, {"save-bin", (dir / "out.bin").string()}}) {
-        sim::SimulatedLine line;
-        args.insert(args.end(), {"--image", missing});
-        const CliRun r = run(args, line, dir);
-        EXPECT_EQ(r.status, cli::ExitImage) << args[0];
-        if (args[1] == "--json") {
-            EXPECT_EQ(Json::parse(r.out).at("refusal"),
-                      (Json{{"box", messages::CannotOpenImageFile}, {"reason", reason}}));
-        } else {
-            EXPECT_EQ(r.err, std::string(messages::CannotOpenImageFile) + "\n" + reason + "\n");
-        }
-        EXPECT_TRUE(line.events.empty()) << args[0];
-        EXPECT_EQ(dir.names(), std::vector<std::string>{}) << args[0];
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Flashing an image file
-
-// The image as a toolchain on Linux writes it: LF line ends, lower case, an extended linear
-// address record and a start address record, and no line end after the end record.
-std::string toolchainHex(const Bytes& image) {
-    std::string text = hexRecord(0, {0x00, 0x00}, 0x04) + hexRecord(0, {0, 0, 0, 0}, 0x05);
-    for (std::size_t at = 0; at < image.size(); at += 16) {
-        text +=
-            hexRecord(static_cast<std::uint16_t>(at),
-                      Bytes(image.begin() + at, image.begin() + std::min(image.size(), at + 16)));
-    }
-    text += EndRecord;
-    std::erase(text, '\r');
-    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::tolower(c); });
-    text.pop_back();
-    return text;
-}
 
 // HEX is told by its content whatever the name, converted in memory (the start-up directory is
 // read-only and stays empty) and reaches the loader and then the firmware's EEPROM.
@@ -186,7 +146,13 @@ TEST(FlashImageFile, HexTextReachesTheBoardWhateverItsName) {
     fs::permissions(startup.path, fs::perms::owner_read | fs::perms::owner_exec);
     const Bytes image = randomImage(3001, 5);
     const fs::path file = dir / "fw.bin";
-    writeText(file, toolchainHex(image));
+    std::string hex;
+    for (std::size_t at = 0; at < image.size(); at += 16) {
+        hex +=
+            hexRecord(static_cast<std::uint16_t>(at),
+                      Bytes(image.begin() + at, image.begin() + std::min(image.size(), at + 16)));
+    }
+    writeText(file, hex + EndRecord);
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
     const CliRun r = run({"download", "--image", file.string()}, line, startup);
     ASSERT_EQ(r.status, cli::ExitSuccess) << r.err;
@@ -204,8 +170,9 @@ TEST(FlashImageFile, HexTextReachesTheBoardWhateverItsName) {
 }
 
 // Nothing reaches the board from a file that cannot be an image, nor from one the operation
-// would refuse: not even the handshake.
-TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePort) {
+// would refuse: not even the handshake. Every kind of subcommand that takes an image file says
+// which one it could not open and why, and writes no output.
+TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
     TempDir dir;
     const auto at = [&](const char* name) { return (dir / name).string(); };
     writeText(dir / "bad.hex", hexRecord(0, {1, 2}) + hexRecord(2, {3}, 0, 1) + EndRecord);
@@ -216,38 +183,53 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePort) {
     writeBytes(dir / "long.bin", randomImage(8180, 1));
     const std::string noBytes = std::string(messages::ReadImageFileFail) + "\n";
     const std::string tooLong = std::string(messages::FirmwareTooLong) + "\n";
+    const std::string cannotOpen = std::string(messages::CannotOpenImageFile) + "\n" +
+                                   at("missing.hex") +
+                                   ": cannot be opened: No such file or directory\n";
     struct Case {
-        const char* command;
+        std::vector<std::string> command;
         std::string file;
         std::string err;
     };
     for (const Case& c : {
-             Case{"update", at("bad.hex"),
+             Case{{"update"}, at("missing.hex"), cannotOpen},
+             Case{{"info"}, at("missing.hex"), cannotOpen},
+             Case{{"save-bin", at("out.bin")}, at("missing.hex"), cannotOpen},
+             Case{{"update"},
+                  at("bad.hex"),
                   at("bad.hex") + ": not an Intel HEX image this tool takes: record 2: the "
                                   "checksum does not add up\n"},
-             Case{"update", at("notes.txt"),
+             Case{{"update"},
+                  at("notes.txt"),
                   at("notes.txt") +
                       ": mostly printable text, neither Intel HEX nor machine code; --force "
                       "would take it as a binary image as it stands\n"},
-             Case{"update", at("empty.bin"),
+             Case{{"update"},
+                  at("empty.bin"),
                   noBytes + at("empty.bin") + ": no image bytes in it\n"},
-             Case{"download", at("empty.hex"),
+             Case{{"download"},
+                  at("empty.hex"),
                   noBytes + at("empty.hex") + ": no image bytes in it\n"},
-             Case{"download", at("huge.bin"),
+             Case{{"download"},
+                  at("huge.bin"),
                   tooLong + at("huge.bin") +
                       ": 4294967296 bytes, more than the 8192 any operation takes; the file "
                       "was not read\n"},
-             Case{"update", at("long.bin"),
+             Case{{"update"},
+                  at("long.bin"),
                   tooLong + at("long.bin") +
                       ": 8212 bytes to program with the boot header, more than the 8192 an "
                       "Update takes\n"},
          }) {
         sim::SimulatedLine line;
-        const CliRun r = run({c.command, "--image", c.file}, line, dir);
+        std::vector<std::string> args = c.command;
+        args.insert(args.end(), {"--image", c.file});
+        const CliRun r = run(args, line, dir);
         EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         EXPECT_EQ(r.out + r.err, c.err);
         EXPECT_TRUE(line.events.empty()) << c.file;
     }
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
 
     // Asked for, the text goes as it stands; broken HEX never does, as its text is no code.
     sim::SimulatedLine refusing({.mode = sim::BoardMode::Update});
@@ -299,34 +281,27 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
         EXPECT_EQ(r.status, status) << r.err;
         return Json::parse(r.out);
     };
-    // Every field, once.
-    EXPECT_EQ(info("app.a51", cli::ExitSuccess),
-              (Json{{"image", (dir / "app.a51").string()},
-                    {"format", "intel-hex"},
-                    {"forced", false},
-                    {"hex", {{"records", 3}, {"lowest_address", 0x10}, {"highest_address", 0x103}}},
-                    {"length", 260},
-                    {"padded_length", 260},
-                    {"boot_header", false},
-                    {"capacity", 8192},
-                    {"download", {{"fits", true}, {"length", 260}}},
-                    {"update", {{"fits", true}, {"length", 292}}},
-                    {"sha256", "7c380cd13ac5d47c7cc9ca0e2c1af529ac2b44c9df886dcb013ee9902ed48bde"},
-                    {"refusal", nullptr}}));
-    // What differs for a binary image that has its header, and for one too long to be read (no
-    // length wraps around to one that would fit).
+    // The same facts as the text, as numbers; a binary image that has its header has no HEX
+    // records and is measured with that header.
+    const Json hex = info("app.a51", cli::ExitSuccess);
+    EXPECT_EQ((Json{hex.at("format"), hex.at("hex"), hex.at("length"), hex.at("padded_length"),
+                    hex.at("update")}),
+              (Json{"intel-hex",
+                    {{"records", 3}, {"lowest_address", 0x10}, {"highest_address", 0x103}},
+                    260,
+                    260,
+                    {{"fits", true}, {"length", 292}}}));
     writeBytes(dir / "headed.bin", withBootHeader(randomImage(99, 6)));
     const Json headed = info("headed.bin", cli::ExitSuccess);
-    EXPECT_EQ(headed.at("format"), "binary");
-    EXPECT_TRUE(headed.at("hex").is_null());
-    EXPECT_EQ(headed.at("padded_length"), 132);
-    EXPECT_EQ(headed.at("boot_header"), true);
-    EXPECT_EQ(headed.at("update"), (Json{{"fits", true}, {"length", 132}}));
-    const Json huge = info("huge.bin", cli::ExitImage);
-    EXPECT_EQ(huge.at("length"), 4294967296);
-    EXPECT_EQ(huge.at("download"), (Json{{"fits", false}, {"length", 4294967296}}));
-    EXPECT_EQ(huge.at("update"), (Json{{"fits", false}, {"length", 4294967328}}));
-    EXPECT_EQ(huge.at("refusal").at("box"), messages::FirmwareTooLong);
+    EXPECT_EQ((Json{headed.at("format"), headed.at("hex"), headed.at("padded_length"),
+                    headed.at("boot_header"), headed.at("update")}),
+              (Json{"binary", nullptr, 132, true, {{"fits", true}, {"length", 132}}}));
+    EXPECT_EQ(info("huge.bin", cli::ExitImage).at("download"),
+              (Json{{"fits", false}, {"length", 4294967296}}));
+    EXPECT_EQ(info("missing.hex", cli::ExitImage).at("refusal"),
+              (Json{{"box", messages::CannotOpenImageFile},
+                    {"reason", (dir / "missing.hex").string() +
+                                   ": cannot be opened: No such file or directory"}}));
 
     // A name that is not UTF-8 still makes valid JSON.
     const fs::path odd = dir / "\xff\x1b.bin";

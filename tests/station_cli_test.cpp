@@ -14,7 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,7 +28,6 @@
 #include "serial/interruption.h"
 #include "serial/posix/interrupt_pipe.h"
 #include "support/cli_run.h"
-#include "support/identity_line.h"
 #include "support/image_files.h"
 #include "support/sim_fixture.h"
 #include "transfer/operation.h"
@@ -152,27 +150,6 @@ TEST(Station, OnlyABoardFailedOnTheLineIsTriedAgain) {
                   c.opens);
     }
     interruption::resetForTests();
-}
-
-TEST(Station, PlainProgressLinesCarryTheirTimeAndFlashSaysWhatItChose) {
-    const std::regex progress(
-        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )"
-        R"(((probing|loader|firmware|programming): (started|ended.*)|flash: .*))");
-    for (const auto& [mode, choice] :
-         {std::pair{BoardMode::Download, "is silent, as in download mode; running download"},
-          std::pair{BoardMode::Update, "answers in update mode; running update"}}) {
-        SimulatedLine line({.mode = mode});
-        const CliRun run = runCliWith({"flash"}, line);
-        const std::vector<std::string> lines = linesOf(run.err);
-        ASSERT_GT(lines.size(), 5u) << run.err;
-        EXPECT_EQ(lines[0] + "\n", builtInIdentityLine());
-        for (std::size_t i = 1; i < lines.size(); ++i) {
-            EXPECT_TRUE(std::regex_match(lines[i], progress)) << lines[i];
-        }
-        // What the probe came to, said after its end.
-        EXPECT_NE(lines[2].find("probing: ended in"), std::string::npos) << lines[2];
-        EXPECT_TRUE(lines[3].ends_with(std::string("flash: the board ") + choice)) << lines[3];
-    }
 }
 
 // Steps: "A B>B" lists A and B as present and expects B to start; "A+" ends A's run and expects
