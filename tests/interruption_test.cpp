@@ -92,16 +92,13 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         EXPECT_TRUE(handedBack(line));
         // The operation's own outcome names the signal, whatever the call it cut short.
         interruption::resetForTests();
-        sim::SimulatedLine direct({.mode = c.board});
-        direct.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
-        PortState port(direct);
-        RecordingWindow window;
-        TransferJob job;
-        fillJob(job, std::string_view(c.command) == "update" ? ModeUpdate : ModeDownload, "COM1");
+        SimOperation op({.mode = c.board},
+                        std::string_view(c.command) == "update" ? ModeUpdate : ModeDownload);
+        op.line.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
         Outcome outcome;
         EXPECT_FALSE(std::string_view(c.command) == "flash"
-                         ? runFlash(window, job, nullptr, port, outcome)
-                         : runOperation(window, job, nullptr, port, outcome));
+                         ? runFlash(op.window, op.job, nullptr, op.port, outcome)
+                         : runOperation(op.window, op.job, nullptr, op.port, outcome));
         EXPECT_EQ(outcome.kind, OutcomeKind::Interrupted);
         EXPECT_EQ(outcome.signal, c.signal);
         // The interrupted write was the last: nothing more went to the board, and no wait was
