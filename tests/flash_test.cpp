@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "support/faulty_platform.h"
 #include "support/operation_fixture.h"
 #include "text/messages.h"
 
@@ -23,18 +22,14 @@ struct Replay {
     TransferMode chosen = ModeDownload;
 };
 
-// Runs flash, or the operation named, on a fresh line; `noise` spoils the first reply.
-Replay replay(const sim::BoardConfig& board, std::optional<TransferMode> direct, bool noise = false,
+// Runs flash, or the operation named, on a fresh line.
+Replay replay(const sim::BoardConfig& board, std::optional<TransferMode> direct,
               bool syncUnwritable = false) {
     sim::SimulatedLine line(board);
     if (syncUnwritable) {
         line.faults.writeFault = failWritesStartingWith({0xAA, IdSync});
     }
-    FaultyPlatform faulty(line);
-    if (noise) {
-        faulty.arm(Fault::GarbageRead, 1);
-    }
-    PortState port(faulty);
+    PortState port(line);
     RecordingWindow window;
     RecordingProgress progress;
     TransferJob job;
@@ -79,7 +74,6 @@ TEST(Flash, ABoardThatAnswersWithoutAHandshakeNeverGetsTheLoader) {
     struct Case {
         const char* name;
         sim::BoardConfig board;
-        bool noise;
         bool syncUnwritable;
         OutcomeKind kind;
         std::size_t wire;  // bytes the board got
@@ -87,15 +81,13 @@ TEST(Flash, ABoardThatAnswersWithoutAHandshakeNeverGetsTheLoader) {
     using Board = sim::BoardConfig;
     constexpr auto Dl = sim::BoardMode::Download;
     const std::vector<Case> cases = {
-        {"noise on a silent line", Board{.mode = Dl, .silent = true}, true, false,
-         OutcomeKind::NotUnderstood, 60 * 6},
-        {"wrong Ack of Sync", Board{.wrongAckFor = 1u << IdSync}, false, false,
-         OutcomeKind::NotUnderstood, 60 * 6},
-        {"Sync unwritable", Board{.mode = Dl}, false, true, OutcomeKind::NotSent, 0},
+        {"wrong Ack of Sync", Board{.wrongAckFor = 1u << IdSync}, false, OutcomeKind::NotUnderstood,
+         60 * 6},
+        {"Sync unwritable", Board{.mode = Dl}, true, OutcomeKind::NotSent, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Replay flash = replay(c.board, std::nullopt, c.noise, c.syncUnwritable);
+        const Replay flash = replay(c.board, std::nullopt, c.syncUnwritable);
         EXPECT_EQ(flash.outcome.kind, c.kind);
         EXPECT_EQ(flash.chosen, ModeUpdate);
         EXPECT_EQ(flash.wire.size(), c.wire);

@@ -33,17 +33,15 @@ struct Conversion {
     bool outputExists() const { return std::filesystem::exists(out); }
 };
 
-// Highest first, one continuing exactly where the previous one ended, and one going back to
-// overwrite part of an earlier record: the later record wins. Nothing after the end record is read,
-// and a record reaching past 64 KiB is not wrapped to the start.
+// Generated texts are read as objcopy reads them (hex_peer_test); these are what it has no rule
+// for: a record going back to overwrite part of an earlier one (the later record wins), an image
+// of no bytes and whatever follows the end record, which is never read; nor do its records reach
+// past 64 KiB, where nothing is wrapped to the start.
 TEST(HexConversion, AcceptedTextGivesEachRecordsBytesAtItsAddress) {
     const std::string anyOrder = hexRecord(0x0020, {0xC0, 0xC1}) + hexRecord(0x0004, {0xB0, 0xB1}) +
                                  hexRecord(0x0006, {0xB2}) + hexRecord(0x0000, counting(5, 0xA0));
     const std::vector<std::pair<std::string, Bytes>> accepted{
-        {":0400000001020304F2\r\n:00000001FF\r\n", {1, 2, 3, 4}},
         {EndRecord, {}},
-        {hexRecord(0x0000, counting(16)) + hexRecord(0x0100, {9, 8, 7}) + EndRecord,
-         with(with(Bytes(0x103), 0, counting(16)), 0x100, {9, 8, 7})},
         {anyOrder + EndRecord,
          with(with(Bytes(0x22), 0, {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xB1, 0xB2}), 0x20,
               {0xC0, 0xC1})},
@@ -70,7 +68,6 @@ TEST(HexConversion, RefusedTextFailsNamingTheRecordAndLeavesTheOlderOutput) {
              Case{good + hexRecord(8, {5}, 0, -1) + EndRecord, BadChecksum, 2},
              Case{hexRecord(0, {0x00}, 0x01) + EndRecord, UnsupportedType, 1},
              Case{":0000000000\r\n" + EndRecord, BadEndRecord, 1},
-             Case{good + ":00000101FE\r\n" + EndRecord, BadEndRecord, 2},
              Case{good + ":00000001FF\n\r", BadEndRecord, 2},
              Case{good + ":00000001FF\n", CutShort, 2},
              Case{bare + "\n\n" + EndRecord, NoLineEnd, 1},
@@ -106,12 +103,6 @@ TEST(HexConversion, TextCutAnywhereInsideARecordFailsWithinTheText) {
         EXPECT_EQ(image.fault, length == endRecordStart || length == 0 ? HexFault::NoEndRecord
                                                                        : HexFault::CutShort)
             << length;
-        if (length != endRecordStart) {
-            const std::string_view record =
-                text.substr(length > endRecordStart ? endRecordStart : 0);
-            EXPECT_TRUE(checkHexRecord(record)) << length;
-            EXPECT_FALSE(isHexEofRecord(record)) << length;
-        }
 
         Conversion c;
         EXPECT_FALSE(c.convert(text)) << length;

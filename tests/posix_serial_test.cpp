@@ -61,18 +61,14 @@ class PosixSerialTest : public ::testing::Test {
         OpenFailure why;
         device = platform.openSerial(slavePath, why);
         ASSERT_NE(device, nullptr) << why.detail;
+        // The port as a transfer phase has it: fixed timeouts, 14400 8N1, raw.
+        ASSERT_TRUE(device->getState(saved));
+        ASSERT_TRUE(device->setTimeouts(zq::FixedTimeouts));
+        ASSERT_TRUE(device->setState(zq::lineSettingsFor(saved, 14400)));
     }
     void TearDown() override {
         device.reset();
         hangUp();
-    }
-
-    // The port as a transfer phase has it: fixed timeouts, 14400 8N1, raw.
-    void toPhase() {
-        zq::LineSettings saved;
-        ASSERT_TRUE(device->getState(saved));
-        ASSERT_TRUE(device->setTimeouts(zq::FixedTimeouts));
-        ASSERT_TRUE(device->setState(zq::lineSettingsFor(saved, 14400)));
     }
 
     // What a read into a buffer of `size` bytes got, and how many milliseconds it took.
@@ -118,13 +114,13 @@ class PosixSerialTest : public ::testing::Test {
 
     int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     std::string slavePath;
-    termios2 found{};  // the slave's settings before the backend opened it
+    termios2 found{};        // the slave's settings before the backend opened it
+    zq::LineSettings saved;  // the same as the backend read them
     zq::PosixPlatform platform;
     std::unique_ptr<zq::SerialDevice> device;
 };
 
 TEST_F(PosixSerialTest, ReadWithNothingComingEndsAtTheTotalDeadline) {
-    toPhase();
     const auto [got, ms] = timedRead(6);
     EXPECT_TRUE(got.empty());
     // 6 ms + 3 ms per byte; a loaded machine only makes it later.
@@ -137,7 +133,6 @@ TEST_F(PosixSerialTest, ReadWithNothingComingEndsAtTheTotalDeadline) {
 // still hold the sender past the interval, so the sender times its own gaps, and the whole run
 // is required only when no two sends were that far apart.
 TEST_F(PosixSerialTest, ShortGapsDoNotEndTheReadButALongOneEndsItWithTheBytesBeforeIt) {
-    toPhase();
     const Bytes sent = pattern(64, 0x40);
     Milliseconds widest{0};
     std::jthread sender([this, &sent, &widest] {
@@ -169,7 +164,6 @@ TEST_F(PosixSerialTest, ShortGapsDoNotEndTheReadButALongOneEndsItWithTheBytesBef
 }
 
 TEST_F(PosixSerialTest, WriteCountsOnlyBytesThatLeft) {
-    toPhase();
     const Bytes small = pattern(10, 0);
     std::size_t written = 0;
     EXPECT_TRUE(device->write(small, written));
@@ -197,7 +191,6 @@ double threadCpuMs() {
 // A pulled adapter looks like this to a read: the far end goes while the read waits. The read
 // fails then and says why, and neither it nor the calls after it spin while a deadline runs out.
 TEST_F(PosixSerialTest, ADeviceThatVanishesMidReadFailsTheReadSayingSoWithoutSpinning) {
-    toPhase();
     ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
     std::jthread puller([this] {
         std::this_thread::sleep_for(200ms);
@@ -235,7 +228,6 @@ std::jthread raiseAfter(std::chrono::milliseconds after, int signal) {
 // and the second cuts it.
 TEST_F(PosixSerialTest, ASignalCutsWaitsShortUnlessAShieldAbsorbsTheFirst) {
     ASSERT_TRUE(zq::posix::armInterruptPipe());
-    toPhase();
     ASSERT_TRUE(device->setTimeouts({.readTotalTimeoutConstant = 3000}));
     Bytes buffer(8);
     std::size_t got = 0;
@@ -282,9 +274,6 @@ TEST_F(PosixSerialTest, PortIsHeldExclusivelyAndTheFoundSettingsComeBackByteForB
     EXPECT_EQ(why.kind, OpenFailure::Kind::Busy);
     EXPECT_NE(why.code, 0);
 
-    zq::LineSettings saved;
-    ASSERT_TRUE(device->getState(saved));
-    ASSERT_TRUE(device->setState(zq::lineSettingsFor(saved, 14400)));
     const termios2 phase = slaveLine();
     EXPECT_EQ(phase.c_ospeed, 14400u);
     EXPECT_EQ(phase.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));

@@ -1,14 +1,11 @@
 #pragma once
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <random>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "serial/forwarding_platform.h"
 #include "sim/simulated_line.h"
@@ -19,16 +16,14 @@ namespace zq::test {
 enum class Fault {
     FailCall,     // the k-th device call of any kind (the open included) fails
     GarbageRead,  // the k-th read delivers random bytes in place of what came
-    WrongPacket,  // the k-th read delivers a well-formed packet nobody expects
     EmptyRead,    // the k-th read swallows what came and delivers nothing
 };
 
 // What the armed fault struck, once it has.
 struct FaultHit {
     sim::PortEvent::Kind kind;
-    int call = 0;                     // its place among all device calls, from 1
-    std::vector<std::uint8_t> bytes;  // of a write that was failed
-    bool restoring = false;           // a settings or timeouts call putting the found values back
+    int call = 0;            // its place among all device calls, from 1
+    bool restoring = false;  // a settings or timeouts call putting the found values back
 };
 
 // Sits between the program and the simulated line and spoils exactly one call, counted over
@@ -37,10 +32,10 @@ class FaultyPlatform : public ForwardingPlatform {
   public:
     explicit FaultyPlatform(sim::SimulatedLine& line) : ForwardingPlatform(line) {}
 
-    void arm(Fault fault, int k, std::uint32_t seed = 417) {
+    void arm(Fault fault, int k) {
         fault_ = fault;
         target_ = k;
-        rng_.seed(seed);
+        rng_.seed(417u + static_cast<unsigned>(k));
         calls_ = 0;
         reads_ = 0;
         hit.reset();
@@ -52,8 +47,7 @@ class FaultyPlatform : public ForwardingPlatform {
 
     std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override {
         if (strike(sim::PortEvent::Kind::Open)) {
-            why = {};
-            why.kind = OpenFailure::Kind::Other;
+            why = {.kind = OpenFailure::Kind::Other};
             return nullptr;
         }
         return ForwardingPlatform::openSerial(name, why);
@@ -77,15 +71,14 @@ class FaultyPlatform : public ForwardingPlatform {
         }
         bool setState(const LineSettings& settings) override {
             const bool restoring = settings.fields == sim::SimulatedLine::initialSettings().fields;
-            return !owner_.strike(Kind::SetState, {}, restoring) && inner_->setState(settings);
+            return !owner_.strike(Kind::SetState, restoring) && inner_->setState(settings);
         }
         bool getTimeouts(CommTimeouts& out) override {
             return !owner_.strike(Kind::GetTimeouts) && inner_->getTimeouts(out);
         }
         bool setTimeouts(const CommTimeouts& timeouts) override {
             const bool restoring = timeouts == sim::SimulatedLine::initialTimeouts();
-            return !owner_.strike(Kind::SetTimeouts, {}, restoring) &&
-                   inner_->setTimeouts(timeouts);
+            return !owner_.strike(Kind::SetTimeouts, restoring) && inner_->setTimeouts(timeouts);
         }
         bool setupQueues(std::uint32_t in, std::uint32_t out) override {
             return !owner_.strike(Kind::SetupQueues) && inner_->setupQueues(in, out);
@@ -103,7 +96,7 @@ class FaultyPlatform : public ForwardingPlatform {
         }
         bool write(std::span<const std::uint8_t> bytes, std::size_t& written) override {
             written = 0;
-            return !owner_.strike(Kind::Write, bytes) && inner_->write(bytes, written);
+            return !owner_.strike(Kind::Write) && inner_->write(bytes, written);
         }
         bool close() override { return !owner_.strike(Kind::Close) && inner_->close(); }
         SystemError lastError() const override { return inner_->lastError(); }
@@ -114,7 +107,7 @@ class FaultyPlatform : public ForwardingPlatform {
     };
 
     // Counts the call; true when it is the one to fail.
-    bool strike(Kind kind, std::span<const std::uint8_t> bytes = {}, bool restoring = false) {
+    bool strike(Kind kind, bool restoring = false) {
         ++calls_;
         if (kind == Kind::Read) {
             ++reads_;
@@ -122,7 +115,7 @@ class FaultyPlatform : public ForwardingPlatform {
         if (fault_ != Fault::FailCall || calls_ != target_) {
             return false;
         }
-        hit = FaultHit{kind, calls_, {bytes.begin(), bytes.end()}, restoring};
+        hit = FaultHit{kind, calls_, restoring};
         return true;
     }
 
@@ -133,28 +126,16 @@ class FaultyPlatform : public ForwardingPlatform {
         if (fault_ == Fault::FailCall || reads_ != target_) {
             return true;
         }
-        hit = FaultHit{Kind::Read, calls_, {}, false};
-        switch (fault_) {
-            case Fault::GarbageRead: {
-                if (got == 0 && !into.empty()) {
-                    got = std::uniform_int_distribution<std::size_t>(1, into.size())(rng_);
-                }
-                for (std::size_t i = 0; i < got; ++i) {
-                    into[i] = static_cast<std::uint8_t>(rng_());
-                }
-                break;
-            }
-            case Fault::WrongPacket: {
-                // Well formed, but an Ack of a packet id the program never sends.
-                static constexpr std::uint8_t Stray[] = {0xAA, 0x0E, 0x07, 0x00, 0x00, 0x00};
-                got = std::min(into.size(), sizeof Stray);
-                std::copy_n(Stray, got, into.begin());
-                break;
-            }
-            case Fault::EmptyRead:
-            case Fault::FailCall:
-                got = 0;
-                break;
+        hit = FaultHit{Kind::Read, calls_, false};
+        if (fault_ == Fault::EmptyRead) {
+            got = 0;
+            return true;
+        }
+        if (got == 0 && !into.empty()) {
+            got = std::uniform_int_distribution<std::size_t>(1, into.size())(rng_);
+        }
+        for (std::size_t i = 0; i < got; ++i) {
+            into[i] = static_cast<std::uint8_t>(rng_());
         }
         return true;
     }
