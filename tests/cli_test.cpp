@@ -31,6 +31,7 @@
 #include "support/cli_run.h"
 #include "support/identity_line.h"
 #include "support/operation_fixture.h"
+#include "support/text_lines.h"
 #include "text/messages.h"
 
 namespace zq::test {
@@ -39,27 +40,10 @@ namespace {
 using Json = nlohmann::json;
 using Lines = std::vector<std::string>;
 
-std::string lineOf(std::string_view text) {
-    return std::string(text) + "\n";
-}
-
-Lines linesOf(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // A plain progress line without the UTC time to the millisecond in front of it.
 std::string unstamped(const std::string& line) {
     static const std::regex stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z )");
     return std::regex_replace(line, stamp, "");
-}
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
 }
 
 // What a terminal shows after receiving `text`: a carriage return goes back to the start of the

@@ -16,15 +16,12 @@
 #include "support/cli_run.h"
 #include "support/identity_line.h"
 #include "support/operation_fixture.h"
+#include "support/text_lines.h"
 #include "text/messages.h"
 #include "transfer/operation.h"
 
 namespace zq::test {
 namespace {
-
-std::string lineOf(std::string_view text) {
-    return std::string(text) + "\n";
-}
 
 // Every test starts and ends with no signal noted: the record is the process's.
 class Interrupted : public ::testing::Test {

@@ -19,6 +19,7 @@
 #include "support/cli_run.h"
 #include "support/image_files.h"
 #include "support/port_infos.h"
+#include "support/text_lines.h"
 #include "text/messages.h"
 
 namespace zq::test {
@@ -29,10 +30,6 @@ using Kind = sim::PortEvent::Kind;
 using std::chrono::milliseconds;
 
 const PortInfo BuiltIn = ttyPort("ttyS0", "Built-in serial port");
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // `--port auto`, and a run that names no port at all (no --port, ZQ417_PORT unset or empty), take
 // the one USB serial adapter present; --port wins over the environment.

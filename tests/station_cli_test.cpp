@@ -30,6 +30,7 @@
 #include "support/cli_run.h"
 #include "support/image_files.h"
 #include "support/sim_fixture.h"
+#include "support/text_lines.h"
 #include "transfer/operation.h"
 
 namespace zq::test {
@@ -40,19 +41,6 @@ using sim::BoardConfig;
 using sim::BoardMode;
 using sim::PortEvent;
 using sim::SimulatedLine;
-
-bool contains(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 TEST(Station, TheLogGetsEachResultAsItsJsonLineAndKeepsWhatItHeld) {
     TempDir dir;
