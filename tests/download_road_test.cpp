@@ -37,7 +37,6 @@ TEST(DownloadRoad, WireTimingBoxAndPortAreExact) {
     append(expected, packetBytes(ackPacket()));
     EXPECT_EQ(op.line.wireFromHost(), expected);
     EXPECT_EQ(op.line.board.loadedImage(), image);
-    EXPECT_EQ(op.line.board.programmedPayload().size(), 5728u);
 
     // When each write began, in milliseconds of the simulation.
     const auto w = op.writes();
@@ -69,7 +68,6 @@ TEST(DownloadRoad, WireTimingBoxAndPortAreExact) {
     EXPECT_EQ(w[91]->at - dataAck->endedAt, milliseconds(5000));
     const sim::PortEvent* close = op.line.eventsOf(Kind::Close).back();
     EXPECT_EQ(close->at - w[92]->endedAt, milliseconds(1 + 1000));
-    EXPECT_NEAR(ms(close->at), 16200, 400);  // about 16 s of protocol time in all
 
     // The outcome: one box, the port handed back as it was found.
     EXPECT_EQ(op.window.boxes, (std::vector<ShownBox>{plainBox(messages::Success.download)}));

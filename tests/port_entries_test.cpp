@@ -54,20 +54,8 @@ TEST(PortEntries, ARememberedChoiceIsFoundByEitherName) {
     EXPECT_EQ(findPortEntry(portEntries({comPort("COM7")}, PortNaming::Windows), "com7"), 4u);
 }
 
-TEST(PortList, StartsOnTheRememberedPortWhenPresentAndOnComOneOtherwise) {
-    PortList first(PortNaming::Posix);
-    first.start({ttyPort("ttyUSB0")}, "");
-    EXPECT_EQ(first.chosenEntry().portName, "COM1");
-
-    PortList again(PortNaming::Posix);
-    again.start({usbAdapter(), ttyPort("ttyACM0")}, usbAdapter().stableName);
-    EXPECT_EQ(again.chosenEntry().portName, "/dev/ttyUSB0");
-
-    PortList com(PortNaming::Posix);
-    com.start({}, "COM3");
-    EXPECT_EQ(com.chosenEntry().portName, "COM3");
-
-    // The adapter is not plugged in yet: COM1 until it comes, then the adapter.
+// The remembered adapter is not plugged in yet: COM1 until it comes, then the adapter.
+TEST(PortList, StartsOnComOneUntilTheRememberedPortComes) {
     PortList later(PortNaming::Posix);
     later.start({}, usbAdapter().stableName);
     EXPECT_EQ(later.chosen(), 0u);

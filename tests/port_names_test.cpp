@@ -37,7 +37,6 @@ TEST(PortNames, EachFormOfNameOpensItsDeviceOnEachSystem) {
     constexpr PortNaming Windows = PortNaming::Windows;
     const std::string leaf = fs::path(ById).filename().string();
     for (const Case& c : {
-             Case{"COM1", Posix, Form::Com, "COM1", "/dev/ttyS0"},
              Case{"com2", Posix, Form::Com, "COM2", "/dev/ttyS1"},
              Case{"COM04", Posix, Form::Com, "COM4", "/dev/ttyS3"},
              Case{"COM5", Posix, Form::ComOutOfRange, "", "COM5"},

@@ -1,9 +1,8 @@
 // A window that answers its desktop during an operation's waits must not change the operation:
 // the same bytes at the same virtual times, the same pauses, the same outcome; and the answers
-// come through the 5 s before the status query, never more than a slice apart.
+// come between the slices of the long pauses.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <tuple>
 #include <vector>
@@ -60,29 +59,6 @@ TEST(ResponsivePlatform, AnsweringChangesNothingOnTheWire) {
         EXPECT_EQ(answering.boxes, plain.boxes);
         EXPECT_TRUE(plain.answers.empty());
         EXPECT_FALSE(answering.answers.empty());
-    }
-}
-
-TEST(ResponsivePlatform, TheStatusWaitIsAnsweredEverySlice) {
-    const Outcome out = run(zq::ModeUpdate, zq::sim::BoardMode::Update, true);
-    ASSERT_EQ(out.boxes.size(), 1u);
-    // The 5 s wait and the 1 s after the query, in slices.
-    std::vector<const PortEvent*> longPauses;
-    for (const PortEvent& e : out.events) {
-        if (e.kind == PortEvent::Kind::Sleep && e.endedAt - e.at >= 50ms) {
-            longPauses.push_back(&e);
-            EXPECT_LE(e.endedAt - e.at, zq::ResponsivePlatform::Slice);
-        }
-    }
-    ASSERT_FALSE(longPauses.empty());
-    const SimTime waitBegan = longPauses.front()->at;
-    std::vector<SimTime> inWait;
-    std::copy_if(out.answers.begin(), out.answers.end(), std::back_inserter(inWait),
-                 [&](SimTime t) { return t >= waitBegan && t <= waitBegan + 5000ms; });
-    ASSERT_GE(inWait.size(), 100u);
-    EXPECT_EQ(inWait.front(), waitBegan);
-    for (std::size_t i = 1; i < inWait.size(); ++i) {
-        EXPECT_LE(inWait[i] - inWait[i - 1], zq::ResponsivePlatform::Slice);
     }
 }
 

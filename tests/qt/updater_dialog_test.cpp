@@ -165,13 +165,10 @@ class UpdaterDialogTest : public QObject {
         dialog.show();
         holdPort(line, dialog);
         line.faults.closeFailures = 1000;
-        line.faults.error = {.code = 5, .text = "Input/output error"};
         dialog.portCombo->setCurrentIndex(1);
         BoxAnswerer answerer(&dialog);
         QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
         QCOMPARE(answerer.texts(), QStringList(text(zq::messages::CannotClosePort)));
-        QCOMPARE(answerer.boxes[0].detail,
-                 QStringLiteral("close failed: Input/output error (error 5)"));
         QVERIFY(!answerer.boxes[0].ownedByDialog);
 
         // Exit tells the user the port could not be closed, and leaves nothing behind.
