@@ -19,9 +19,9 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/json_result.h"
-#include "app/cli/reason_text.h"
 #include "app/cli/run_output.h"
 #include "app/cli/safe_text.h"
+#include "app/explain/reason_text.h"
 #include "app/version.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
@@ -194,10 +194,10 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
         o.boardMode = o.performed == ModeUpdate ? BoardMode::Update : BoardMode::Download;
         SCOPED_TRACE(std::to_string(static_cast<int>(o.kind)) + " " + std::string(c.reason));
         EXPECT_EQ(cli::exitStatusFor(o), c.exit);
-        const std::string reason = cli::explainOutcome(o, "/dev/ttyS0");
+        const std::string reason = explainOutcome(o, "/dev/ttyS0");
         EXPECT_EQ(reason.empty(), c.reason.empty()) << reason;
         EXPECT_TRUE(contains(reason, c.reason) && !contains(reason, "\n")) << reason;
-        const std::string advice = cli::latencyAdvice(o);
+        const std::string advice = latencyAdvice(o);
         EXPECT_EQ(advice.empty(), c.latency == 0) << advice;
         EXPECT_TRUE(c.latency == 0 ||
                     contains(advice, "--latency " + std::to_string(c.latency) + ","))
@@ -221,9 +221,9 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
 
     // A close that failed after the outcome has its own line, with the system's reason.
     Outcome closed;
-    EXPECT_EQ(cli::explainCloseFailure(closed, "/dev/ttyS0"), "");
+    EXPECT_EQ(explainCloseFailure(closed, "/dev/ttyS0"), "");
     closed.closeFault = {"close", {.code = 5, .text = "Input/output error", .deviceGone = true}};
-    EXPECT_EQ(cli::explainCloseFailure(closed, "/dev/ttyS0"),
+    EXPECT_EQ(explainCloseFailure(closed, "/dev/ttyS0"),
               "/dev/ttyS0: close failed: Input/output error (error 5); the device has gone: "
               "unplugged, switched off, or the line hung up");
     EXPECT_EQ(cli::exitStatusFor(closed), 0);
@@ -427,8 +427,8 @@ TEST(CommandLine, NamesAreWrittenWithControlsAndBytesThatAreNotUtf8Escaped) {
              // Overlong, a surrogate, past U+10FFFF, a stray byte, a sequence cut short
              Case{invalid, invalidEscaped, invalidEscaped},
          }) {
-        EXPECT_EQ(cli::validUtf8(c.name), c.valid);
-        EXPECT_EQ(cli::printableName(c.name), c.printable);
+        EXPECT_EQ(validUtf8(c.name), c.valid);
+        EXPECT_EQ(printableName(c.name), c.printable);
     }
     sim::SimulatedLine line;
     const CliRun run = runCliWith({"update", "--port", "tty\x1b[31m"}, line);

@@ -7,7 +7,7 @@
 #include "serial/port_state.h"
 #include "transfer/outcome.h"
 
-namespace zq::cli {
+namespace zq {
 
 // What the failure behind an operation's error box was, in one line, from its outcome: the
 // system's reason for the port call that failed when one did (naming `device`), otherwise what
@@ -18,6 +18,9 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device);
 // about `devicePath` and what the user can do about it. Empty when there was no failure.
 std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath);
 
+// The same in this system's terms: on Windows there are no groups and no fuser to name.
+std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
+
 // The line after a close that failed.
 std::string explainCloseFailure(const Outcome& outcome, std::string_view device);
 
@@ -25,4 +28,4 @@ std::string explainCloseFailure(const Outcome& outcome, std::string_view device)
 // the outcome does not point at the adapter's timing.
 std::string latencyAdvice(const Outcome& outcome);
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,15 +1,14 @@
-#include "app/cli/reason_text.h"
+#include "app/explain/reason_text.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
 
-#include "app/cli/safe_text.h"
-#include "app/cli/system_support.h"
+#include "app/explain/printable_name.h"
 #include "protocol/command_packet.h"
 #include "serial/port_fault_text.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -238,4 +237,4 @@ std::string latencyAdvice(const Outcome& outcome) {
            std::to_string(latency) + ", or set the adapter's latency timer to 1 ms.";
 }
 
-}  // namespace zq::cli
+}  // namespace zq
