@@ -79,15 +79,26 @@ TEST(PortList, PlugAndUnplugKeepAChoiceThatIsStillThere) {
     // Nothing changed (udev speaks of other devices too): nothing for the window to redo.
     EXPECT_FALSE(list.update({usbAdapter(), ttyPort("ttyUSB3")}));
 
-    // The chosen port goes: COM1 stands in, and the port is chosen again when it comes back.
+    // The chosen port goes: it stays chosen, marked gone at the end of the list, and is itself
+    // again when it comes back. COM1 never stands in: it may be a console or a modem.
     EXPECT_TRUE(list.update({usbAdapter()}));
-    EXPECT_EQ(list.chosen(), 0u);
+    EXPECT_EQ(labels(list.entries()).back(), "/dev/ttyUSB3  (gone)");
+    EXPECT_EQ(list.chosen(), 5u);
+    EXPECT_TRUE(list.chosenEntry().gone);
+    EXPECT_FALSE(list.update({usbAdapter()}));
     EXPECT_TRUE(list.update({usbAdapter(), ttyPort("ttyUSB3")}));
     EXPECT_EQ(list.chosenEntry().portName, "/dev/ttyUSB3");
+    EXPECT_FALSE(list.chosenEntry().gone);
 
     // An adapter picked by the user comes back under another number: chosen by its stable name.
+    // Another adapter that takes its device name meanwhile is not it.
     list.choose(4);
-    list.update({});
+    list.update({usbAdapter(1, 0x0403, 0x6001, "OTHER")});
+    list.choose(list.chosen());
+    EXPECT_EQ(list.chosenEntry().portName, "/dev/ttyUSB0");
+    EXPECT_TRUE(list.chosenEntry().gone);
+    list.update({usbAdapter(0, 0x0403, 0x6001, "OTHER")});
+    EXPECT_TRUE(list.chosenEntry().gone);
     list.update({usbAdapter(7)});
     EXPECT_EQ(list.chosenEntry().portName, "/dev/ttyUSB7");
 

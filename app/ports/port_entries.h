@@ -15,6 +15,7 @@ struct PortEntry {
     std::string label;        // what the list shows
     std::string portName;     // what the job opens: "COM2", "COM7", "/dev/ttyUSB0"
     std::string lastingName;  // what a remembered choice keeps
+    bool gone = false;        // chosen, then taken away: kept in the list, never opened
     bool operator==(const PortEntry&) const = default;
 };
 

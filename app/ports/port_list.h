@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +21,10 @@ class PortList {
     // otherwise, as at a first start, until that port comes.
     void start(const std::vector<PortInfo>& present, std::string_view remembered);
 
-    // Lists again. A chosen port that is still there stays chosen, wherever it now sits; one
-    // that went away gives way to COM1 and is chosen again if it comes back before the user picks
-    // another. True when what the window shows changed (entries or choice).
+    // Lists again. A chosen port that is still there stays chosen, wherever it now sits. One
+    // that went away stays chosen too, as an entry marked gone at the end of the list: the list
+    // never moves the choice to a port the user did not pick (COM1 may be a console or a modem).
+    // It is itself again once it comes back. True when what the window shows changed.
     bool update(const std::vector<PortInfo>& present);
 
     // The user picked entry `index`.
@@ -33,12 +35,13 @@ class PortList {
     const PortEntry& chosenEntry() const { return entries_[chosen_]; }
 
   private:
-    void chooseWanted();
+    void place();
 
     PortNaming naming_;
     std::vector<PortEntry> entries_ = portEntries({}, naming_);
     std::size_t chosen_ = 0;
-    std::string wanted_;  // the lasting name of the port the user wants, present or not
+    std::string remembered_;  // the port that last worked, chosen when it comes until a pick
+    std::optional<PortEntry> choice_;  // the port chosen, as last seen present
 };
 
 }  // namespace zq

@@ -1,10 +1,13 @@
 // The "Firmware Updater" window. The command line is read only for --help and --version, which
-// answer without opening the window (or needing a display).
+// answer without opening the window (or needing a display), and --latency MS.
 #include <QApplication>
 #include <QSettings>
 
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "app/ports/port_source.h"
@@ -26,40 +29,88 @@ void handBackAtExit() {
     }
 }
 
-// --help or --version anywhere on the command line; every other word is left alone, as the
-// desktop may start the window with words of its own.
-bool answerCommandLine(int argc, char** argv) {
+// What the command line asks of the window.
+struct WindowRequest {
     bool help = false;
     bool version = false;
+    std::chrono::milliseconds latency{0};
+    std::string error;  // a usage error, said before anything opens
+};
+
+// The longest --latency the command line takes too.
+constexpr unsigned long MaxLatencyMs = 10000;
+
+bool readLatency(std::string_view value, WindowRequest& request) {
+    unsigned long ms = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), ms);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
+        ms > MaxLatencyMs) {
+        request.error = "--latency takes a whole number of milliseconds from 0 to " +
+                        std::to_string(MaxLatencyMs) + ", not '" + std::string(value) + "'";
+        return false;
+    }
+    request.latency = std::chrono::milliseconds(ms);
+    return true;
+}
+
+// --help, --version and --latency MS anywhere on the command line; every other word is left
+// alone, as the desktop may start the window with words of its own.
+WindowRequest readCommandLine(int argc, char** argv) {
+    WindowRequest request;
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
-        help = help || word == "--help" || word == "-h";
-        version = version || word == "--version";
+        request.help = request.help || word == "--help" || word == "-h";
+        request.version = request.version || word == "--version";
+        if (word == "--latency") {
+            if (i + 1 == argc) {
+                request.error = "--latency needs a value: the milliseconds to wait longer";
+                return request;
+            }
+            if (!readLatency(argv[++i], request)) {
+                return request;
+            }
+        } else if (word.starts_with("--latency=")) {
+            if (!readLatency(word.substr(10), request)) {
+                return request;
+            }
+        }
     }
-    if (help) {
-        std::printf(
-            "Usage: firmware-updater [--help | --version]\n"
-            "Opens the %.*s window: choose the serial port, then press Download for a board set "
-            "to download mode or Update for a board set to update mode. The outcome comes in a "
-            "message box.\n"
-            "The window reads no other option; zq417-flash does the same from the command line, "
-            "for scripts (zq417-flash --help).\n"
-            "  -h, --help  Print this help and exit\n"
-            "  --version   Print the version and exit\n",
-            static_cast<int>(zq::version::ProductName.size()), zq::version::ProductName.data());
-    } else if (version) {
-        std::printf("firmware-updater (%.*s) %.*s\n",
-                    static_cast<int>(zq::version::ProductName.size()),
-                    zq::version::ProductName.data(), static_cast<int>(zq::version::Number.size()),
-                    zq::version::Number.data());
-    }
-    return help || version;
+    return request;
+}
+
+void printHelp() {
+    std::printf(
+        "Usage: firmware-updater [--latency MS] [--help | --version]\n"
+        "Opens the %.*s window: choose the serial port, then press Download for a board set "
+        "to download mode or Update for a board set to update mode. The outcome comes in a "
+        "message box; an error box says why under Show Details.\n"
+        "zq417-flash does the same from the command line, for scripts (zq417-flash --help).\n"
+        "  --latency MS  Wait MS longer for every reply, for USB serial adapters that hold small "
+        "replies back and cannot be tuned (0 to %lu; default 0: the exact timeouts)\n"
+        "  -h, --help    Print this help and exit\n"
+        "  --version     Print the version and exit\n",
+        static_cast<int>(zq::version::ProductName.size()), zq::version::ProductName.data(),
+        MaxLatencyMs);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answerCommandLine(argc, argv)) {
+    const WindowRequest request = readCommandLine(argc, argv);
+    if (!request.error.empty()) {
+        std::fprintf(stderr, "firmware-updater: %s\nRun with --help for more information.\n",
+                     request.error.c_str());
+        return 2;
+    }
+    if (request.help || request.version) {
+        if (request.help) {
+            printHelp();
+        } else {
+            std::printf("firmware-updater (%.*s) %.*s\n",
+                        static_cast<int>(zq::version::ProductName.size()),
+                        zq::version::ProductName.data(),
+                        static_cast<int>(zq::version::Number.size()), zq::version::Number.data());
+        }
         return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
     }
     // Only the program's name reaches Qt, so no option can change the window.
@@ -78,7 +129,7 @@ int main(int argc, char** argv) {
     // ~/.config/firmware-updater/firmware-updater.conf: the port that last worked.
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
                        QStringLiteral("firmware-updater"), QStringLiteral("firmware-updater"));
-    zq::qt::UpdaterDialog dialog(platform, zq::systemPortSource(), &settings);
+    zq::qt::UpdaterDialog dialog(platform, zq::systemPortSource(), &settings, request.latency);
     const zq::qt::TerminationSignals termination([&dialog] { dialog.endFromSystem(); });
     liveWindow = &dialog;
     std::atexit(handBackAtExit);

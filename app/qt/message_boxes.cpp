@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-#include "transfer/failure_detail.h"
+#include "app/explain/reason_text.h"
 
 namespace zq::qt {
 
@@ -22,14 +22,27 @@ void showBox(QWidget* owner, BoxStyle style, std::string_view text, const std::s
     box.exec();
 }
 
+std::string failureDetail(const Outcome& outcome, std::string_view device) {
+    std::string detail = explainOutcome(outcome, device);
+    if (const std::string advice = latencyAdvice(outcome); !advice.empty()) {
+        detail += (detail.empty() ? "" : "\n") + advice;
+    }
+    return detail;
+}
+
 }  // namespace
 
+void showErrorBox(QWidget* owner, std::string_view text, const std::string& detail) {
+    showBox(owner, BoxStyle::Error, text, detail);
+}
+
 void DialogBoxes::showMessage(BoxStyle style, std::string_view text) {
-    showBox(window_, style, text, outcome_ ? failureDetail(*outcome_) : std::string());
+    showBox(window_, style, text, outcome_ ? failureDetail(*outcome_, device_) : std::string());
 }
 
 void DialogBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
-    showBox(nullptr, style, text, outcome_ ? closeFailureDetail(*outcome_) : std::string());
+    showBox(nullptr, style, text,
+            outcome_ ? explainCloseFailure(*outcome_, device_) : std::string());
 }
 
 }  // namespace zq::qt

@@ -18,10 +18,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/explain/gone_port.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/message_boxes.h"
 #include "app/qt/operation_boxes.h"
 #include "serial/interruption.h"
+#include "serial/port_names.h"
+#include "text/messages.h"
 #include "transfer/operation.h"
 
 namespace zq::qt {
@@ -73,9 +76,9 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 }  // namespace
 
 UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* settings,
-                             QWidget* parent)
+                             std::chrono::milliseconds latency, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      stack_(platform, {.whileWaiting = [this] { answerWhileWaiting(); }}),
+      stack_(platform, {.latency = latency, .whileWaiting = [this] { answerWhileWaiting(); }}),
       session_(stack_.top()),
       ports_(std::move(ports)),
       settings_(settings) {
@@ -206,7 +209,11 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
     }
     // The whole name: COM12 and /dev/ttyUSB0 as much as COM1.
     const PortEntry port = portList_.chosenEntry();
-    DialogBoxes explained(this, &session_.lastOutcome());
+    if (port.gone) {
+        refuseGonePort(port);
+        return;
+    }
+    DialogBoxes explained(this, &session_.lastOutcome(), devicePath(port.portName));
     BarProgress progress(progressBar);
     {
         OperationBoxes boxes(explained, [this] { takeCloseRequests(); });
@@ -224,6 +231,18 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
         settings_->sync();
     }
     finishDeferred();
+}
+
+void UpdaterDialog::refuseGonePort(const PortEntry& port) {
+    // A command that comes while an operation waits in its box starts nothing.
+    if (session_.running()) {
+        return;
+    }
+    // Its device name may belong to another adapter by now: nothing is opened. A port still held
+    // is handed back first, as for any other port named.
+    DialogBoxes boxes(this);
+    session_.end(boxes);
+    showErrorBox(this, messages::CannotOpenPort, explainGonePort(port.portName));
 }
 
 void UpdaterDialog::finishDeferred() {

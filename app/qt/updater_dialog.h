@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -28,8 +29,9 @@ namespace zq::qt {
 // `settings`, when given, keeps the port of the last operation that succeeded.
 class UpdaterDialog : public QDialog {
   public:
+    // `latency` is added to every reply window, as the command line's --latency adds it.
     explicit UpdaterDialog(Platform& platform, PortSource ports = {}, QSettings* settings = nullptr,
-                           QWidget* parent = nullptr);
+                           std::chrono::milliseconds latency = {}, QWidget* parent = nullptr);
     ~UpdaterDialog() override;
 
     // Where `settings` keeps the port: its lasting name (a stable device name where there is one).
@@ -69,6 +71,7 @@ class UpdaterDialog : public QDialog {
 
   private:
     void runFromButton(TransferMode mode);
+    void refuseGonePort(const PortEntry& port);
     void showPorts();
     void watchPorts();
     // Paints and takes window-system events while an operation waits; input stays queued.

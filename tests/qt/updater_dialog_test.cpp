@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QtTest/QtTest>
 
+#include <chrono>
 #include <functional>
 
 #include "app/qt/updater_dialog.h"
@@ -19,6 +20,7 @@
 
 namespace {
 
+using std::chrono::milliseconds;
 using zq::qt::UpdaterDialog;
 using zq::sim::BoardMode;
 using zq::sim::SimulatedLine;
@@ -67,41 +69,97 @@ class UpdaterDialogTest : public QObject {
         dialog.close();
     }
 
-    // The box reads as it always has; what the system said about the failing call is its
-    // detailed text.
-    void aFailedPortCallGivesTheSystemsReasonAsTheBoxDetail() {
-        SimulatedLine line({.mode = BoardMode::Download});
-        zq::test::refuseWakeBytes(line);
-        line.faults.error = {.code = 5, .text = "Input/output error", .deviceGone = true};
-        UpdaterDialog dialog(line);
-        dialog.show();
-        BoxAnswerer answerer(&dialog);
-        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-        QCOMPARE(answerer.boxes.size(), 1);
-        QCOMPARE(answerer.boxes[0].title, QStringLiteral("Error"));
-        QCOMPARE(answerer.boxes[0].icon, QMessageBox::Critical);
-        QCOMPARE(answerer.boxes[0].text, text(zq::messages::CannotUseComPort));
-        QCOMPARE(answerer.boxes[0].detail,
-                 QStringLiteral("write failed: Input/output error (error 5); the device has gone: "
-                                "unplugged, switched off, or the line hung up"));
-
-        // A box no failing call led to has no detail, even when a call whose result nothing
-        // acts on failed before it: here putting the settings back as the mode check fails.
-        line.faults.writeFault = nullptr;
-        line.faults.setStateFails = [](const zq::LineSettings& settings) {
-            return settings.fields == SimulatedLine::initialSettings().fields;
+    // The box reads as it always has; the reason and the advice the command line gives for the
+    // same outcome are its detailed text, and --latency as the window takes it mends a late board.
+    void eachFailureBoxCarriesTheCommandLinesReasonAndAdvice() {
+        using Fault = std::function<void(SimulatedLine&)>;
+        struct Row {
+            const char* name;
+            BoardMode mode;
+            Fault fault;
+            int port;
+            QPushButton* UpdaterDialog::*button;
+            std::chrono::milliseconds latency;
+            std::string_view text;
+            QString detail;
         };
-        line.board.config().mode = BoardMode::Update;
-        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
-        QCOMPARE(answerer.boxes.size(), 2);
-        QCOMPARE(answerer.boxes[1].detail, QString());
-
-        // A port that cannot be opened says why.
-        dialog.portCombo->setCurrentIndex(1);
-        QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
-        QCOMPARE(answerer.texts().last(), text(zq::messages::CannotOpenPort));
-        QCOMPARE(answerer.boxes.last().detail, QStringLiteral("open failed: no such device"));
-        dialog.close();
+        const QString openFailed = QStringLiteral(
+            "/dev/ttyS1: no such device here; 'zq417-flash ports' lists the serial ports that are "
+            "present.");
+        const QString late = QStringLiteral(
+            "a late reply: the board's answer to an earlier request (Ack, AA 0E 0D 00 00 00) came "
+            "after its window and was read 34.2 ms after that request, where the Ack of the "
+            "TransferFirmware packet was due\nReplies came late or in parts, as USB serial "
+            "adapters send them when they hold small replies back; try --latency 40, or set the "
+            "adapter's latency timer to 1 ms.");
+        const QList<Row> rows = {
+            {"write fails",
+             BoardMode::Download,
+             [](SimulatedLine& line) {
+                 zq::test::refuseWakeBytes(line);
+                 line.faults.error = {.code = 5, .text = "Input/output error", .deviceGone = true};
+             },
+             0,
+             &UpdaterDialog::downloadButton,
+             {},
+             zq::messages::CannotUseComPort,
+             QStringLiteral("/dev/ttyS0: write failed: Input/output error (error 5); the device "
+                            "has gone: unplugged, switched off, or the line hung up")},
+            // Putting the settings back fails as the mode check fails: a call whose result
+            // nothing acts on gives no reason of its own.
+            {"board in update mode",
+             BoardMode::Update,
+             [](SimulatedLine& line) {
+                 line.faults.setStateFails = [](const zq::LineSettings& settings) {
+                     return settings.fields == SimulatedLine::initialSettings().fields;
+                 };
+             },
+             0,
+             &UpdaterDialog::downloadButton,
+             {},
+             zq::messages::BoardInUpdateMode.download,
+             QStringLiteral("the board answered the handshake, so it runs its firmware (update "
+                            "mode); use update, or flash, which chooses by the board's mode")},
+            {"no such port",
+             BoardMode::Update,
+             nullptr,
+             1,
+             &UpdaterDialog::updateButton,
+             {},
+             zq::messages::CannotOpenPort,
+             openFailed},
+            {"replies 30 ms late",
+             BoardMode::Update,
+             [](SimulatedLine& line) { line.board.config().replyDelay = milliseconds(30); },
+             0,
+             &UpdaterDialog::updateButton,
+             {},
+             zq::messages::AfterTransferFirmwareCommand,
+             late},
+            {"late, with --latency 40",
+             BoardMode::Update,
+             [](SimulatedLine& line) { line.board.config().replyDelay = milliseconds(30); },
+             0,
+             &UpdaterDialog::updateButton,
+             milliseconds(40),
+             zq::messages::Success.update,
+             {}},
+        };
+        for (const Row& row : rows) {
+            SimulatedLine line({.mode = row.mode});
+            if (row.fault) {
+                row.fault(line);
+            }
+            UpdaterDialog dialog(line, {}, nullptr, row.latency);
+            dialog.show();
+            dialog.portCombo->setCurrentIndex(row.port);
+            BoxAnswerer answerer(&dialog);
+            QTest::mouseClick(dialog.*row.button, Qt::LeftButton);
+            QVERIFY2(answerer.boxes.size() == 1, row.name);
+            QCOMPARE(answerer.boxes[0].text, text(row.text));
+            QCOMPARE(answerer.boxes[0].detail, row.detail);
+            dialog.close();
+        }
     }
 
     // No push button has the focus at start and none is the default, so Enter starts nothing;

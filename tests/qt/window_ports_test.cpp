@@ -20,8 +20,10 @@
 #include "app/ports/port_entries.h"
 #include "app/qt/updater_dialog.h"
 #include "box_answerer.h"
+#include "held_port.h"
 #include "sim/simulated_line.h"
 #include "support/port_infos.h"
+#include "support/sim_fixture.h"
 #include "text/messages.h"
 
 namespace {
@@ -122,6 +124,52 @@ class WindowPortsTest : public QObject {
         QCOMPARE(listedDuringWait, 7);
         QCOMPARE(dialog.portCombo->count(), 8);
         QCOMPARE(dialog.portCombo->currentText(), adapter);
+        dialog.close();
+    }
+
+    // A chosen port that goes stays chosen, shown as gone, and is never opened: its device name
+    // may belong to another adapter by then, and COM1 may be a console. A port still held is
+    // handed back. It is usable again once it is back.
+    void aChosenPortThatGoesStaysChosenAndIsNeverOpened() {
+        FakePorts ports({usbAdapter()});
+        SimulatedLine line({.mode = zq::sim::BoardMode::Download});
+        line.deviceName = "/dev/ttyUSB0";
+        UpdaterDialog dialog(line, ports.source());
+        dialog.show();
+        dialog.portCombo->setCurrentIndex(4);
+        const QString adapter = dialog.portCombo->currentText();
+        zq::test::refuseWakeBytes(line);
+        BoxAnswerer answerer(&dialog);
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QVERIFY(line.isOpen());
+        line.faults.writeFault = nullptr;
+
+        const QString gone = QStringLiteral(
+            "/dev/ttyUSB0: the port has gone (unplugged, switched off, or its virtual board "
+            "stopped), so nothing was opened; it stays chosen and can be used again once it is "
+            "back.");
+        const auto opens = [&] { return line.eventsOf(zq::sim::PortEvent::Kind::Open).size(); };
+        const std::size_t opened = opens();
+        // The same device name on another adapter is not the chosen port either.
+        const QList<std::vector<PortInfo>> away = {{}, {usbAdapter(0, 0x0403, 0x6001, "OTHER")}};
+        for (const std::vector<PortInfo>& present : away) {
+            ports.change(present);
+            QTRY_COMPARE(dialog.portCombo->currentText(), adapter + QStringLiteral("  (gone)"));
+            QCOMPARE(dialog.portCombo->currentIndex(), dialog.portCombo->count() - 1);
+            answerer.boxes.clear();
+            QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+            QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
+            QCOMPARE(answerer.texts(), QStringList(2, text(zq::messages::CannotOpenPort)));
+            QCOMPARE(answerer.boxes[0].detail, gone);
+            QVERIFY(zq::test::handedBack(line));
+            QCOMPARE(opens(), opened);
+        }
+
+        ports.change({usbAdapter()});
+        QTRY_COMPARE(dialog.portCombo->currentText(), adapter);
+        answerer.boxes.clear();
+        QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
+        QCOMPARE(answerer.texts(), QStringList(text(zq::messages::Success.download)));
         dialog.close();
     }
 
