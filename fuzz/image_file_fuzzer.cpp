@@ -3,6 +3,7 @@
 // without force no text, and with or without it no broken HEX, is ever taken as a binary image.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -44,6 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         if (file.bytes.empty() || file.bytes.size() > Limit) {
+            __builtin_trap();
+        }
+        // A format known to be no image is never taken, --force or not.
+        if (zq::foreignFormatOf(content.first(std::min<std::size_t>(size, 512))) !=
+            zq::ForeignFormat::None) {
             __builtin_trap();
         }
         const bool hex = file.format == zq::ImageFormat::IntelHex;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "image/hex_reader.h"
+#include "image/image_sniff.h"
 #include "job/system_error.h"
 
 namespace zq {
@@ -19,6 +20,7 @@ enum class FileFault {
     NoMemory,    // no memory to hold it
     Empty,       // no image bytes: an empty file, or HEX without data
     NotHex,      // mostly printable text: neither Intel HEX nor machine code
+    NotAnImage,  // a format a toolchain hands over that is no image; see `foreign`
     BrokenHex,   // starts as Intel HEX but is not; see `hex`
     NoTempName,  // no free temporary name to convert it into
     NotWritten,  // an output could not be created, written, put on the disk or in its place
@@ -35,6 +37,7 @@ struct FileOutcome {
     std::uint64_t size = 0;   // TooLarge, NoMemory: the file's size
     std::uint64_t limit = 0;  // TooLarge: the limit it is over
     HexReading hex{};         // BrokenHex: the reading that failed (no bytes)
+    ForeignFormat foreign = ForeignFormat::None;  // NotAnImage: what the file is
 
     bool ok() const { return fault == FileFault::None; }
 };

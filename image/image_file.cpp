@@ -94,6 +94,11 @@ ImageFile readImageFile(const std::filesystem::path& path, std::size_t imageLimi
         }
         blank = allLineEnds(std::span(bytes).subspan(from));
     }
+    // Known for what it is, whatever its size and whatever --force says.
+    if (const ForeignFormat foreign = foreignFormatOf(bytes); foreign != ForeignFormat::None) {
+        file.outcome.foreign = foreign;
+        return refused(std::move(file), FileFault::NotAnImage);
+    }
     const bool hexText = startsLikeHexText(bytes);
     file.format = hexText ? ImageFormat::IntelHex : ImageFormat::Binary;
     const std::uint64_t limit = hexText ? HexTextLimit : imageLimit;

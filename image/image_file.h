@@ -19,7 +19,8 @@ enum class ImageFormat { Binary, IntelHex };
 inline constexpr std::uint64_t HexTextLimit = 1024 * 1024;
 
 struct ImageFile {
-    // CannotOpen, CannotRead, TooLarge, Empty, NotHex or BrokenHex when it cannot be used.
+    // CannotOpen, CannotRead, TooLarge, Empty, NotHex, NotAnImage or BrokenHex when it cannot be
+    // used.
     FileOutcome outcome;
     ImageFormat format = ImageFormat::Binary;
     bool forced = false;  // implausible, taken as binary because it was asked for
@@ -32,9 +33,9 @@ struct ImageFile {
 };
 
 // Reads `path` as an image of at most `imageLimit` bytes. With `force`, a file that is neither
-// HEX nor plausible machine code is taken as a binary image as it stands; nothing makes an empty
-// or too large image acceptable, nor broken HEX: sent as it stands, its text would reach the
-// board as if it were code.
+// HEX nor plausible machine code is taken as a binary image as it stands. Nothing makes an empty
+// or too large image acceptable, nor broken HEX, nor a format known to be no image (an ELF file,
+// S-records ...): sent as they stand, their text or headers would reach the board as code.
 ImageFile readImageFile(const std::filesystem::path& path, std::size_t imageLimit, bool force);
 
 }  // namespace zq

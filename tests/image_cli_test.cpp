@@ -80,11 +80,14 @@ TEST(FileCommands, FailedOrRefusedOutputSaysWhyAndLeavesEveryFileByteForByte) {
     struct Case {
         std::vector<std::string> args;
         std::string err;
+        cli::ExitStatus status = cli::ExitFailed;
     };
     for (const Case& c : {
+             // An input that is no image is refused as info refuses it.
              Case{{"hex2bin", path("bad.hex"), path("out.bin")},
                   path("bad.hex") + ": not an Intel HEX image this tool takes: record 2: the "
-                                    "checksum does not add up"},
+                                    "checksum does not add up",
+                  cli::ExitImage},
              Case{{"hex2bin", huge, path("out.bin")},
                   huge + ": an Intel HEX text of 4294967296 bytes, more than the 1048576 taken; "
                          "the file was not read"},
@@ -101,7 +104,7 @@ TEST(FileCommands, FailedOrRefusedOutputSaysWhyAndLeavesEveryFileByteForByte) {
                       " itself; name another output file"},
          }) {
         const CliRun r = run(c.args, line, dir);
-        EXPECT_EQ(r.status, cli::ExitFailed) << c.err;
+        EXPECT_EQ(r.status, c.status) << c.err;
         EXPECT_EQ(r.out + r.err, c.err + "\n");
         EXPECT_EQ(files(), before) << c.err;
     }
@@ -177,6 +180,7 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
     const auto at = [&](const char* name) { return (dir / name).string(); };
     writeText(dir / "bad.hex", hexRecord(0, {1, 2}) + hexRecord(2, {3}, 0, 1) + EndRecord);
     writeText(dir / "notes.txt", "Release notes\nThis build fixes the timer.\n");
+    writeText(dir / "fw.srec", "S00F000068656C6C6F202020202000003C\nS9030000FC\n");
     writeBytes(dir / "empty.bin", {});
     writeText(dir / "empty.hex", EndRecord);
     writeHuge(dir / "huge.bin");
@@ -205,6 +209,12 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
                       ": mostly printable text, neither Intel HEX nor machine code; --force "
                       "would take it as a binary image as it stands\n"},
              Case{{"update"},
+                  at("fw.srec"),
+                  at("fw.srec") +
+                      ": Motorola S-records, not Intel HEX; convert them first: "
+                      "objcopy -I srec -O ihex " +
+                      at("fw.srec") + " " + at("fw.hex") + "\n"},
+             Case{{"update"},
                   at("empty.bin"),
                   noBytes + at("empty.bin") + ": no image bytes in it\n"},
              Case{{"download"},
@@ -231,11 +241,14 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
     }
     EXPECT_FALSE(fs::exists(dir / "out.bin"));
 
-    // Asked for, the text goes as it stands; broken HEX never does, as its text is no code.
-    sim::SimulatedLine refusing({.mode = sim::BoardMode::Update});
-    EXPECT_EQ(run({"update", "--force", "--image", at("bad.hex")}, refusing, dir).status,
-              cli::ExitImage);
-    EXPECT_TRUE(refusing.events.empty());
+    // Asked for, the text goes as it stands; broken HEX and S-records never do, as their text is
+    // no code.
+    for (const char* file : {"bad.hex", "fw.srec"}) {
+        sim::SimulatedLine refusing({.mode = sim::BoardMode::Update});
+        EXPECT_EQ(run({"update", "--force", "--image", at(file)}, refusing, dir).status,
+                  cli::ExitImage);
+        EXPECT_TRUE(refusing.events.empty());
+    }
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
     const CliRun forced = run({"update", "--force", "--image", at("notes.txt")}, line, dir);
     ASSERT_EQ(forced.status, cli::ExitSuccess) << forced.err;

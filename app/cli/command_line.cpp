@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -24,6 +25,7 @@
 #include "image/file_text.h"
 #include "image/hex_reader.h"
 #include "image/image_file.h"
+#include "image/image_sniff.h"
 #include "image/image_store.h"
 #include "image/output_file.h"
 #include "image/save_image.h"
@@ -60,8 +62,9 @@ void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& f
                     "HEX text, whatever its name, and a binary image otherwise")
         ->type_name("FILE");
     command.add_flag("--force", force,
-                     "Take an image file that is neither valid Intel HEX nor plausible machine "
-                     "code as a binary image as it stands");
+                     "Take an image file that is mostly printable text, yet not Intel HEX, as a "
+                     "binary image as it stands (never broken HEX, nor a file known to be no "
+                     "image, such as an ELF file or S-records)");
 }
 
 void addTransferOptions(CLI::App& command, GangRequest& request) {
@@ -167,6 +170,16 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
         err << explainFileOutcome(text.outcome) << '\n';
         return ExitFailed;
     }
+    // Refused as an image is: an ELF file or S-records named here get the command that
+    // converts them, and a text that is not HEX is an image refused, as it is for info.
+    const auto content =
+        std::span(reinterpret_cast<const std::uint8_t*>(text.text.data()), text.text.size());
+    if (const ForeignFormat foreign = foreignFormatOf(content); foreign != ForeignFormat::None) {
+        err << explainFileOutcome(
+                   {.fault = FileFault::NotAnImage, .file = request.input, .foreign = foreign})
+            << '\n';
+        return ExitImage;
+    }
     const HexReading image = readHex(text.text, HexDialect::Toolchain, ImageCapacity);
     if (!image.ok()) {
         err << explainFileOutcome({.fault = FileFault::BrokenHex,
@@ -174,7 +187,7 @@ int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
                                    .hexText = true,
                                    .hex = image})
             << '\n';
-        return ExitFailed;
+        return ExitImage;
     }
     OutputFile out;
     if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
