@@ -86,6 +86,18 @@ std::string devicePath(std::string_view name, PortNaming naming) {
     return std::string(name);
 }
 
+std::string distinctPart(std::string_view name, PortNaming naming) {
+    if (naming == PortNaming::Windows || !isDevicePath(name, naming)) {
+        return std::string(name);
+    }
+    constexpr std::string_view Devices = "/dev/";
+    if (name.starts_with(Devices) && name.size() > Devices.size()) {
+        return std::string(name.substr(Devices.size()));
+    }
+    const std::size_t slash = name.find_last_of('/');
+    return slash + 1 < name.size() ? std::string(name.substr(slash + 1)) : std::string(name);
+}
+
 std::string openName(const PortInfo& port, PortNaming naming) {
     if (naming == PortNaming::Windows && !port.systemName.empty()) {
         return port.systemName;

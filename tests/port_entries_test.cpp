@@ -28,6 +28,15 @@ TEST(PortEntries, LinuxPortsFollowTheFourWithWhatTellsThemApart) {
     EXPECT_EQ(entries[5].portName, "/dev/ttyUSB0");
     EXPECT_EQ(entries[5].lastingName, usbAdapter().stableName);
     EXPECT_EQ(entries[6].lastingName, "/dev/ttyACM0");
+    // A closed box shows what tells the ports apart: /dev/p... would be every pseudo-terminal.
+    std::vector<std::string> shown;
+    for (const PortEntry& e : portEntries({ttyPort("pts/2"), usbAdapter()}, PortNaming::Posix)) {
+        shown.push_back(e.shortName);
+    }
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "pts/2", "ttyUSB0"}));
+    EXPECT_EQ(distinctPart("/tmp/boards/a", PortNaming::Posix), "a");
+    EXPECT_EQ(distinctPart("\\\\.\\COM12", PortNaming::Windows), "\\\\.\\COM12");
 }
 
 TEST(PortEntries, WindowsPortsGoByTheirComNames) {

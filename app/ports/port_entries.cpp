@@ -15,6 +15,7 @@ PortEntry entryFor(const PortInfo& port, PortNaming naming) {
     PortEntry entry;
     entry.portName = openName(port, naming);
     entry.label = entry.portName;
+    entry.shortName = distinctPart(entry.portName, naming);
     append(entry.label, port.description);
     // Windows puts the adapter's make in the description already.
     if (naming == PortNaming::Posix) {
@@ -30,7 +31,7 @@ PortEntry entryFor(const PortInfo& port, PortNaming naming) {
 std::vector<PortEntry> portEntries(const std::vector<PortInfo>& present, PortNaming naming) {
     std::vector<PortEntry> entries;
     for (unsigned long n = 1; n <= FixedComPorts; ++n) {
-        entries.push_back({comName(n), comName(n), comName(n)});
+        entries.push_back({comName(n), comName(n), comName(n), comName(n)});
     }
     for (const PortInfo& port : present) {
         if (isFixedPort(port, naming)) {

@@ -13,6 +13,7 @@ namespace zq {
 // One line of a window's port list.
 struct PortEntry {
     std::string label;        // what the list shows
+    std::string shortName;    // what a closed box shows: the part of the name that tells it apart
     std::string portName;     // what the job opens: "COM2", "COM7", "/dev/ttyUSB0"
     std::string lastingName;  // what a remembered choice keeps
     bool gone = false;        // chosen, then taken away: kept in the list, never opened

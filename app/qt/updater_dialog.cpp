@@ -3,7 +3,6 @@
 #include <QAbstractEventDispatcher>
 #include <QAbstractItemView>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -101,7 +100,7 @@ UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* se
     progressLabel = makeLabel(this, "Download / Update Progress...", du, {13, 9, 100, 8});
     updateButton = makeButton(this, "Update", du, {129, 41, 38, 14});
 
-    portCombo = new QComboBox(this);
+    portCombo = new PortCombo(this);
     const QRect comboRect = du.rect(13, 44, 38, 53);
     // The template's height is that of the dropped list; the closed box keeps its own height.
     portCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(),
@@ -125,7 +124,7 @@ UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* se
         if (index >= 0) {
             portList_.choose(static_cast<std::size_t>(index));
         }
-        portCombo->setToolTip(portCombo->currentText());
+        showChosen();
     });
     watchPorts();
     updateButton->setEnabled(true);
@@ -296,7 +295,14 @@ void UpdaterDialog::showPorts() {
     portCombo->setCurrentIndex(static_cast<int>(portList_.chosen()));
     // The closed box keeps the template's width; the open list is as wide as its longest line.
     portCombo->view()->setMinimumWidth(widest + portCombo->fontMetrics().averageCharWidth() * 4);
-    portCombo->setToolTip(portCombo->currentText());
+    showChosen();
+}
+
+void UpdaterDialog::showChosen() {
+    // The whole line as the tool tip.
+    const PortEntry& chosen = portList_.chosenEntry();
+    portCombo->setToolTip(QString::fromStdString(chosen.label));
+    portCombo->showChosen(QString::fromStdString(chosen.shortName), chosen.gone);
 }
 
 void UpdaterDialog::refreshPorts() {

@@ -8,11 +8,11 @@
 
 #include "app/ports/port_list.h"
 #include "app/ports/port_source.h"
+#include "app/qt/port_combo.h"
 #include "serial/platform.h"
 #include "serial/platform_stack.h"
 #include "transfer/operation.h"
 
-class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -43,7 +43,7 @@ class UpdaterDialog : public QDialog {
     QPushButton* exitButton;
     QLabel* progressLabel;
     QPushButton* updateButton;
-    QComboBox* portCombo;
+    PortCombo* portCombo;
     QLabel* portLabel;
     QLabel* versionLabel;
 
@@ -73,6 +73,7 @@ class UpdaterDialog : public QDialog {
     void runFromButton(TransferMode mode);
     void refuseGonePort(const PortEntry& port);
     void showPorts();
+    void showChosen();
     void watchPorts();
     // Paints and takes window-system events while an operation waits; input stays queued.
     void answerWhileWaiting();

@@ -107,6 +107,9 @@ class WindowPortsTest : public QObject {
 
         dialog.portCombo->setCurrentIndex(5);
         const QString adapter = dialog.portCombo->currentText();
+        // Closed, the box shows what tells the port apart; the whole line is its tool tip.
+        QCOMPARE(dialog.portCombo->shownText(), QStringLiteral("ttyUSB0"));
+        QCOMPARE(dialog.portCombo->toolTip(), adapter);
         int listedDuringWait = -1;
         line.faults.onSleep = [&](std::chrono::milliseconds duration) {
             if (duration < std::chrono::milliseconds(50)) {
@@ -156,6 +159,7 @@ class WindowPortsTest : public QObject {
             ports.change(present);
             QTRY_COMPARE(dialog.portCombo->currentText(), adapter + QStringLiteral("  (gone)"));
             QCOMPARE(dialog.portCombo->currentIndex(), dialog.portCombo->count() - 1);
+            QVERIFY(dialog.portCombo->shownGone());
             answerer.boxes.clear();
             QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
             QTest::mouseClick(dialog.updateButton, Qt::LeftButton);
@@ -167,6 +171,7 @@ class WindowPortsTest : public QObject {
 
         ports.change({usbAdapter()});
         QTRY_COMPARE(dialog.portCombo->currentText(), adapter);
+        QVERIFY(!dialog.portCombo->shownGone());
         answerer.boxes.clear();
         QTest::mouseClick(dialog.downloadButton, Qt::LeftButton);
         QCOMPARE(answerer.texts(), QStringList(text(zq::messages::Success.download)));
