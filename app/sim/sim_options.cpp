@@ -5,8 +5,13 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <iostream>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/usage/usage_hints.h"
+#include "app/version.h"
 
 namespace zq::sim {
 
@@ -63,7 +68,22 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
         "A dropped line (--drop-after) closes the pseudo-terminal: the host's reads then return "
         "end of file at once, its writes and line-setting calls fail with EIO, and zq417-sim "
         "exits with status 0. SIGINT, SIGTERM and SIGHUP end the program cleanly; the link is "
-        "removed in every case.");
+        "removed in every case.\n\n"
+        "Exit status:\n"
+        "  0  the board ended cleanly (a signal, a dropped line, --exit-after-operations)\n"
+        "  1  the pseudo-terminal or the link could not be set up, or the line not served\n"
+        "  2  the command line is wrong\n\n"
+        "Examples:\n"
+        "  # a board in download mode, reachable as /tmp/zq417-com1\n"
+        "  $ zq417-sim --mode download --link /tmp/zq417-com1\n"
+        "  # a board in update mode whose EEPROM write fails\n"
+        "  $ zq417-sim --mode update --status 0x0080\n"
+        "  # a board whose replies come 30 ms late, as some USB adapters deliver them\n"
+        "  $ zq417-sim --mode update --reply-delay 30\n"
+        "  # four boards for a station, the exchanges not printed\n"
+        "  $ zq417-sim --boards 4 --quiet\n");
+    app.set_version_flag("--version", "zq417-sim (" + std::string(version::ProductName) + ") " +
+                                          std::string(version::Number));
 
     std::string mode = "download";
     unsigned baud = options.board.baud;
@@ -158,7 +178,16 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // Help and version end the run successfully; every other parse error is a usage error,
+        // as for zq417-flash: a mistyped name is reported with the name it comes closest to.
+        constexpr int UsageError = 2;
+        if (e.get_exit_code() != 0) {
+            if (const auto line = unknownWordLine(app, argc, argv)) {
+                std::cerr << *line << "\nRun with --help for more information.\n";
+                return UsageError;
+            }
+        }
+        return app.exit(e) == 0 ? 0 : UsageError;
     }
 
     using std::chrono::milliseconds;

@@ -7,7 +7,7 @@ namespace CLI {
 class App;
 }
 
-namespace zq::cli {
+namespace zq {
 
 // The first word of a command line the parser refused that names no subcommand or option where
 // it stands, as a line saying so, with the valid name closest to it when one is close enough to
@@ -15,4 +15,4 @@ namespace zq::cli {
 // what is wrong.
 std::optional<std::string> unknownWordLine(const CLI::App& app, int argc, const char* const* argv);
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,4 +1,4 @@
-#include "app/cli/usage_hints.h"
+#include "app/usage/usage_hints.h"
 
 #include <CLI/CLI.hpp>
 
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/cli/safe_text.h"
+#include "app/explain/printable_name.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -158,4 +158,4 @@ std::optional<std::string> unknownWordLine(const CLI::App& app, int argc, const 
     return std::nullopt;
 }
 
-}  // namespace zq::cli
+}  // namespace zq
