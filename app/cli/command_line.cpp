@@ -40,6 +40,17 @@ std::string versionLine() {
            std::string(version::Number);
 }
 
+// The parser calls a word that is no number "not in range"; what is wrong with it is its form.
+CLI::Validator wholeMilliseconds() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const bool digits =
+                !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+            return digits ? std::string() : "'" + text + "' is not a whole number of milliseconds";
+        },
+        "");
+}
+
 struct Example {
     std::string_view what;
     std::string_view command;
@@ -85,6 +96,7 @@ void addTransferOptions(CLI::App& command, GangRequest& request) {
                     "Wait this much longer for every reply, for USB serial adapters that hold "
                     "small replies back and cannot be tuned (default 0: the exact timeouts)")
         ->type_name("MS")
+        ->check(wholeMilliseconds())
         ->check(CLI::Range(0u, 10000u));
     command
         .add_option("--log", request.logFile,
