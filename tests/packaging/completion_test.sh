@@ -53,9 +53,10 @@ expect "subcommand prefix" "download" "update ports" -- "$program" "d"
 expect "top-level options" "--help --version" "--port download" -- "$program" "--"
 expect "download options" "--port --trace --image -p" "--with-header" -- "$program" download "-"
 expect "save-bin options" "--with-header --image" "--port --trace" -- "$program" save-bin "--"
-# Which ports exist depends on the machine: whatever is offered must be a port name.
+# Which ports exist depends on the machine: whatever is offered must be a port name, and auto is
+# always among them.
 ports=$(complete_words "$program" download --port "")
-if grep -qvE '^(/dev/.+|COM[0-9]+)?$' <<<"$ports"; then
+if grep -qvE '^(/dev/.+|COM[0-9]+|auto)?$' <<<"$ports" || ! grep -qx auto <<<"$ports"; then
     echo "FAIL ports: offered $(tr '\n' ' ' <<<"$ports")"
     failures=$((failures + 1))
 else
