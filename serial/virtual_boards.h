@@ -47,7 +47,8 @@ std::string announcementName(long pid, int index, bool complete);
 std::optional<AnnouncementName> readAnnouncementName(std::string_view name);
 
 // A board's announcement for as long as this object holds it. The file appears complete or not
-// at all (written aside, then renamed), so a reader never sees half of one.
+// at all (written aside, then renamed), so a reader never sees half of one; announced again (its
+// mode changed), it is replaced in the same way.
 class BoardAnnouncement {
   public:
     BoardAnnouncement() = default;

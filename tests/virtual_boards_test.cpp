@@ -149,6 +149,12 @@ TEST_F(VirtualBoards, APlugEventWhenABoardComesOrGoesOrItsSimulatorIsKilled) {
     std::string error;
     ASSERT_TRUE(announcement.announce(board(pty, 0), error));
     EXPECT_TRUE(fires()) << "announced";
+    // A Download leaves the board running its firmware: announced again, its one file says so.
+    VirtualBoard running = board(pty, 0);
+    running.mode = "update";
+    ASSERT_TRUE(announcement.announce(running, error));
+    EXPECT_TRUE(fires()) << "announced again";
+    EXPECT_EQ(announcedBoards(), std::vector<VirtualBoard>{running});
     announcement.withdraw();
     EXPECT_TRUE(fires()) << "withdrawn";
 

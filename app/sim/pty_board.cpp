@@ -160,8 +160,8 @@ bool PtyBoard::open(std::string& error) {
     if (!options_.linkPath.empty() && !placeLink(error)) {
         return false;
     }
-    announce();
     start_ = std::chrono::steady_clock::now();
+    announce();
     return true;
 }
 
@@ -185,13 +185,14 @@ bool PtyBoard::placeLink(std::string& error) {
 
 // A board nobody can list is still served by its device path, as before boards were announced.
 void PtyBoard::announce() {
+    announcedMode_ = board_.mode(elapsed());
     std::error_code ec;
     const std::filesystem::path link =
         linked_ ? std::filesystem::absolute(options_.linkPath, ec).lexically_normal()
                 : std::filesystem::path();
     const VirtualBoard board{.devicePath = slavePath_,
                              .linkPath = link.string(),
-                             .mode = describeMode(options_.board.mode),
+                             .mode = describeMode(announcedMode_),
                              .pid = static_cast<long>(::getpid()),
                              .index = options_.boardIndex};
     std::string error;
@@ -346,6 +347,10 @@ void PtyBoard::readSessionEvents() {
                 log(elapsed(), "host closed the port");
                 sessionEnded();
                 closed = true;
+                // A Download leaves the board running its firmware: lists say so from now on.
+                if (board_.mode(elapsed()) != announcedMode_) {
+                    announce();
+                }
             }
         }
     }

@@ -56,6 +56,7 @@ class PtyBoard {
     std::string slavePath_;
     bool linked_ = false;
     BoardAnnouncement announcement_;  // so that the front ends list the board while it serves
+    BoardMode announcedMode_ = BoardMode::Download;
     int hostOpens_ = 0;
     bool finished_ = false;
     SimTime masterPausedUntil_{0};

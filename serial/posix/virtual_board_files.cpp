@@ -107,7 +107,6 @@ std::string virtualBoardDirectory(std::string& error) {
 }
 
 bool BoardAnnouncement::announce(const VirtualBoard& board, std::string& error) {
-    withdraw();
     const std::string directory = virtualBoardDirectory(error);
     if (directory.empty()) {
         return false;
@@ -126,6 +125,10 @@ bool BoardAnnouncement::announce(const VirtualBoard& board, std::string& error) 
         error = failure(path);
         ::unlink(temporary.c_str());
         return false;
+    }
+    // Renamed over the one before, a board announced again is never missing from a list.
+    if (!path_.empty() && path_ != path) {
+        ::unlink(path_.c_str());
     }
     path_ = path;
     return true;
