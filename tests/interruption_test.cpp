@@ -85,7 +85,7 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         const CliRun run = runCliWith({c.command, "--quiet"}, line);
         EXPECT_EQ(run.status, 128 + c.signal);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(cli::interruptionLine(c.where)));
+        EXPECT_EQ(run.err, lineOf(cli::interruptionLine(c.where)));
         EXPECT_TRUE(handedBack(line));
         // The operation's own outcome names the signal, whatever the call it cut short.
         interruption::resetForTests();
@@ -106,7 +106,7 @@ TEST_F(Interrupted, ASignalBeforeThePortIsTouchedSendsNothing) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
     const CliRun run = runCliWith({"update", "--quiet"}, line);
     EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(cli::interruptionLine({})));
+    EXPECT_EQ(run.err, lineOf(cli::interruptionLine({})));
     EXPECT_TRUE(line.eventsOf(sim::PortEvent::Kind::Open).empty());
 }
 
@@ -175,7 +175,7 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
         const CliRun run = runCliWith({"update", "--quiet"}, line);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, c.out);
-        const std::string err = builtInIdentityLine() + c.err;
+        const std::string err = c.err;
         EXPECT_EQ(c.status == 1 ? run.err.substr(0, err.size()) : run.err, err);
         EXPECT_TRUE(handedBack(line));
         const auto sleeps = line.eventsOf(sim::PortEvent::Kind::Sleep);

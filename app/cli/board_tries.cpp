@@ -31,8 +31,14 @@ std::string retryLine(const BoardResult& failed, unsigned next, unsigned tries) 
 BoardResult runAndReportBoard(const GangRequest& request, const PreparedImage& image,
                               const BoardSlot& board, RunOutput& output, ResultLog* log) {
     // Named before anything is sent, for each board when there are several, so that a log
-    // filtered by port still says what went to that board.
-    output.note(board.index, identityLine(image.identity));
+    // filtered by port still says what went to that board, and which port auto took. --quiet
+    // shows only the results.
+    if (!request.quiet) {
+        if (!board.portNote.empty()) {
+            output.note(board.index, board.portNote);
+        }
+        output.note(board.index, identityLine(image.identity));
+    }
     const BoardTask task{.index = board.index,
                          .port = board.port,
                          .portNote = board.portNote,
