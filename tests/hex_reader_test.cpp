@@ -96,27 +96,17 @@ TEST(ImageContent, KnownFormatsThatAreNoImagesAreToldByTheirFirstBytes) {
         Bytes head;
         ForeignFormat format;
     };
-    for (const Case& c : {
-             Case{{0x7F, 'E', 'L', 'F', 1, 1, 1}, Elf},
-             Case{text("S00F000068656C6C6F202020202000003C\r\n"), SRecord},
-             Case{text("\xEF\xBB\xBF\n\nS1130000"), SRecord},
-             Case{pe, Pe},
-             Case{{0xCF, 0xFA, 0xED, 0xFE, 7, 0, 0, 1}, MachO},
-             Case{{0xFE, 0xED, 0xFA, 0xCE}, MachO},
-             Case{{0xCA, 0xFE, 0xBA, 0xBE}, MachO},
-             Case{text("!<arch>\n/               "), ArArchive},
-             Case{{'U', 'F', '2', '\n', 0x57, 0x51, 0x5D, 0x9E}, Uf2},
-             Case{{'P', 'K', 3, 4, 20, 0}, Zip},
-             Case{{'P', 'K', 5, 6, 0, 0}, Zip},
-             Case{{0x1F, 0x8B, 8, 0}, Gzip},
-             Case{dosOnly, None},
-             Case{text("UF2\n"), None},
-             Case{text("Serial numbers\n"), None},
-             Case{text("SX"), None},
-             Case{text(":00000001FF\n"), None},
-             Case{{0x7F, 'E', 'L'}, None},
-             Case{{}, None},
-         }) {
+    for (const Case& c :
+         {Case{{0x7F, 'E', 'L', 'F', 1, 1, 1}, Elf},
+          Case{text("S00F000068656C6C6F202020202000003C\r\n"), SRecord},
+          Case{text("\xEF\xBB\xBF\n\nS1130000"), SRecord}, Case{pe, Pe},
+          Case{{0xCF, 0xFA, 0xED, 0xFE, 7, 0, 0, 1}, MachO}, Case{{0xFE, 0xED, 0xFA, 0xCE}, MachO},
+          Case{{0xCA, 0xFE, 0xBA, 0xBE}, MachO}, Case{text("!<arch>\n/               "), ArArchive},
+          Case{{'U', 'F', '2', '\n', 0x57, 0x51, 0x5D, 0x9E}, Uf2},
+          Case{{'P', 'K', 3, 4, 20, 0}, Zip}, Case{{'P', 'K', 5, 6, 0, 0}, Zip},
+          Case{{0x1F, 0x8B, 8, 0}, Gzip}, Case{dosOnly, None}, Case{text("UF2\n"), None},
+          Case{text("Serial numbers\n"), None}, Case{text("SX"), None},
+          Case{text(":00000001FF\n"), None}, Case{{0x7F, 'E', 'L'}, None}, Case{{}, None}}) {
         SCOPED_TRACE(testing::PrintToString(c.head));
         EXPECT_EQ(foreignFormatOf(c.head), c.format);
     }
