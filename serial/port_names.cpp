@@ -91,8 +91,14 @@ std::string distinctPart(std::string_view name, PortNaming naming) {
         return std::string(name);
     }
     constexpr std::string_view Devices = "/dev/";
+    constexpr std::string_view Terminal = "tty";
     if (name.starts_with(Devices) && name.size() > Devices.size()) {
-        return std::string(name.substr(Devices.size()));
+        // Every serial device is a tty: what follows tells them apart.
+        std::string_view part = name.substr(Devices.size());
+        if (part.starts_with(Terminal) && part.size() > Terminal.size()) {
+            part.remove_prefix(Terminal.size());
+        }
+        return std::string(part);
     }
     const std::size_t slash = name.find_last_of('/');
     return slash + 1 < name.size() ? std::string(name.substr(slash + 1)) : std::string(name);

@@ -41,8 +41,8 @@ bool isDevicePath(std::string_view name, PortNaming naming = nativePortNaming())
 std::string devicePath(std::string_view name, PortNaming naming = nativePortNaming());
 
 // The part of a port name that tells it from the others, for a box too narrow for the whole: a
-// device path without its /dev/ (ttyUSB0, pts/2), another path's last part; COMn and every
-// Windows name as they are.
+// device path without its /dev/tty or /dev/ (USB0, ACM1, pts/2), another path's last part; COMn
+// and every Windows name as they are.
 std::string distinctPart(std::string_view name, PortNaming naming = nativePortNaming());
 
 // The name a job opens for a port the system lists.

@@ -1,5 +1,6 @@
 #include "app/qt/port_combo.h"
 
+#include <QFontMetrics>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
@@ -16,12 +17,15 @@ void PortCombo::paintEvent(QPaintEvent*) {
     QStyleOptionComboBox option;
     initStyleOption(&option);
     painter.drawComplexControl(QStyle::CC_ComboBox, option);
-    option.currentText = shown_;
-    if (gone_) {
-        QFont struck = font();
-        struck.setStrikeOut(true);
-        painter.setFont(struck);
-    }
+    QFont shownFont = font();
+    shownFont.setStrikeOut(gone_);
+    painter.setFont(shownFont);
+    // Cut from the left if it must be: the end of a name tells ports apart.
+    const int room =
+        style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this)
+            .width();
+    option.currentText = QFontMetrics(shownFont).elidedText(shown_, Qt::ElideLeft, room);
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 

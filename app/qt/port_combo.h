@@ -6,8 +6,8 @@
 namespace zq::qt {
 
 // The port box. Closed, it is as narrow as the template makes it, so it shows the part of the
-// chosen port's name that tells it apart (ttyUSB0, pts/2), struck out when the port has gone;
-// the open list shows whole lines.
+// chosen port's name that tells it apart (USB0, pts/2), struck out when the port has gone; the
+// open list shows whole lines.
 class PortCombo : public QComboBox {
   public:
     using QComboBox::QComboBox;

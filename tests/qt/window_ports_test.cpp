@@ -108,7 +108,7 @@ class WindowPortsTest : public QObject {
         dialog.portCombo->setCurrentIndex(5);
         const QString adapter = dialog.portCombo->currentText();
         // Closed, the box shows what tells the port apart; the whole line is its tool tip.
-        QCOMPARE(dialog.portCombo->shownText(), QStringLiteral("ttyUSB0"));
+        QCOMPARE(dialog.portCombo->shownText(), QStringLiteral("USB0"));
         QCOMPARE(dialog.portCombo->toolTip(), adapter);
         int listedDuringWait = -1;
         line.faults.onSleep = [&](std::chrono::milliseconds duration) {
