@@ -15,6 +15,7 @@
 #include "app/cli/flash_command.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
+#include "app/cli/port_listing.h"
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
@@ -24,9 +25,9 @@
 #include "image/file_text.h"
 #include "image/hex_reader.h"
 #include "image/image_file.h"
-#include "image/image_store.h"
 #include "image/output_file.h"
 #include "image/save_image.h"
+#include "job/image_store.h"
 #include "serial/port_names.h"
 
 namespace zq::cli {

@@ -5,7 +5,6 @@
 #include <ostream>
 
 #include "app/cli/fd_output.h"
-#include "app/cli/port_listing.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
@@ -94,17 +93,6 @@ void awaitReadableOrSignal(int descriptor, int limitMs) {
     // call still ends the wait.
     pollfd fds[2] = {{descriptor, POLLIN, 0}, {posix::interruptPipeFd(), POLLIN, 0}};
     ::poll(fds, 2, limitMs);
-}
-
-void printPorts(const CliContext& context, bool json) {
-    PortListing listing;
-    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        PortUsers users =
-            findPortUsers(port.devicePath, context.procRoot.string(), port.simulatorPid);
-        listing.ports.push_back({std::move(port), std::move(users)});
-    }
-    listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
-    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli
