@@ -99,10 +99,14 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
     };
     const std::vector<Case> cases = {
         {{.kind = K::Success, .performed = ModeUpdate, .status = 0x0100}, 0, ""},
-        {{.kind = K::ImageRefused, .image = ImagePlanFault::TooLong},
+        {{.kind = K::ImageRefused,
+          .phase = PhaseDownload,
+          .image = {ImagePlanFault::TooLong, 8200, 8192}},
          4,
-         "longer than the board's 8192"},
-        {{.kind = K::ImageRefused}, 4, "there is no image to send"},
+         "8200 bytes to load, more than the 8192 a Download takes"},
+        {{.kind = K::ImageRefused, .image = {ImagePlanFault::NoImage}},
+         4,
+         "there is no image to send"},
         // Joining a group is advised only where one grants access; otherwise the owner, when known,
         // and an administrator are named.
         {{.kind = K::PortNotOpened, .open = {Open::PermissionDenied, 13, "", "uucp"}},

@@ -60,7 +60,7 @@ struct Outcome {
     OperationStage reached = OperationStage::Probing;
     bool probed = false;  // the first handshake was made: `handshake` and `boardMode` tell it
     BoardMode boardMode = BoardMode::Unknown;  // stays unknown for bytes that made no handshake
-    ImagePlanFault image = ImagePlanFault::None;
+    ImageFault image{};                        // for ImageRefused: why, with the lengths compared
     OpenFailure open{};
     PortFault fault{};
     ReplyEvidence reply{};
@@ -71,6 +71,7 @@ struct Outcome {
     int signal = 0;          // for Interrupted
     PortFault closeFault{};  // a close that failed on the way out, after the outcome above
 
+    // The bool every operation returns beside its outcome is this, and nothing else.
     bool succeeded() const { return kind == OutcomeKind::Success; }
 };
 

@@ -25,6 +25,12 @@ void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortStat
     outcome.fault = port.lastFault;
 }
 
+BoardMode boardModeOf(const HandshakeResult& handshake) {
+    return handshake.answered                                  ? BoardMode::Update
+           : handshake.bytesSeen == 0 && !handshake.sendFailed ? BoardMode::Download
+                                                               : BoardMode::Unknown;
+}
+
 namespace {
 
 // Notes a close that failed in the outcome before its box comes up, so the owner of the box can

@@ -55,6 +55,20 @@ std::string received(const ReplyEvidence& reply) {
     return hexBytes(std::span(reply.got.bytes).first(reply.received));
 }
 
+// What a phase's size test made of the image: the length it measured, more than its limit.
+std::string imageTrouble(const Outcome& outcome) {
+    const ImageFault& image = outcome.image;
+    if (image.fault != ImagePlanFault::TooLong) {
+        return "there is no image to send";
+    }
+    const std::string limit = std::to_string(image.limit);
+    return std::to_string(image.measured) +
+           (outcome.phase == PhaseDownload
+                ? " bytes to load, more than the " + limit + " a Download takes"
+                : " bytes to program with the boot header, more than the " + limit +
+                      " an Update takes");
+}
+
 std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
@@ -182,10 +196,7 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
         case OutcomeKind::PortNotReleased:
             return {};
         case OutcomeKind::ImageRefused:
-            return outcome.image == ImagePlanFault::TooLong
-                       ? "the image is longer than the board's " + std::to_string(ImageCapacity) +
-                             " bytes"
-                       : "there is no image to send";
+            return imageTrouble(outcome);
         case OutcomeKind::PortNotOpened:
             return explainOpenFailureHere(outcome.open, device);
         case OutcomeKind::BoardInOtherMode:
