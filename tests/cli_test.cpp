@@ -195,6 +195,7 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
     };
     for (const Case& c : cases) {
         Outcome o = c.outcome;
+        o.performed = o.performed.value_or(ModeDownload);
         o.boardMode = o.performed == ModeUpdate ? BoardMode::Update : BoardMode::Download;
         SCOPED_TRACE(std::to_string(static_cast<int>(o.kind)) + " " + std::string(c.reason));
         EXPECT_EQ(cli::exitStatusFor(o), c.exit);
@@ -208,7 +209,7 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
             << advice;
 
         cli::BoardResult result;
-        cli::recordOutcome(result, o, true);
+        cli::recordOutcome(result, o);
         const Json json = Json::parse(cli::jsonLine(result));
         EXPECT_EQ(json.at("exit"), c.exit);
         EXPECT_EQ(json.at("performed"), o.performed == ModeUpdate ? "update" : "download");
@@ -218,7 +219,7 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
 
     // Before the probe of a flash nothing ran and nothing is known of the board.
     cli::BoardResult early;
-    cli::recordOutcome(early, {.kind = K::PortNotOpened}, false);
+    cli::recordOutcome(early, {.kind = K::PortNotOpened});
     const Json json = Json::parse(cli::jsonLine(early));
     EXPECT_TRUE(json.at("performed").is_null());
     EXPECT_TRUE(json.at("board_mode").is_null());

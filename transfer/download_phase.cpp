@@ -41,6 +41,7 @@ void downloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progre
     }
     const TransferCount sent = writeChunked(port, plan.start, plan.length, progressBar);
     if (sent.success && sent.count == plan.length) {
+        outcome.imageLoaded = true;
         purgePort(port);
         // The loaded image needs a moment to start before its firmware can answer.
         port.platform.sleep(std::chrono::milliseconds(100));

@@ -32,6 +32,15 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName) {
 
 namespace {
 
+// A signal that came before the operation began ends it before anything is touched.
+bool stoppedBeforeStart(Outcome& outcome) {
+    if (!signalEnds(outcome)) {
+        return false;
+    }
+    settle(outcome, OutcomeKind::Interrupted, Step::None);
+    return true;
+}
+
 // The phases of the operation the job's mode names, the first judging `made` when a probe made
 // its handshake already.
 void runPhases(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
@@ -68,7 +77,9 @@ void flash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, P
 
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
                   PortState& port, Outcome& outcome) {
-    runPhases(window, job, progressBar, port, outcome, nullptr);
+    if (!stoppedBeforeStart(outcome)) {
+        runPhases(window, job, progressBar, port, outcome, nullptr);
+    }
     return outcome.succeeded();
 }
 
@@ -80,7 +91,9 @@ bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progres
 
 bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
               Outcome& outcome) {
-    flash(window, job, progressBar, port, outcome);
+    if (!stoppedBeforeStart(outcome)) {
+        flash(window, job, progressBar, port, outcome);
+    }
     return outcome.succeeded();
 }
 

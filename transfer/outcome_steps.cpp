@@ -9,10 +9,37 @@ void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage) {
     window.operationStage(stage);
 }
 
+bool signalEnds(const Outcome& outcome) {
+    return interruption::count() > (outcome.heldOff != 0 ? 1 : 0);
+}
+
+ProgrammingShield::ProgrammingShield(OwnerWindow& window, Outcome& outcome)
+    : window_(window), outcome_(outcome), shield_([this](int signal) {
+          if (outcome_.reached == OperationStage::Programming) {
+              holdOff(signal);
+          } else {
+              noticed_ = signal;
+          }
+      }) {}
+
+void ProgrammingShield::programming() {
+    if (noticed_ != 0) {
+        holdOff(noticed_);
+    }
+}
+
+void ProgrammingShield::holdOff(int signal) {
+    if (outcome_.heldOff == 0) {
+        outcome_.heldOff = signal;
+        window_.signalHeldOff(signal);
+    }
+}
+
 void settle(Outcome& outcome, OutcomeKind kind, Step step) {
     outcome.step = step;
-    // A call cut short by a signal failed because of the signal, whatever it was doing.
-    if (kind != OutcomeKind::Success && interruption::stopsWaits()) {
+    // A call cut short by a signal failed because of the signal, whatever it was doing; and a
+    // result reached after a signal that ended the operation is not known to be the board's.
+    if (signalEnds(outcome)) {
         outcome.kind = OutcomeKind::Interrupted;
         outcome.signal = interruption::signalNumber();
         return;
@@ -48,6 +75,7 @@ class CloseNoter final : public OwnerWindow {
         window_.showUnownedMessage(style, text);
     }
     void operationStage(OperationStage stage) override { window_.operationStage(stage); }
+    void signalHeldOff(int signal) override { window_.signalHeldOff(signal); }
 
   private:
     OwnerWindow& window_;

@@ -1,5 +1,4 @@
 #include "protocol/packet_ops.h"
-#include "serial/interruption.h"
 #include "text/messages.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
@@ -51,7 +50,7 @@ void prepare(OwnerWindow& window, TransferPhase phase, const TransferJob& job, P
         probe = handshake(port);
     }
     outcome.phase = phase;
-    if (interruption::stopsWaits()) {
+    if (signalEnds(outcome)) {
         // A handshake a signal cut short tells nothing of the board: nothing more is sent.
         settle(outcome, OutcomeKind::Interrupted, Step::Handshake);
         restorePortSettings(port);

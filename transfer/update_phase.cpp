@@ -100,6 +100,7 @@ void updatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progress
         showError(window, messages::PayloadSendFail.forMode(job.mode));
         return;
     }
+    ProgrammingShield shield(window, outcome);
     enterStage(window, outcome, OperationStage::AwaitingAck);
     if (const ReplyResult ack = receiveReply(port, 1); !isReply(ack, IdAck, IdData)) {
         settleReply(outcome, Step::PayloadAck, port, ack, IdAck, IdData);
@@ -108,6 +109,7 @@ void updatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progress
         return;
     }
     enterStage(window, outcome, OperationStage::Programming);
+    shield.programming();
     // The board programs its EEPROM meanwhile.
     port.platform.sleep(milliseconds(5000));
     const StatusResult status = readStatus(port, StatusRegister);
