@@ -3,6 +3,7 @@
 #include "image/built_in_image.h"
 #include "transfer/begin_phase.h"
 #include "transfer/image_plan.h"
+#include "transfer/interruption_rule.h"
 #include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 

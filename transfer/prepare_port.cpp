@@ -1,5 +1,6 @@
 #include "protocol/packet_ops.h"
 #include "text/messages.h"
+#include "transfer/interruption_rule.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
 #include "transfer/phases.h"

@@ -4,6 +4,7 @@
 #include "protocol/packet_ops.h"
 #include "text/messages.h"
 #include "transfer/begin_phase.h"
+#include "transfer/interruption_rule.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
