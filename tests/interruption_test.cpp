@@ -104,6 +104,8 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
                               : runOperation(op.window, op.job, nullptr, op.port, outcome));
         EXPECT_EQ(outcome.kind, OutcomeKind::Interrupted);
         EXPECT_EQ(outcome.signal, c.signal);
+        // A flash whose probe a signal cut short chose no operation.
+        EXPECT_EQ(outcome.performed.has_value(), std::string_view(c.command) != "flash");
     }
 }
 

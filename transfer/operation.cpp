@@ -68,6 +68,12 @@ void flash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, P
     }
     enterStage(window, outcome, OperationStage::Probing);
     const HandshakeResult probe = handshake(port);
+    // A probe a signal cut short tells nothing of the board: no operation is chosen.
+    if (signalEnds(outcome)) {
+        settle(outcome, OutcomeKind::Interrupted, Step::Handshake);
+        handBack(port, window, outcome);
+        return;
+    }
     // Only silence is the loader's: a board that answers, or sends bytes that make no handshake,
     // is never sent the loader.
     job.mode = boardModeOf(probe) == BoardMode::Download ? ModeDownload : ModeUpdate;
