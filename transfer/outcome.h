@@ -54,7 +54,7 @@ enum class BoardMode : std::uint8_t { Unknown, Download, Update };
 
 struct Outcome {
     OutcomeKind kind = OutcomeKind::Success;
-    std::optional<TransferMode> performed{};  // the operation that ran (flash chooses it)
+    std::optional<TransferMode> performed{};  // the operation that ran (flash chooses it), if any
     TransferPhase phase = PhaseDownload;      // the phase that ended it
     Step step = Step::None;
     std::optional<OperationStage> reached{};  // none: nothing was sent
