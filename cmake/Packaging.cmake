@@ -20,6 +20,8 @@ if(NOT ZQ_VERSION_NUMBER STREQUAL PROJECT_VERSION)
   message(FATAL_ERROR "app/version_rc.h says ${ZQ_VERSION_NUMBER}, the project ${PROJECT_VERSION}")
 endif()
 
+include("${PROJECT_SOURCE_DIR}/cmake/ExitStatuses.cmake")
+
 if(NOT WIN32)
   set(zq_build_dir "${CMAKE_BINARY_DIR}/packaging")
 
