@@ -19,7 +19,8 @@ std::string exitStatusSentence(std::initializer_list<ExitStatusMeaning> statuses
         if (meaning.empty()) {
             const auto row =
                 std::ranges::find(ExitStatusMeanings, own.status, &ExitStatusMeaning::status);
-            meaning = row->meaning.substr(0, row->meaning.find_first_of("(;") - 1);
+            meaning = row->meaning.substr(0, row->meaning.find_first_of("(;"));
+            meaning = meaning.substr(0, meaning.find_last_not_of(' ') + 1);
         }
         sentence += std::string(&own == statuses.begin() ? "" : ", ") + std::string(own.status) +
                     " " + std::string(meaning);
