@@ -30,9 +30,9 @@ std::string retryLine(const BoardResult& failed, unsigned next, unsigned tries) 
 
 BoardResult runAndReportBoard(const GangRequest& request, const PreparedImage& image,
                               const BoardSlot& board, RunPrinter& output, ResultLog* log) {
+    output.useClock(board.index, *board.platform);
     // Named before anything is sent, for each board when there are several, so that a log
     // filtered by port still says what went to that board.
-    output.useClock(board.index, *board.platform);
     output.note(board.index, identityLine(image.identity));
     const BoardTask task{.index = board.index,
                          .port = board.port,
