@@ -9,10 +9,12 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
+#include "app/cli/line_printer.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/result_log.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
+#include "app/cli/terminal_printer.h"
 #include "serial/port_names.h"
 #include "transfer/operation.h"
 
@@ -95,10 +97,15 @@ int runGang(const GangRequest& request, CliContext& context) {
         return ExitUsage;
     }
     ResultLog* const resultsLog = request.logFile.empty() ? nullptr : &log;
-    const ProgressStyle style = request.quiet           ? ProgressStyle::None
-                                : context.errIsTerminal ? ProgressStyle::Terminal
-                                                        : ProgressStyle::Lines;
-    RunOutput output(context.out, context.err, style, request.ports, request.json);
+    std::unique_ptr<RunPrinter> printer;
+    if (context.errIsTerminal && !request.quiet) {
+        printer = std::make_unique<TerminalPrinter>(context.out, context.err, request.ports,
+                                                    request.json, context.platform);
+    } else {
+        printer = std::make_unique<LinePrinter>(context.out, context.err, request.ports,
+                                                request.json, request.quiet, context.platform);
+    }
+    RunPrinter& output = *printer;
     const std::size_t count = request.ports.size();
     std::vector<BoardResult> results(count);
 

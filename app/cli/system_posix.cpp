@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "app/cli/fd_output.h"
+#include "app/cli/port_listing.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
@@ -50,10 +51,6 @@ std::unique_ptr<Platform> makeSystemPlatform() {
 
 bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
-}
-
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    return explainOpenFailure(why, devicePath);
 }
 
 std::string portOptionHelp() {
