@@ -126,6 +126,9 @@ bool syncDevice(PortState& port) {
 }
 
 HandshakeResult handshake(PortState& port, int tries) {
+    // A handshake starts a new conversation: a reply read from now on answers a request sent
+    // from now on, never one of an earlier phase.
+    port.pending.clear();
     HandshakeResult result;
     for (int attempt = 0; attempt < tries; ++attempt) {
         ++result.tries;

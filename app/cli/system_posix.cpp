@@ -91,15 +91,4 @@ void awaitReadableOrSignal(int descriptor, int limitMs) {
     ::poll(fds, 2, limitMs);
 }
 
-void printPorts(const CliContext& context, bool json) {
-    PortListing listing;
-    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        PortUsers users =
-            findPortUsers(port.devicePath, context.procRoot.string(), port.simulatorPid);
-        listing.ports.push_back({std::move(port), std::move(users)});
-    }
-    listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
-    printPortListing(listing, context.out, json);
-}
-
 }  // namespace zq::cli

@@ -50,7 +50,4 @@ void markPortHandedBack();
 // `limitMs` passes (-1: no limit).
 void awaitReadableOrSignal(int descriptor, int limitMs);
 
-// The `ports` command: as text, or as JSON for scripts.
-void printPorts(const CliContext& context, bool json);
-
 }  // namespace zq::cli

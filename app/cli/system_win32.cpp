@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
@@ -16,15 +15,6 @@
 namespace zq::cli {
 
 namespace {
-
-// The kernel device a DOS name leads to ("\Device\Serial0"); empty when the name is not defined.
-std::string dosDeviceTarget(const std::string& name) {
-    char target[1024] = {};
-    if (::QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) {
-        return {};
-    }
-    return target;
-}
 
 // Set once the transfer has handed the port back; a console-close handler waits for it.
 std::atomic<HANDLE> handedBack{nullptr};
@@ -105,21 +95,6 @@ std::string portOptionHelp() {
 // reached; a sleep keeps a caller from spinning all the same.
 void awaitReadableOrSignal(int, int limitMs) {
     ::Sleep(limitMs < 0 ? 1000 : static_cast<DWORD>(limitMs));
-}
-
-void printPorts(const CliContext& context, bool json) {
-    PortListing listing;
-    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        listing.ports.push_back({std::move(port), PortUsers{}});
-    }
-    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
-        ComPortEntry com;
-        com.name = comName(n);
-        com.device = devicePath(com.name);
-        com.present = !dosDeviceTarget(com.name).empty();
-        listing.comPorts.push_back(std::move(com));
-    }
-    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

@@ -14,6 +14,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/glob_match.h"
+#include "app/cli/line_printer.h"
 #include "app/cli/plug_tracker.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
@@ -57,7 +58,7 @@ struct Present {
 class Station {
   public:
     Station(const WatchRequest& request, CliContext& context, const PreparedImage& image,
-            RunOutput& output, ResultLog* log)
+            RunPrinter& output, ResultLog* log)
         : request_(request), context_(context), image_(image), output_(output), log_(log) {}
     ~Station() { reap(true); }
     Station(const Station&) = delete;
@@ -194,7 +195,7 @@ class Station {
     const WatchRequest& request_;
     CliContext& context_;
     const PreparedImage& image_;
-    RunOutput& output_;
+    RunPrinter& output_;
     ResultLog* log_;  // null without --log
     std::mutex lock_;
     PlugTracker tracker_;
@@ -293,9 +294,8 @@ int runWatch(const WatchRequest& request, CliContext& context) {
         return ExitImage;
     }
     // A station's log grows for as long as it runs: plain lines, never a bar redrawn in place.
-    RunOutput output(context.out, context.err,
-                     request.flash.quiet ? ProgressStyle::None : ProgressStyle::Lines, {},
-                     request.flash.json);
+    LinePrinter output(context.out, context.err, {}, request.flash.json, request.flash.quiet,
+                       context.platform);
     if (context.catchInterrupts) {
         installInterruptHandlers();
     }

@@ -14,13 +14,6 @@ namespace zq {
 // the board did or did not answer. Empty when there is nothing to add.
 std::string explainOutcome(const Outcome& outcome, std::string_view device);
 
-// The line printed after the fixed "Can not open selected COM port!" box: what the system said
-// about `devicePath` and what the user can do about it. Empty when there was no failure.
-std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath);
-
-// The same in this system's terms: on Windows there are no groups and no fuser to name.
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
-
 // The line after a close that failed.
 std::string explainCloseFailure(const Outcome& outcome, std::string_view device);
 

@@ -22,7 +22,10 @@ void showBox(QWidget* owner, BoxStyle style, std::string_view text, const std::s
     box.exec();
 }
 
-std::string failureDetail(const Outcome& outcome, std::string_view device) {
+std::string explained(const Outcome& outcome, const std::string& device, bool closing) {
+    if (closing) {
+        return explainCloseFailure(outcome, device);
+    }
     std::string detail = explainOutcome(outcome, device);
     if (const std::string advice = latencyAdvice(outcome); !advice.empty()) {
         detail += (detail.empty() ? "" : "\n") + advice;
@@ -32,17 +35,19 @@ std::string failureDetail(const Outcome& outcome, std::string_view device) {
 
 }  // namespace
 
+ExplainedBoxes dialogBoxes(QWidget* window, const Outcome* outcome, std::string device) {
+    return ExplainedBoxes(
+        [window](bool owned, BoxStyle style, std::string_view text, const std::string& detail) {
+            showBox(owned ? window : nullptr, style, text, detail);
+        },
+        outcome,
+        [device = std::move(device)](const Outcome& outcome, bool closing) {
+            return explained(outcome, device, closing);
+        });
+}
+
 void showErrorBox(QWidget* owner, std::string_view text, const std::string& detail) {
     showBox(owner, BoxStyle::Error, text, detail);
-}
-
-void DialogBoxes::showMessage(BoxStyle style, std::string_view text) {
-    showBox(window_, style, text, outcome_ ? failureDetail(*outcome_, device_) : std::string());
-}
-
-void DialogBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
-    showBox(nullptr, style, text,
-            outcome_ ? explainCloseFailure(*outcome_, device_) : std::string());
 }
 
 }  // namespace zq::qt

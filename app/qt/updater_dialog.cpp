@@ -74,13 +74,26 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 
 }  // namespace
 
+std::string UpdaterDialog::SettingsMemory::recall() {
+    return settings_ != nullptr
+               ? settings_->value(QLatin1String(LastPortKey)).toString().toStdString()
+               : std::string();
+}
+
+void UpdaterDialog::SettingsMemory::remember(const std::string& lastingName) {
+    if (settings_ != nullptr) {
+        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(lastingName));
+        settings_->sync();
+    }
+}
+
 UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* settings,
                              std::chrono::milliseconds latency, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       stack_(platform, {.latency = latency, .whileWaiting = [this] { answerWhileWaiting(); }}),
       session_(stack_.top()),
       ports_(std::move(ports)),
-      settings_(settings) {
+      memory_(settings) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -116,9 +129,7 @@ UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* se
     setTabOrder(updateButton, portCombo);
 
     // The list offers the four ports whatever exists on this machine, then those present.
-    const QString remembered =
-        settings_ != nullptr ? settings_->value(QLatin1String(LastPortKey)).toString() : QString();
-    portList_.start(ports_.present(), remembered.toStdString());
+    portList_.start(ports_.present(), memory_.recall());
     showPorts();
     connect(portCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
@@ -159,7 +170,7 @@ void UpdaterDialog::done(int result) {
         endDeferred_ = result;
         return;
     }
-    DialogBoxes boxes(this);
+    ExplainedBoxes boxes = dialogBoxes(this);
     session_.end(boxes);
     QDialog::done(result);
 }
@@ -212,7 +223,8 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
         refuseGonePort(port);
         return;
     }
-    DialogBoxes explained(this, &session_.lastOutcome(), devicePath(port.portName));
+    ExplainedBoxes explained =
+        dialogBoxes(this, &session_.lastOutcome(), devicePath(port.portName));
     BarProgress progress(progressBar);
     {
         OperationBoxes boxes(explained, [this] { takeCloseRequests(); });
@@ -225,10 +237,7 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
         endFromSystem();
         return;
     }
-    if (session_.lastSucceeded() && settings_ != nullptr) {
-        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(port.lastingName));
-        settings_->sync();
-    }
+    rememberIfSucceeded(session_, port, memory_);
     finishDeferred();
 }
 
@@ -239,7 +248,7 @@ void UpdaterDialog::refuseGonePort(const PortEntry& port) {
     }
     // Its device name may belong to another adapter by now: nothing is opened. A port still held
     // is handed back first, as for any other port named.
-    DialogBoxes boxes(this);
+    ExplainedBoxes boxes = dialogBoxes(this);
     session_.end(boxes);
     showErrorBox(this, messages::CannotOpenPort, explainGonePort(port.portName));
 }
