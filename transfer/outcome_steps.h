@@ -16,7 +16,9 @@ void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage);
 // Sets what ended the operation.
 void settle(Outcome& outcome, OutcomeKind kind, Step step);
 // The same when a port call failed: the port's reason for it goes with the outcome.
+// A device that went away makes it BoardGone, whatever the call.
 void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortState& port);
+void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortFault& fault);
 
 // Closes the port as closePort does, noting in the outcome a close that failed.
 bool closeNoting(PortState& port, OwnerWindow& window, Outcome& outcome);

@@ -119,8 +119,7 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
     purgePort(port);
     handBack(port, window, outcome);
     if (!status.success) {
-        settle(outcome, OutcomeKind::StatusNotReported, Step::Status);
-        outcome.fault = statusFault;
+        settleOnFault(outcome, OutcomeKind::StatusNotReported, Step::Status, statusFault);
         showError(window, messages::EepromProgramFail);
         return false;
     }

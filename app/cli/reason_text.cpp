@@ -59,6 +59,22 @@ std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
 
+std::string stageName(OperationStage stage) {
+    switch (stage) {
+        case OperationStage::Probing:
+            return "the handshake";
+        case OperationStage::Loader:
+            return "the loader's transfer";
+        case OperationStage::Firmware:
+            return "the image's transfer";
+        case OperationStage::AwaitingAck:
+            return "the wait for the image's acknowledgement";
+        case OperationStage::Programming:
+            return "the programming";
+    }
+    return "the operation";
+}
+
 std::string handshakeTrouble(const Outcome& outcome) {
     const std::string tries = std::to_string(outcome.handshake.tries);
     if (outcome.kind == OutcomeKind::NotUnderstood) {
@@ -173,6 +189,10 @@ std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePa
 std::string explainOutcome(const Outcome& outcome, std::string_view device) {
     // A port call the system failed is the cause; what the board did or did not answer after it
     // is only its consequence.
+    if (outcome.kind == OutcomeKind::BoardGone) {
+        return "the board or its adapter went away during " + stageName(outcome.reached) + " (" +
+               onDevice(device, outcome.fault) + ")";
+    }
     if (outcome.fault && outcome.fault.error) {
         return onDevice(device, outcome.fault);
     }
@@ -211,6 +231,7 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
         case OutcomeKind::StatusNotReported:
             return "the board did not report its status after programming";
         case OutcomeKind::Interrupted:
+        case OutcomeKind::BoardGone:
             return {};
     }
     return {};
