@@ -4,6 +4,7 @@
 // present.
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,12 +62,19 @@ TEST(Station, TheLogGetsEachResultAsItsJsonLineAndKeepsWhatItHeld) {
 TEST(Station, ALogThatCannotBeOpenedStopsTheRunBeforeAnyPortAndOneThatFailsLaterIsReported) {
     TempDir dir;
     const std::string missing = (dir / "none" / "results.jsonl").string();
-    SimulatedLine untouched;
-    const CliRun refused = runCliWith({"download", "--log", missing}, untouched);
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_EQ(refused.err,
-              "--log " + missing + ": cannot open it to add results: No such file or directory\n");
-    EXPECT_TRUE(untouched.events.empty());
+    const std::string unread = (dir / "fifo").string();  // opening it must not wait for a reader
+    ASSERT_EQ(::mkfifo(unread.c_str(), 0600), 0);
+    for (const auto& [log, why] :
+         {std::pair{missing, "No such file or directory"},
+          {unread, "a pipe that nobody reads: writing to it would wait"}}) {
+        SimulatedLine untouched;
+        const CliRun refused = runCliWith({"download", "--log", log}, untouched);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.err.rfind("--log " + log + ": cannot open it to add results: " + why, 0),
+                  0u)
+            << refused.err;
+        EXPECT_TRUE(untouched.events.empty());
+    }
 
     SimulatedLine line({.mode = BoardMode::Update});
     const CliRun full = runCliWith({"flash", "--json", "--log", "/dev/full"}, line);
