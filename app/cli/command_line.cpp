@@ -389,9 +389,12 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         "nothing was sent\n"
         "  5  the board was seen in the other mode than the operation needs (download found it "
         "answering the handshake)\n"
+        "  6  all went well, but standard output could not take what was written to it (a full "
+        "disk, a closed stream, a reader that went away); what it missed went to standard error\n"
         "  128+n  interrupted by signal n, 130 for Ctrl+C, 143 for SIGTERM (the port is handed "
         "back first); 141 "
-        "also when the reader of standard output or error went away\n"
+        "also when the reader of standard output or error went away while an operation ran and "
+        "cut it short (a board whose result is known keeps its status)\n"
         "With several ports: 0 only when every board succeeded, otherwise the status of the "
         "first port, in the order given, that did not.");
 

@@ -13,6 +13,10 @@ enum ExitStatus : int {
     ExitNoPort = ExitPort,  // `--port auto` found no adapter
     ExitImage = 4,          // the image was refused
     ExitWrongMode = 5,      // the board was seen in the other mode than the operation needs
+    // Everything else went well, but standard output could not take what was written to it (a
+    // full disk, a closed stream, a reader that went away): a result that is not where a script
+    // reads it is no success.
+    ExitOutputLost = 6,
 };
 
 // The class of an operation's outcome. Only a board seen answering the handshake of a Download
