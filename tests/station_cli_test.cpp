@@ -294,7 +294,9 @@ struct Station {
             plugs = made.get();
             return made;
         };
-        context.listPorts = [&] { return plugs->snapshots[plugs->at]; };
+        context.listPorts = [&] {
+            return plugs != nullptr ? plugs->snapshots[plugs->at] : std::vector<PortInfo>{};
+        };
         context.platformFor = [this](const std::string& port) -> std::unique_ptr<Platform> {
             const std::lock_guard hold(lock);
             std::deque<BoardConfig>& queue = boards.at(port);
@@ -313,6 +315,24 @@ struct Station {
         return result;
     }
 };
+
+// A port given to watch that another program holds is said once, not at every probe; its board
+// is flashed once the port is let go.
+TEST(Watching, APortHeldByAnotherProgramIsSaidOnce) {
+    Station station;
+    station.boards["/dev/ttyUSB7"] = {{.mode = BoardMode::Update}};
+    int opens = 0;
+    station.arm = [&](SimulatedLine& line) {
+        if (++opens <= 3) {
+            line.faults.openFails = OpenFailure::Kind::Busy;
+        }
+    };
+    const CliRun run = station.run({"--port", "/dev/ttyUSB7", "--count", "1", "--quiet"}, {{}});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string held = "watch: /dev/ttyUSB7: the port is held by another program";
+    EXPECT_EQ(run.err.find(held), run.err.rfind(held)) << run.err;
+    EXPECT_NE(run.err.find(held), std::string::npos) << run.err;
+}
 
 // A and B come at once and C later; A is pulled while it runs (its line drops) and is back with
 // C, so a new board there is flashed too. The watch ends at the count, with the first failure's

@@ -1,8 +1,10 @@
 // The boards zq417-sim announces: what a reader takes from an announcement, what it cleans away,
 // where discovery and `--port auto` put them, the plug events a front end sees, and the real
 // programs end to end.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "support/child_process.h"
 #include "support/image_files.h"
 #include "support/sim_process.h"
+#include "support/text_lines.h"
 
 namespace zq::test {
 namespace {
@@ -225,6 +228,14 @@ TEST_F(VirtualBoards, TheRealSimulatorsBoardsFollowTheRealPortsWhileTheyRunAndNo
     }
     EXPECT_EQ(listedBoards(), (std::set<std::string>{first + " download", second + " download",
                                                      third + " update"}));
+    // A board another program holds names that program, never the simulator that serves it.
+    const int holder = ::open(third.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    ChildProcess busy(ZQ417_FLASH_PATH, {"update", "--quiet", "--port", third}, true);
+    EXPECT_EQ(busy.waitForExit(), 3);
+    EXPECT_TRUE(contains(busy.err(), "held by " + std::to_string(::getpid()) + " (")) << busy.err();
+    EXPECT_FALSE(contains(busy.err(), std::to_string(one.pid()) + " (")) << busy.err();
+    ::close(holder);
     EXPECT_EQ(two.stop(), 0);
     one.signal(SIGKILL);
     one.waitForExit();
