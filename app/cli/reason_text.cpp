@@ -27,6 +27,13 @@ unsigned suggestedLatency(std::chrono::nanoseconds late) {
     return static_cast<unsigned>(std::max<long long>(20, (lateMs + 9) / 10 * 10));
 }
 
+// The rest of a split reply is read whole once the gap between bytes is allowed more than the
+// gap measured: rounded up to the next 10 ms, with 10 ms to spare.
+unsigned splitLatency(std::chrono::nanoseconds gap) {
+    const auto gapMs = std::chrono::ceil<milliseconds>(gap).count();
+    return static_cast<unsigned>((gapMs + 9) / 10 * 10 + 10);
+}
+
 std::string requestName(Step step) {
     switch (step) {
         case Step::TransferFirmware:
@@ -75,8 +82,19 @@ std::string stageName(OperationStage stage) {
     return "the operation";
 }
 
+std::string inParts(const HandshakeResult& handshake) {
+    return "the board's replies came in parts, the rest about " +
+           std::to_string(std::chrono::round<milliseconds>(handshake.splitGap).count()) +
+           " ms after the first";
+}
+
 std::string handshakeTrouble(const Outcome& outcome) {
     const std::string tries = std::to_string(outcome.handshake.tries);
+    if (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.splitGap.count() > 0) {
+        return inParts(outcome.handshake) + ", never whole within the read's time limits (" +
+               tries +
+               " handshake tries): an adapter that holds bytes back, or a board out of step";
+    }
     if (outcome.kind == OutcomeKind::NotUnderstood) {
         return std::to_string(outcome.handshake.bytesSeen) + " bytes came back in " + tries +
                " handshake tries but never the board's answer: a board answers that is not "
@@ -101,7 +119,8 @@ std::string replyTrouble(const Outcome& outcome) {
                       std::chrono::duration<double, std::milli>(*reply.lateBy).count());
         return "a late reply: the board's answer to an earlier request (" +
                packetName(reply.got.id()) + ", " + received(reply) + ") came after its window " +
-               "and was read " + late + " after that request, where the " + expected + " was due";
+               "and was read " + late + " after that request, where the " + expected + " was due" +
+               (outcome.handshake.splitGap.count() > 0 ? "; " + inParts(outcome.handshake) : "");
     }
     if (reply.received == 0) {
         return "the board never answered the " + requestName(outcome.step);
@@ -243,20 +262,30 @@ std::string explainCloseFailure(const Outcome& outcome, std::string_view device)
 
 std::string latencyAdvice(const Outcome& outcome) {
     const ReplyEvidence& reply = outcome.reply;
+    const std::chrono::nanoseconds gap = outcome.handshake.splitGap;
+    const unsigned forGap = gap.count() > 0 ? splitLatency(gap) : SplitReplyLatency;
     unsigned latency = 0;
     if (outcome.kind == OutcomeKind::LateReply && reply.lateBy) {
-        latency = suggestedLatency(*reply.lateBy);
-    } else if ((outcome.kind == OutcomeKind::NoReply && reply.received > 0 &&
-                reply.received < reply.got.bytes.size()) ||
-               (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.partialReply)) {
+        latency = std::max(suggestedLatency(*reply.lateBy), gap.count() > 0 ? forGap : 0);
+    } else if (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.partialReply) {
+        latency = forGap;
+    } else if (outcome.kind == OutcomeKind::NoReply && reply.received > 0 &&
+               reply.received < reply.got.bytes.size()) {
         latency = SplitReplyLatency;
     }
     if (latency == 0) {
         return {};
     }
+    // The board took the handshake's tries while its replies were still on their way; it may
+    // answer them out of step from then on, whatever the host allows.
+    const std::string outOfStep =
+        gap.count() > 0 || outcome.kind == OutcomeKind::NotUnderstood
+            ? " If it still fails, power-cycle the board (restart zq417-sim): replies that came "
+              "in parts can leave it answering out of step."
+            : "";
     return "Replies came late or in parts, as USB serial adapters send them when they hold small "
            "replies back; try --latency " +
-           std::to_string(latency) + ", or set the adapter's latency timer to 1 ms.";
+           std::to_string(latency) + ", or set the adapter's latency timer to 1 ms." + outOfStep;
 }
 
 }  // namespace zq::cli
