@@ -45,10 +45,11 @@ class PosixOutput : public ProgramOutput {
     // a board's known result keeps its status.
     int finish(int status) override {
         out_.flush();
-        if (const int failure = outBuffer_.failure(); failure != 0 && status == ExitSuccess) {
+        if (const int failure = outBuffer_.failure(); failure != 0) {
             err_ << "zq417-flash: standard output could not be written (" << std::strerror(failure)
                  << "); what it missed is on standard error\n";
-            status = ExitOutputLost;
+            // A failure keeps its own status: it says that something went wrong already.
+            status = status == ExitSuccess ? ExitOutputLost : status;
         }
         err_.flush();
         return status;
