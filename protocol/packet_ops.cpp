@@ -127,6 +127,9 @@ bool syncDevice(PortState& port) {
 }
 
 HandshakeResult handshake(PortState& port, int tries) {
+    // A handshake starts a new conversation: a reply read from now on answers a request sent
+    // from now on, never one of an earlier phase.
+    port.pending.clear();
     HandshakeResult result;
     std::optional<std::chrono::nanoseconds> partAsked;
     for (int attempt = 0; attempt < tries; ++attempt) {

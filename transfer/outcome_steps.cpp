@@ -1,6 +1,7 @@
 #include "transfer/outcome_steps.h"
 
 #include "serial/interruption.h"
+#include "transfer/interruption_rule.h"
 
 namespace zq {
 
@@ -11,8 +12,9 @@ void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage) {
 
 void settle(Outcome& outcome, OutcomeKind kind, Step step) {
     outcome.step = step;
-    // A call cut short by a signal failed because of the signal, whatever it was doing.
-    if (kind != OutcomeKind::Success && interruption::stopsWaits()) {
+    // A call cut short by a signal failed because of the signal, whatever it was doing; and a
+    // result reached after a signal that ended the operation is not known to be the board's.
+    if (signalEnds(outcome)) {
         outcome.kind = OutcomeKind::Interrupted;
         outcome.signal = interruption::signalNumber();
         return;
@@ -32,6 +34,12 @@ void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortStat
     settleOnFault(outcome, kind, step, port.lastFault);
 }
 
+BoardMode boardModeOf(const HandshakeResult& handshake) {
+    return handshake.answered                                  ? BoardMode::Update
+           : handshake.bytesSeen == 0 && !handshake.sendFailed ? BoardMode::Download
+                                                               : BoardMode::Unknown;
+}
+
 namespace {
 
 // Notes a close that failed in the outcome before its box comes up, so the owner of the box can
@@ -49,6 +57,7 @@ class CloseNoter final : public OwnerWindow {
         window_.showUnownedMessage(style, text);
     }
     void operationStage(OperationStage stage) override { window_.operationStage(stage); }
+    void signalHeldOff(int signal) override { window_.signalHeldOff(signal); }
 
   private:
     OwnerWindow& window_;

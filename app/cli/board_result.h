@@ -39,7 +39,7 @@ struct BoardResult {
 };
 
 // Sets the fields of a result that the operation's outcome decides: the exit status, the board's
-// mode, the status it reported and, when an operation `ran`, the one performed.
-void recordOutcome(BoardResult& result, const Outcome& outcome, bool ran);
+// mode, the status it reported, the operation performed and the signal that ended it.
+void recordOutcome(BoardResult& result, const Outcome& outcome);
 
 }  // namespace zq::cli

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
+#include <optional>
 
 #include "app/cli/safe_text.h"
-#include "app/cli/system_support.h"
 #include "protocol/command_packet.h"
 #include "serial/port_fault_text.h"
 
@@ -62,12 +61,29 @@ std::string received(const ReplyEvidence& reply) {
     return hexBytes(std::span(reply.got.bytes).first(reply.received));
 }
 
+// What a phase's size test made of the image: the length it measured, more than its limit.
+std::string imageTrouble(const Outcome& outcome) {
+    const ImageFault& image = outcome.image;
+    if (image.fault != ImagePlanFault::TooLong) {
+        return "there is no image to send";
+    }
+    const std::string limit = std::to_string(image.limit);
+    return std::to_string(image.measured) +
+           (outcome.phase == PhaseDownload
+                ? " bytes to load, more than the " + limit + " a Download takes"
+                : " bytes to program with the boot header, more than the " + limit +
+                      " an Update takes");
+}
+
 std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
 
-std::string stageName(OperationStage stage) {
-    switch (stage) {
+std::string stageName(std::optional<OperationStage> stage) {
+    if (!stage) {
+        return "the port's setup, before anything was sent";
+    }
+    switch (*stage) {
         case OperationStage::Probing:
             return "the handshake";
         case OperationStage::Loader:
@@ -156,55 +172,6 @@ std::string sendTrouble(const Outcome& outcome) {
 
 }  // namespace
 
-std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath) {
-    const std::string device(devicePath);
-    switch (why.kind) {
-        case OpenFailure::Kind::None:
-            return {};
-        case OpenFailure::Kind::PermissionDenied: {
-            // Joining a group helps only when that group may read and write the device;
-            // otherwise only whoever administers the system can grant access.
-            const std::string& group = why.group;
-            if (group.empty()) {
-                const std::string owner =
-                    why.owner.empty() ? std::string() : " (" + why.owner + ")";
-                return device + ": permission denied" + owner +
-                       "; no group you could join grants access to it: an administrator must "
-                       "grant it (for example with a udev rule), then try again.";
-            }
-            return device + ": permission denied; add yourself to the group '" + group +
-                   "' (sudo usermod -aG " + group + " $USER), then log in again.";
-        }
-        case OpenFailure::Kind::Busy: {
-            if (why.holders.empty()) {
-                return device + ": the port is held by another program; close that program " +
-                       "(fuser -v " + device + " names it) and try again.";
-            }
-            std::string holders;
-            for (const std::string& holder : why.holders) {
-                holders += (holders.empty() ? "" : ", ") + holder;
-            }
-            return device + ": the port is held by " + printableName(holders) +
-                   "; close that program and try again.";
-        }
-        case OpenFailure::Kind::NoSuchDevice:
-            return device +
-                   ": no such device here; 'zq417-flash ports' lists the serial ports "
-                   "that are present.";
-        case OpenFailure::Kind::NotATerminal:
-            return device + ": not a terminal device, so not a serial port.";
-        case OpenFailure::Kind::Other:
-            break;
-    }
-    if (!why.detail.empty()) {
-        return why.detail;
-    }
-    if (why.code != 0) {
-        return device + ": " + std::system_category().message(why.code);
-    }
-    return device + ": the system refused to open it.";
-}
-
 std::string explainOutcome(const Outcome& outcome, std::string_view device) {
     // A port call the system failed is the cause; what the board did or did not answer after it
     // is only its consequence.
@@ -221,12 +188,13 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
         case OutcomeKind::PortNotReleased:
             return {};
         case OutcomeKind::ImageRefused:
-            return outcome.image == ImagePlanFault::TooLong
-                       ? "the image is longer than the board's " + std::to_string(ImageCapacity) +
-                             " bytes"
-                       : "there is no image to send";
-        case OutcomeKind::PortNotOpened:
-            return explainOpenFailureHere(outcome.open, device);
+            return imageTrouble(outcome);
+        case OutcomeKind::PortNotOpened: {
+            // The holders' names are the system's bytes.
+            OpenFailure open = outcome.open;
+            std::ranges::for_each(open.holders, [](std::string& h) { h = printableName(h); });
+            return explainOpenFailure(open, device).advice;
+        }
         case OutcomeKind::BoardInOtherMode:
             return "the board answered the handshake, so it runs its firmware (update mode); use "
                    "update, or flash, which chooses by the board's mode";

@@ -76,10 +76,6 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    return explainOpenFailure(why, devicePath);
-}
-
 std::string portOptionHelp() {
     return "COM1..COM4 (COMn is /dev/ttyS<n-1>), a device path, a /dev/serial/by-id name, or "
            "auto: the one USB serial adapter present, or with none the one virtual board "
@@ -117,17 +113,6 @@ void awaitReadableOrSignal(int descriptor, int limitMs) {
     // call still ends the wait.
     pollfd fds[2] = {{descriptor, POLLIN, 0}, {posix::interruptPipeFd(), POLLIN, 0}};
     ::poll(fds, 2, limitMs);
-}
-
-void printPorts(const CliContext& context, bool json) {
-    PortListing listing;
-    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        PortUsers users =
-            findPortUsers(port.devicePath, context.procRoot.string(), port.simulatorPid);
-        listing.ports.push_back({std::move(port), std::move(users)});
-    }
-    listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
-    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

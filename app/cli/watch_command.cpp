@@ -15,10 +15,12 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/glob_match.h"
+#include "app/cli/line_printer.h"
 #include "app/cli/plug_tracker.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
+#include "serial/port_fault_text.h"
 #include "serial/port_names.h"
 #include "transfer/operation.h"
 
@@ -58,7 +60,7 @@ struct Present {
 class Station {
   public:
     Station(const WatchRequest& request, CliContext& context, const PreparedImage& image,
-            RunOutput& output, ResultLog* log)
+            RunPrinter& output, ResultLog* log)
         : request_(request), context_(context), image_(image), output_(output), log_(log) {}
     ~Station() { reap(true); }
     Station(const Station&) = delete;
@@ -198,7 +200,7 @@ class Station {
     const WatchRequest& request_;
     CliContext& context_;
     const PreparedImage& image_;
-    RunOutput& output_;
+    RunPrinter& output_;
     ResultLog* log_;  // null without --log
     std::mutex lock_;
     PlugTracker tracker_;
@@ -229,7 +231,7 @@ void probePorts(const WatchRequest& request, CliContext& context, Station& stati
             if (probeBoard(own ? *own : context.platform, port, &opened)) {
                 present.push_back({port, printableName(port) + " (it answers the handshake)"});
             } else if (opened.kind == OpenFailure::Kind::Busy && toldHeld.insert(port).second) {
-                station.say("watch: " + explainOpenFailureHere(opened, printableName(port)) +
+                station.say("watch: " + explainOpenFailure(opened, printableName(port)).advice +
                             " It is looked at again every second.");
             }
         }
@@ -303,9 +305,8 @@ int runWatch(const WatchRequest& request, CliContext& context) {
         return ExitImage;
     }
     // A station's log grows for as long as it runs: plain lines, never a bar redrawn in place.
-    RunOutput output(context.out, context.err,
-                     request.flash.quiet ? ProgressStyle::None : ProgressStyle::Lines, {},
-                     request.flash.json);
+    LinePrinter output(context.out, context.err, {}, request.flash.json, request.flash.quiet,
+                       context.platform);
     if (context.catchInterrupts) {
         installInterruptHandlers();
     }

@@ -98,13 +98,26 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 
 }  // namespace
 
+std::string UpdaterDialog::SettingsMemory::recall() {
+    return settings_ != nullptr
+               ? settings_->value(QLatin1String(LastPortKey)).toString().toStdString()
+               : std::string();
+}
+
+void UpdaterDialog::SettingsMemory::remember(const std::string& lastingName) {
+    if (settings_ != nullptr) {
+        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(lastingName));
+        settings_->sync();
+    }
+}
+
 UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* settings,
                              QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       stack_(platform, {.whileWaiting = [this] { answerWhileWaiting(); }}),
       session_(stack_.top()),
       ports_(std::move(ports)),
-      settings_(settings) {
+      memory_(settings) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -140,9 +153,7 @@ UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* se
     setTabOrder(updateButton, portCombo);
 
     // The list offers the four ports whatever exists on this machine, then those present.
-    const QString remembered =
-        settings_ != nullptr ? settings_->value(QLatin1String(LastPortKey)).toString() : QString();
-    portList_.start(ports_.present(), remembered.toStdString());
+    portList_.start(ports_.present(), memory_.recall());
     showPorts();
     connect(portCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
@@ -183,7 +194,7 @@ void UpdaterDialog::done(int result) {
         endDeferred_ = result;
         return;
     }
-    DialogBoxes boxes(this);
+    ExplainedBoxes boxes = dialogBoxes(this);
     session_.end(boxes);
     QDialog::done(result);
 }
@@ -232,7 +243,7 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
     }
     // The whole name: COM12 and /dev/ttyUSB0 as much as COM1.
     const PortEntry port = portList_.chosenEntry();
-    DialogBoxes explained(this, &session_.lastOutcome());
+    ExplainedBoxes explained = dialogBoxes(this, &session_.lastOutcome());
     BarProgress progress(progressBar);
     {
         OperationBoxes boxes(explained, [this] { takeCloseRequests(); });
@@ -245,10 +256,7 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
         endFromSystem();
         return;
     }
-    if (session_.lastSucceeded() && settings_ != nullptr) {
-        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(port.lastingName));
-        settings_->sync();
-    }
+    rememberIfSucceeded(session_, port, memory_);
     finishDeferred();
 }
 
