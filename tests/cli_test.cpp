@@ -191,6 +191,13 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
          1,
          "reported status 0x0080 after programming"},
         {{.kind = K::StatusNotReported}, 1, "did not report its status after programming"},
+        // Gone is a board failure at every stage, even when a port call found it.
+        {{.kind = K::BoardGone,
+          .reached = OperationStage::Loader,
+          .fault = {"apply the line settings",
+                    {.code = 5, .text = "Input/output error", .deviceGone = true}}},
+         1,
+         "the board or its adapter went away during the loader's transfer (/dev/ttyS0: apply"},
         {{.kind = K::Interrupted, .signal = 15}, 143, ""},
     };
     for (const Case& c : cases) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/boot_header.h"
@@ -186,6 +187,33 @@ Spoil failWrite(std::vector<std::uint8_t> prefix, long result = -1) {
     };
 }
 
+// The same with the device saying it has gone.
+Spoil gone(Spoil spoil) {
+    return [spoil](sim::SimulatedLine& line) {
+        spoil(line);
+        line.faults.error.deviceGone = true;
+    };
+}
+
+// The loader took the image, then the line went: the update phase cannot set its speed.
+Spoil lineGoneAtSpeedChange() {
+    return gone([](sim::SimulatedLine& line) {
+        line.faults.setStateFails = [&line, failed = false](const LineSettings&) mutable {
+            return !line.board.loadedImage().empty() && !std::exchange(failed, true);
+        };
+    });
+}
+
+// The reads after the image's last bytes.
+Spoil readAfterImage() {
+    return gone([](sim::SimulatedLine& line) {
+        line.faults.readFails = [&line] {
+            const auto writes = line.eventsOf(Kind::Write);
+            return !writes.empty() && writes.back()->bytes.size() > 6;
+        };
+    });
+}
+
 // Where a failed close shows its box: before the outcome's, or after it.
 enum class Close { Fine, BoxFirst, BoxLast };
 
@@ -262,10 +290,21 @@ TEST(FaultSweep, EachFaultOfTheBoardOrThePortEndsInItsOutcome) {
          PhaseUpdate, Seen, EepromProgramFail, "", 0x00FF},
         {"Query unanswered", Up, Board{.unansweredIds = 1u << IdQuery}, nullptr,
          K::StatusNotReported, Step::Status, PhaseUpdate, Seen, EepromProgramFail},
+        // A board that goes away is a board failure at every stage, whichever call finds it.
+        {"line dropped in the handshake", Up, Board{.dropAfterBytes = 3}, nullptr, K::BoardGone,
+         Step::Handshake, PhaseUpdate, Unsure, BoardNotAnswering.update, "write"},
         {"line dropped in the image", Down, Board{.mode = Dl, .dropAfterBytes = 1000}, nullptr,
-         K::NotSent, Step::LoaderImage, PhaseDownload, Quiet, LoaderTransferFail.download, "write"},
-        {"line dropped in the payload", Up, Board{.dropAfterBytes = 1000}, nullptr, K::NotSent,
+         K::BoardGone, Step::LoaderImage, PhaseDownload, Quiet, LoaderTransferFail.download,
+         "write"},
+        {"line gone after the loader", Down, Board{.mode = Dl}, lineGoneAtSpeedChange(),
+         K::BoardGone, Step::Configure, PhaseUpdate, Quiet, CannotConfigPort,
+         "apply the line settings"},
+        {"line dropped in the payload", Up, Board{.dropAfterBytes = 1000}, nullptr, K::BoardGone,
          Step::Payload, PhaseUpdate, Seen, PayloadSendFail.update, "write"},
+        {"line gone before the Ack", Up, Board{}, readAfterImage(), K::BoardGone, Step::PayloadAck,
+         PhaseUpdate, Seen, PayloadNotAcknowledged.update, "read"},
+        {"line gone while programming", Up, Board{}, gone(failWrite({0xAA, IdQuery})), K::BoardGone,
+         Step::Status, PhaseUpdate, Seen, EepromProgramFail, "write"},
         {"no such port", Up, Board{}, port([](auto& l) { l.deviceName = "COM7"; }),
          K::PortNotOpened, Step::Open, PhaseUpdate, Unsure, CannotOpenPort},
         {"settings unreadable", Up, Board{}, port([](auto& l) { l.faults.getStateFails = true; }),

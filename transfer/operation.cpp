@@ -111,12 +111,16 @@ bool checkImage(OwnerWindow& window, TransferJob& job, TransferMode mode, Outcom
     return outcome.succeeded();
 }
 
-bool probeBoard(Platform& platform, const std::string& portName) {
+bool probeBoard(Platform& platform, const std::string& portName, OpenFailure* opened) {
     SilentWindow silent;
     TransferJob job;
     fillJob(job, ModeUpdate, portName);
     PortState port(platform);
-    if (!readyLine(silent, PhaseUpdate, job, port)) {
+    const bool ready = readyLine(silent, PhaseUpdate, job, port);
+    if (opened != nullptr) {
+        *opened = port.lastOpenFailure;
+    }
+    if (!ready) {
         // Also ends the timer request a failed open made.
         closePort(port, silent);
         return false;

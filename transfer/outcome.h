@@ -30,6 +30,7 @@ enum class OutcomeKind : std::uint8_t {
     LateReply,          // the reply came after its window: `reply.lateBy`
     EepromFailed,       // the board reported `status` with its failure bit set
     StatusNotReported,  // the board did not tell its status: `reply`
+    BoardGone,          // the board or its adapter went away during `reached`: `fault`
     Interrupted,        // a signal ended it at `reached`: `signal` (see signalEnds)
 };
 

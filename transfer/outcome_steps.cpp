@@ -22,9 +22,16 @@ void settle(Outcome& outcome, OutcomeKind kind, Step step) {
     outcome.kind = kind;
 }
 
+void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortFault& fault) {
+    // A device that went away fails whichever call came next; what failed is the board, the
+    // same at every stage, not the port's setup or one packet.
+    const bool gone = fault && fault.error.deviceGone && kind != OutcomeKind::PortNotReleased;
+    settle(outcome, gone ? OutcomeKind::BoardGone : kind, step);
+    outcome.fault = fault;
+}
+
 void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortState& port) {
-    settle(outcome, kind, step);
-    outcome.fault = port.lastFault;
+    settleOnFault(outcome, kind, step, port.lastFault);
 }
 
 BoardMode boardModeOf(const HandshakeResult& handshake) {

@@ -120,8 +120,7 @@ void updatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progress
     purgePort(port);
     handBack(port, window, outcome);
     if (!status.success) {
-        settle(outcome, OutcomeKind::StatusNotReported, Step::Status);
-        outcome.fault = statusFault;
+        settleOnFault(outcome, OutcomeKind::StatusNotReported, Step::Status, statusFault);
         showError(window, messages::EepromProgramFail);
         return;
     }

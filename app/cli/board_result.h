@@ -27,6 +27,7 @@ struct BoardResult {
     int exit = 1;
     std::vector<ShownBox> messages;
     std::optional<std::string> reason;     // the line after the box; for an interruption, its line
+    std::optional<std::string> advice;     // what to try next (a --latency), printed after it
     int interruptedBy = 0;                 // the signal that ended the operation, 0 when none
     std::optional<std::string> boardMode;  // what the first handshake found
     std::optional<std::uint16_t> status;   // the board's status value after programming

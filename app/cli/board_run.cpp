@@ -183,9 +183,10 @@ BoardResult runBoard(const BoardTask& task) {
                                : runOperation(report, job, &report, port, outcome);
     report.sayChoice();
     const bool interrupted = outcome.kind == OutcomeKind::Interrupted;
-    if (const std::string advice = latencyAdvice(outcome);
+    if (std::string advice = latencyAdvice(outcome);
         !succeeded && !interrupted && !advice.empty()) {
         task.output->note(task.index, advice);
+        result.advice = std::move(advice);
     }
     // The window keeps a port some failures leave open for its next operation; this run has no
     // next operation, so the port is handed back rather than left at the phase's settings.

@@ -48,6 +48,7 @@ ExitStatus exitStatusFor(const Outcome& outcome) {
         case OutcomeKind::LateReply:
         case OutcomeKind::EepromFailed:
         case OutcomeKind::StatusNotReported:
+        case OutcomeKind::BoardGone:
             return ExitFailed;
         case OutcomeKind::Interrupted:
             return static_cast<ExitStatus>(128 + outcome.signal);

@@ -17,6 +17,10 @@ enum ExitStatus : int {
     ExitNoPort = ExitPort,  // `--port auto` found no adapter
     ExitImage = 4,          // the image was refused
     ExitWrongMode = 5,      // the board was seen in the other mode than the operation needs
+    // Everything else went well, but standard output could not take what was written to it (a
+    // full disk, a closed stream, a reader that went away): a result that is not where a script
+    // reads it is no success.
+    ExitOutputLost = 6,
 };
 
 // What each status means, the one table that the help, the manual page made from the help, the
@@ -34,7 +38,8 @@ inline constexpr ExitStatusMeaning ExitStatusMeanings[] = {
     {"3", "there is no port to open (no USB serial adapter or virtual board for --port auto, or for no port named), or it could not be opened or configured"},
     {"4", "the image was refused (cannot be read, empty, too long, not usable Intel HEX, a file known to be no image such as ELF); nothing was sent"},
     {"5", "the board was seen in the other mode than the operation needs (download found it answering the handshake)"},
-    {"128+n", "interrupted by signal n, 130 for Ctrl+C, 143 for SIGTERM (the port is handed back first); 141 also when the reader of standard output or error went away"},
+    {"6", "the operation went well, but standard output could not take what was written to it (a full disk, a closed stream, a reader that went away); what it missed, the result included, went to standard error with a line saying why, and a board that failed keeps its own status"},
+    {"128+n", "interrupted by signal n, 130 for Ctrl+C, 143 for SIGTERM (the port is handed back first); 141 also when the reader of standard output or error went away and that cut an operation short: a board whose result is known keeps its status"},
 };
 inline constexpr std::string_view SeveralPortsExit = "With several ports: 0 only when every board succeeded, otherwise the status of the first port, in the order given, that did not.";
 // clang-format on

@@ -70,6 +70,14 @@ void RunPrinter::printLocked(std::ostream& to, std::string_view text, const std:
     }
     to << lines;
     to.flush();
+    // No line about a board is lost while the other stream works: a result goes to standard
+    // error, and in text mode a box or its reason to standard output (in JSON mode that holds
+    // only JSON).
+    std::ostream& other = &to == &out_ ? err_ : out_;
+    if (!to && other && (&to == &out_ || !json_)) {
+        other << lines;
+        other.flush();
+    }
     redrawLocked();
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli/exit_status.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
@@ -55,6 +56,11 @@ class ConsoleOutput : public ProgramOutput {
     std::ostream& err() override { return std::cerr; }
     int finish(int status) override {
         std::cout.flush();
+        if (!std::cout) {
+            std::cerr << "zq417-flash: standard output could not be written; what it missed is on "
+                         "standard error\n";
+            status = status == ExitSuccess ? ExitOutputLost : status;
+        }
         return status;
     }
 };

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
+#include "serial/port_fault_text.h"
 #include "serial/port_names.h"
 #include "transfer/operation.h"
 
@@ -80,6 +82,9 @@ class Station {
             threads_.emplace(order, std::thread(&Station::run, this, order, port, about));
         }
     }
+
+    // A line of the watch's own about the ports, on standard error.
+    void say(const std::string& line) { output_.result(line, true); }
 
     bool running(const std::string& port) {
         const std::lock_guard hold(lock_);
@@ -211,6 +216,8 @@ class Station {
 // The ports given, each present while its board answers the probe. A port whose board runs is
 // not probed: it stays present until its result is in.
 void probePorts(const WatchRequest& request, CliContext& context, Station& station) {
+    // A port another program holds is said once, with who holds it, not at every probe.
+    std::set<std::string> toldHeld;
     while (!station.closed()) {
         std::vector<Present> present;
         for (const std::string& port : request.flash.ports) {
@@ -220,8 +227,12 @@ void probePorts(const WatchRequest& request, CliContext& context, Station& stati
             }
             std::unique_ptr<Platform> own =
                 context.platformFor ? context.platformFor(port) : nullptr;
-            if (probeBoard(own ? *own : context.platform, port)) {
+            OpenFailure opened;
+            if (probeBoard(own ? *own : context.platform, port, &opened)) {
                 present.push_back({port, printableName(port) + " (it answers the handshake)"});
+            } else if (opened.kind == OpenFailure::Kind::Busy && toldHeld.insert(port).second) {
+                station.say("watch: " + explainOpenFailure(opened, printableName(port)).advice +
+                            " It is looked at again every second.");
             }
         }
         station.see(present);

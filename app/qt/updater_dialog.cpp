@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSessionManager>
@@ -15,6 +16,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "app/explain/gone_port.h"
@@ -59,9 +61,33 @@ QPushButton* makeButton(QWidget* parent, const char* text, const DialogUnits& du
 }
 
 // Keeps the input events a loop delivers from reaching any widget.
+// Drops the input queued during an operation, as the box that ends it would; a click on Exit
+// (or Space on it) is kept as the request to end the window that it is, carried out after the
+// box as a close request is.
 class InputDropper : public QObject {
+  public:
+    InputDropper(const QPushButton* exit, std::function<void()> exitPressed)
+        : exit_(exit), exitPressed_(std::move(exitPressed)) {}
+
   protected:
-    bool eventFilter(QObject*, QEvent* event) override { return event->isInputEvent(); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<const QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton &&
+                exit_->rect().contains(exit_->mapFromGlobal(mouse->globalPosition().toPoint()))) {
+                exitPressed_();
+            }
+        }
+        if (event->type() == QEvent::KeyRelease && exit_->hasFocus() &&
+            static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Space) {
+            exitPressed_();
+        }
+        return event->isInputEvent();
+    }
+
+  private:
+    const QPushButton* exit_;
+    std::function<void()> exitPressed_;
 };
 
 QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRect r) {
@@ -277,12 +303,13 @@ void UpdaterDialog::answerWhileWaiting() {
 void UpdaterDialog::takeCloseRequests() {
     // Qt counts a close request as input, so it waits through the operation's waits beside the
     // user's clicks; once the operation's box is up it would reach a window the box blocks, and
-    // Qt would drop it. Taken now, it is carried out once the box is answered. The input queued
-    // with it is dropped here as the box would drop it: it is aimed at the window the box blocks.
+    // Qt would drop it. Taken now, it is carried out once the box is answered, and so is a click
+    // on Exit. The rest of the input queued with it is dropped here as the box would drop it: it
+    // is aimed at the window the box blocks.
     if (answering_) {
         return;
     }
-    InputDropper dropper;
+    InputDropper dropper(exitButton, [this] { endDeferred_ = 1; });
     qApp->installEventFilter(&dropper);
     answering_ = true;
     // The waits took what was not input and left the dispatcher thinking nothing is pending.
