@@ -94,8 +94,9 @@ class UpdaterDialogTest : public QObject {
             };
         };
         const QString writeFailed = QStringLiteral(
-            "/dev/ttyS0: write failed: Input/output error (error 5); the device has gone: "
-            "unplugged, switched off, or the line hung up");
+            "the board or its adapter went away during the loader's transfer (/dev/ttyS0: write "
+            "failed: Input/output error (error 5); the device has gone: unplugged, switched off, "
+            "or the line hung up)");
         const QString otherMode = QStringLiteral(
             "the board answered the handshake, so it runs its firmware (update mode); use update, "
             "or flash, which chooses by the board's mode");
