@@ -20,6 +20,8 @@ if(NOT ZQ_VERSION_NUMBER STREQUAL PROJECT_VERSION)
   message(FATAL_ERROR "app/version_rc.h says ${ZQ_VERSION_NUMBER}, the project ${PROJECT_VERSION}")
 endif()
 
+include("${PROJECT_SOURCE_DIR}/cmake/ExitStatuses.cmake")
+
 if(NOT WIN32)
   set(zq_build_dir "${CMAKE_BINARY_DIR}/packaging")
 
@@ -130,6 +132,8 @@ else()
   # The zip holds the programs at its top, beside their README and licence, with Windows line
   # ends so that Notepad shows them as written.
   install(TARGETS firmware-updater RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  # The line ends of the template are converted, those of what goes into it are not.
+  string(REPLACE "\n" "\r\n" ZQ_EXIT_STATUSES "${ZQ_EXIT_STATUSES}")
   configure_file("${ZQ_PACKAGING_DIR}/windows/README.txt.in" "${CMAKE_BINARY_DIR}/README.txt"
                  @ONLY NEWLINE_STYLE CRLF)
   configure_file("${PROJECT_SOURCE_DIR}/LICENSE" "${CMAKE_BINARY_DIR}/LICENSE.txt" @ONLY

@@ -4,13 +4,16 @@
 function(zq_add_port_discovery target)
   target_sources(${target} PRIVATE "${CMAKE_SOURCE_DIR}/serial/port_discovery.cpp")
   if(WIN32)
-    target_sources(${target} PRIVATE "${CMAKE_SOURCE_DIR}/serial/win32/port_discovery_setupapi.cpp")
+    target_sources(${target} PRIVATE
+      "${CMAKE_SOURCE_DIR}/serial/win32/port_discovery_setupapi.cpp"
+      "${CMAKE_SOURCE_DIR}/serial/win32/com_ports.cpp")
     target_link_libraries(${target} PUBLIC setupapi)
   else()
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
     target_sources(${target} PRIVATE
       "${CMAKE_SOURCE_DIR}/serial/posix/port_discovery_udev.cpp"
+      "${CMAKE_SOURCE_DIR}/serial/posix/com_ports.cpp"
       "${CMAKE_SOURCE_DIR}/serial/posix/port_users.cpp"
       "${CMAKE_SOURCE_DIR}/serial/posix/low_latency.cpp"
       "${CMAKE_SOURCE_DIR}/serial/posix/combined_watcher.cpp"

@@ -29,6 +29,9 @@ class OwnerWindow {
     virtual void showUnownedMessage(BoxStyle style, std::string_view text) = 0;
     // Called as the operation enters each stage; shows nothing by itself.
     virtual void operationStage(OperationStage) {}
+    // Called once when a signal comes while the board programs its EEPROM: the operation is not
+    // cut short but goes on to the board's result.
+    virtual void signalHeldOff(int /*signal*/) {}
 };
 
 class ProgressTarget {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace zq {
 
@@ -126,7 +127,11 @@ bool syncDevice(PortState& port) {
 }
 
 HandshakeResult handshake(PortState& port, int tries) {
+    // A handshake starts a new conversation: a reply read from now on answers a request sent
+    // from now on, never one of an earlier phase.
+    port.pending.clear();
     HandshakeResult result;
+    std::optional<std::chrono::nanoseconds> partAsked;
     for (int attempt = 0; attempt < tries; ++attempt) {
         ++result.tries;
         if (!sendCommand(port, syncPacket())) {
@@ -134,9 +139,18 @@ HandshakeResult handshake(PortState& port, int tries) {
             pause(port, 5);
             return result;
         }
+        const std::chrono::nanoseconds asked = port.platform.now();
         const ReplyResult ack = receiveReply(port, 1);
         result.bytesSeen += ack.received;
-        result.partialReply = result.partialReply || (ack.received > 0 && ack.received < 6);
+        const bool part = ack.received > 0 && ack.received < 6;
+        result.partialReply = result.partialReply || part;
+        if (ack.received > 0) {
+            const std::chrono::nanoseconds now = port.platform.now();
+            if (partAsked) {
+                result.splitGap = std::max(result.splitGap, now - *partAsked);
+            }
+            partAsked = part ? std::optional(asked) : std::nullopt;
+        }
         if (!isReply(ack, IdAck, IdSync)) {
             continue;
         }

@@ -38,7 +38,12 @@ struct HandshakeResult {
     int tries = 0;                // Sync packets sent
     std::uint32_t bytesSeen = 0;  // bytes that came back without making a handshake
     bool partialReply = false;    // some of them came as part of a packet, the rest too late
-    bool sendFailed = false;      // a Sync could not be written: its reason is the port's lastFault
+    // How far apart the parts of a reply came, at most: from the start of the read that got part
+    // of one to the end of the next read that got bytes, which the rest cannot have come after.
+    // The longest seen; kept when the handshake was made at last, as later replies come the same
+    // way.
+    std::chrono::nanoseconds splitGap{0};
+    bool sendFailed = false;  // a Sync could not be written: its reason is the port's lastFault
 };
 
 struct StatusResult {

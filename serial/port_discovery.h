@@ -63,6 +63,22 @@ std::optional<PortInfo> portFromUdev(const UdevRecord& record);
 // and serial number. Ids the system made up (with '&' in their last part) carry no serial.
 void fillFromInstanceId(PortInfo& port, std::string_view instanceId);
 
+// One of COM1..COM4 as this system's backend opens it, and whether it is there.
+struct ComPortPresence {
+    std::string name;    // COM1..COM4
+    std::string device;  // what opening it reaches
+    bool present = false;
+    // The node exists but the kernel found no UART behind it, as it does for the legacy ports
+    // of most PCs: opening it works, yet nothing is connected.
+    bool noUart = false;
+};
+
+// COM1..COM4 and whether each is there. Linux: /dev/ttyS0..3 under `devRoot`, with `sysRoot`
+// consulted for whether a UART is behind each; Windows: the names the object manager knows (the
+// roots are not used).
+std::vector<ComPortPresence> discoverComPorts(const std::string& devRoot = "/dev",
+                                              const std::string& sysRoot = "/sys");
+
 // Tells a front end that ports may have come or gone, so that it lists them again.
 //
 // Linux: `eventDescriptor()` becomes readable on a plug or unplug, and when a virtual board comes

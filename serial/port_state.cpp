@@ -24,7 +24,6 @@ bool openPort(PortState& port, const std::string& name) {
     port.platform.beginTimerResolution();
     port.lastOpenFailure = {};
     port.lastFault = {};
-    port.pending.clear();
     port.handle = port.platform.openSerial(name, port.lastOpenFailure);
     port.name = port.handle ? name : std::string();
     return port.handle != nullptr;
@@ -66,8 +65,6 @@ LineSettings lineSettingsFor(const LineSettings& saved, std::uint32_t baud) {
 }
 
 bool setLine(PortState& port, std::uint32_t baud) {
-    // A new line setup starts a new conversation: nothing sent before it is answered after it.
-    port.pending.clear();
     return noted(port, "apply the line settings",
                  port.handle->setState(lineSettingsFor(port.savedSettings, baud)));
 }

@@ -33,7 +33,8 @@ struct PortFault {
 };
 
 // A request sent that has not been answered yet, and when it left. The packet operations keep
-// these so that a reply read after its window (by a later request's read) is known as late.
+// these, from one handshake to the next, so that a reply read after its window (by a later
+// request's read) is known as late.
 struct PendingRequest {
     std::uint8_t tag = 0;  // what the packet operations call the request
     std::chrono::nanoseconds sentAt{};
@@ -53,7 +54,7 @@ struct PortState {
     // caller acts on set it: a purge or a restore that fails after it (on a device that has
     // gone) must not put its own reason in the place of the one that ended the operation.
     PortFault lastFault;
-    std::vector<PendingRequest> pending;  // oldest first
+    std::vector<PendingRequest> pending;  // since the last handshake, oldest first
 };
 
 // Bytes moved by a chunked transfer, beside its success; callers always compare the count.

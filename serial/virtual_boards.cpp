@@ -34,7 +34,8 @@ bool plainAbsolutePath(const std::string& path) {
 std::string announcementText(const VirtualBoard& board) {
     std::ostringstream text;
     text << "device=" << board.devicePath << "\nlink=" << board.linkPath << "\nmode=" << board.mode
-         << "\npid=" << board.pid << "\nboard=" << board.index << '\n';
+         << "\npid=" << board.pid << "\nstarted=" << board.started << "\nboard=" << board.index
+         << '\n';
     return text.str();
 }
 
@@ -58,13 +59,17 @@ std::optional<VirtualBoard> parseAnnouncement(std::string_view text) {
     board.mode = field("mode");
     const std::optional<long> pid = decimal<long>(field("pid"), 1, 0x7fffffff);
     const std::optional<int> index = decimal<int>(field("board"), 0, 9999);
-    if (!board.devicePath.starts_with("/dev/") || !plainAbsolutePath(board.devicePath) ||
+    const std::optional<unsigned long long> started =
+        decimal<unsigned long long>(field("started"), 0, ~0ULL);
+    if (!started || !board.devicePath.starts_with("/dev/") ||
+        !plainAbsolutePath(board.devicePath) ||
         (!board.linkPath.empty() && !plainAbsolutePath(board.linkPath)) ||
         (board.mode != "download" && board.mode != "update") || !pid || !index) {
         return std::nullopt;
     }
     board.pid = *pid;
     board.index = *index;
+    board.started = *started;
     return board;
 }
 

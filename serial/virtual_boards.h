@@ -19,6 +19,9 @@ struct VirtualBoard {
     std::string mode;        // "download" or "update", as the board started
     long pid = 0;            // the simulator's
     int index = 0;           // which of the simulator's boards
+    // The simulator's start (clock ticks since boot): with the pid it names one process, not a
+    // later one that was given the same number.
+    unsigned long long started = 0;
     bool operator==(const VirtualBoard&) const = default;
 };
 
@@ -62,9 +65,15 @@ class BoardAnnouncement {
     std::string path_;
 };
 
-// The boards announced now, in no particular order. An announcement whose simulator has
-// gone (killed without a chance to withdraw it) or whose device has gone is removed on the way.
+// The boards announced now, in no particular order. A board is taken only when it is provably
+// the simulator's: a pseudo-terminal whose master the announcing process (the same instance, of
+// this user) holds. Anything else (a simulator killed without a chance to withdraw, its pid and
+// pty given out again since; a device that is no pty; a hand-written entry) is removed on the way,
+// so that no byte goes to a stranger's terminal.
 std::vector<VirtualBoard> announcedBoards();
+
+// When the process started, from /proc/<pid>/stat; nothing when it is not there.
+std::optional<unsigned long long> processStart(long pid);
 
 // Fires when a board is announced or withdrawn, and when a simulator ends without withdrawing
 // its boards; null when the directory cannot be had.

@@ -23,9 +23,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Json = nlohmann::json;
 
-CliRun run(std::vector<std::string> args, Platform& platform, const TempDir& startup) {
-    return runCliWith(std::move(args), platform,
-                      {.startup = StartupDirectory{startup.path.string()}});
+CliRun run(std::vector<std::string> args, Platform& platform) {
+    return runCliWith(std::move(args), platform);
 }
 
 Bytes randomImage(std::size_t length, unsigned seed) {
@@ -100,14 +99,14 @@ TEST(FileCommands, FailedOrRefusedOutputSaysWhyAndLeavesEveryFileByteForByte) {
                   path("alias.hex") + ": this is the input file " + path("good.hex") +
                       " itself; name another output file"},
          }) {
-        const CliRun r = run(c.args, line, dir);
+        const CliRun r = run(c.args, line);
         EXPECT_EQ(r.status, cli::ExitFailed) << c.err;
         EXPECT_EQ(r.out + r.err, c.err + "\n");
         EXPECT_EQ(files(), before) << c.err;
     }
     // A conversion that succeeds says nothing and replaces the file the link leads to (a relative
     // link, from the link's directory); the link stays.
-    const CliRun good = run({"hex2bin", path("good.hex"), path("link.bin")}, line, dir);
+    const CliRun good = run({"hex2bin", path("good.hex"), path("link.bin")}, line);
     EXPECT_EQ(good.status, cli::ExitSuccess);
     EXPECT_EQ(good.out + good.err, "");
     EXPECT_EQ(fs::read_symlink(dir / "link.bin"), "target.bin");
@@ -130,7 +129,7 @@ TEST(FileCommands, SaveBinWritesTheBuiltInOrTheGivenImage) {
                           Case{{"save-bin", out, "--with-header"}, withBootHeader(builtIn)},
                           Case{{"save-bin", out, "--with-header", "--image", in("headed.bin")},
                                withBootHeader({1, 2, 3})}}) {
-        ASSERT_EQ(run(c.args, line, dir).status, cli::ExitSuccess);
+        ASSERT_EQ(run(c.args, line).status, cli::ExitSuccess);
         EXPECT_EQ(readBytes(out), c.saved);
     }
 }
@@ -138,12 +137,10 @@ TEST(FileCommands, SaveBinWritesTheBuiltInOrTheGivenImage) {
 // ---------------------------------------------------------------------------------------------
 // Flashing an image file
 
-// HEX is told by its content whatever the name, converted in memory (the start-up directory is
-// read-only and stays empty) and reaches the loader and then the firmware's EEPROM.
+// HEX is told by its content whatever the name, converted in memory (nothing is written beside
+// it) and reaches the loader and then the firmware's EEPROM.
 TEST(FlashImageFile, HexTextReachesTheBoardWhateverItsName) {
     TempDir dir;
-    TempDir startup;
-    fs::permissions(startup.path, fs::perms::owner_read | fs::perms::owner_exec);
     const Bytes image = randomImage(3001, 5);
     const fs::path file = dir / "fw.bin";
     std::string hex;
@@ -154,7 +151,7 @@ TEST(FlashImageFile, HexTextReachesTheBoardWhateverItsName) {
     }
     writeText(file, hex + EndRecord);
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
-    const CliRun r = run({"download", "--image", file.string()}, line, startup);
+    const CliRun r = run({"download", "--image", file.string()}, line);
     ASSERT_EQ(r.status, cli::ExitSuccess) << r.err;
     EXPECT_EQ(r.out, std::string(messages::Success.download) + "\n");
     EXPECT_TRUE(
@@ -164,9 +161,7 @@ TEST(FlashImageFile, HexTextReachesTheBoardWhateverItsName) {
         << r.err;
     EXPECT_EQ(line.board.loadedImage(), padded(image));
     EXPECT_EQ(line.board.programmedPayload(), withBootHeader(padded(image)));
-    EXPECT_TRUE(startup.names().empty());
     EXPECT_EQ(dir.names(), std::vector<std::string>{"fw.bin"});
-    fs::permissions(startup.path, fs::perms::owner_all);
 }
 
 // Nothing reaches the board from a file that cannot be an image, nor from one the operation
@@ -224,7 +219,7 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
         sim::SimulatedLine line;
         std::vector<std::string> args = c.command;
         args.insert(args.end(), {"--image", c.file});
-        const CliRun r = run(args, line, dir);
+        const CliRun r = run(args, line);
         EXPECT_EQ(r.status, cli::ExitImage) << c.file;
         EXPECT_EQ(r.out + r.err, c.err);
         EXPECT_TRUE(line.events.empty()) << c.file;
@@ -233,11 +228,11 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
 
     // Asked for, the text goes as it stands; broken HEX never does, as its text is no code.
     sim::SimulatedLine refusing({.mode = sim::BoardMode::Update});
-    EXPECT_EQ(run({"update", "--force", "--image", at("bad.hex")}, refusing, dir).status,
+    EXPECT_EQ(run({"update", "--force", "--image", at("bad.hex")}, refusing).status,
               cli::ExitImage);
     EXPECT_TRUE(refusing.events.empty());
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
-    const CliRun forced = run({"update", "--force", "--image", at("notes.txt")}, line, dir);
+    const CliRun forced = run({"update", "--force", "--image", at("notes.txt")}, line);
     ASSERT_EQ(forced.status, cli::ExitSuccess) << forced.err;
     EXPECT_EQ(line.board.programmedPayload(), withBootHeader(padded(readBytes(dir / "notes.txt"))));
 }
@@ -248,7 +243,7 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
 TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
     TempDir dir;
     sim::SimulatedLine line;
-    const CliRun text = run({"info"}, line, dir);
+    const CliRun text = run({"info"}, line);
     ASSERT_EQ(text.status, cli::ExitSuccess) << text.err;
     EXPECT_EQ(
         text.out,
@@ -265,19 +260,19 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
     // Records at 0x0010 and 0x0100: the image runs from address 0 to the highest byte.
     writeText(dir / "app.a51", hexRecord(0x0100, randomImage(4, 4)) +
                                    hexRecord(0x0010, randomImage(16, 3)) + EndRecord);
-    EXPECT_TRUE(run({"info", "--image", (dir / "app.a51").string()}, line, dir)
+    EXPECT_TRUE(run({"info", "--image", (dir / "app.a51").string()}, line)
                     .out.starts_with("Image:          " + (dir / "app.a51").string() +
                                      "\nFormat:         Intel HEX, 3 records, addresses 0x0010 to "
                                      "0x0103\nLength:         260 bytes\n"));
     writeHuge(dir / "huge.bin");
-    EXPECT_TRUE(run({"info", "--image", (dir / "huge.bin").string()}, line, dir)
+    EXPECT_TRUE(run({"info", "--image", (dir / "huge.bin").string()}, line)
                     .out.ends_with("Download:       too long (4294967296 of 8192 bytes)\n"
                                    "Update:         too long (4294967328 of 8192 bytes)\n"
                                    "SHA-256:        not computed: the file is too long to be "
                                    "read\n"));
 
     const auto info = [&](const std::string& file, int status) {
-        const CliRun r = run({"info", "--json", "--image", (dir / file).string()}, line, dir);
+        const CliRun r = run({"info", "--json", "--image", (dir / file).string()}, line);
         EXPECT_EQ(r.status, status) << r.err;
         return Json::parse(r.out);
     };

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/interruption_watch.h"
+#include "app/cli/interruption_text.h"
 #include "serial/interruption.h"
 #include "support/cli_run.h"
 #include "support/identity_line.h"
@@ -43,6 +43,14 @@ std::function<std::optional<long>(std::span<const std::uint8_t>)> signalOnWrite(
     };
 }
 
+// The line for an operation a signal ended at `stage` (none: before anything was sent).
+std::string stoppedAt(std::optional<OperationStage> stage, bool imageLoaded = false) {
+    Outcome outcome;
+    outcome.reached = stage;
+    outcome.imageLoaded = imageLoaded;
+    return lineOf(cli::interruptionLine(outcome));
+}
+
 bool imageChunk(std::span<const std::uint8_t> bytes) {
     return bytes.size() == 512;
 }
@@ -59,9 +67,10 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         std::function<bool(std::span<const std::uint8_t>)> pick;
         int at;
         int signal;
-        cli::InterruptedAt where;
+        OperationStage stage;
+        bool imageLoaded = false;
     };
-    const cli::InterruptedAt probing{OperationStage::Probing, false};
+    const auto probing = OperationStage::Probing;
     const auto Upd = sim::BoardMode::Update;
     const auto Dl = sim::BoardMode::Download;
     const std::vector<Case> cases = {
@@ -69,13 +78,10 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         // The loader never answers: the handshake a signal ends must not pass for its silence.
         {"handshake of a download", Dl, "download", syncPacketBytes, 5, SIGINT, probing},
         {"handshake of a flash", Dl, "flash", syncPacketBytes, 5, SIGQUIT, probing},
-        {"image to the loader", Dl, "download", imageChunk, 3, SIGINT,
-         cli::InterruptedAt{OperationStage::Loader, false}},
+        {"image to the loader", Dl, "download", imageChunk, 3, SIGINT, OperationStage::Loader},
         // The loader leaves all 60 Syncs of the first handshake unanswered.
-        {"handshake after the loader", Dl, "download", syncPacketBytes, 61, SIGTERM,
-         cli::InterruptedAt{OperationStage::Probing, true}},
-        {"image to the firmware", Upd, "update", imageChunk, 2, SIGTERM,
-         cli::InterruptedAt{OperationStage::Firmware, false}},
+        {"handshake after the loader", Dl, "download", syncPacketBytes, 61, SIGTERM, probing, true},
+        {"image to the firmware", Upd, "update", imageChunk, 2, SIGTERM, OperationStage::Firmware},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,7 +91,7 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         const CliRun run = runCliWith({c.command, "--quiet"}, line);
         EXPECT_EQ(run.status, 128 + c.signal);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(cli::interruptionLine(c.where)));
+        EXPECT_EQ(run.err, builtInIdentityLine() + stoppedAt(c.stage, c.imageLoaded));
         EXPECT_TRUE(handedBack(line));
         // The operation's own outcome names the signal, whatever the call it cut short.
         interruption::resetForTests();
@@ -93,11 +99,13 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
                         std::string_view(c.command) == "update" ? ModeUpdate : ModeDownload);
         op.line.faults.writeFault = signalOnWrite(c.pick, c.at, c.signal);
         Outcome outcome;
-        EXPECT_FALSE(std::string_view(c.command) == "flash"
-                         ? runFlash(op.window, op.job, nullptr, op.port, outcome)
-                         : runOperation(op.window, op.job, nullptr, op.port, outcome));
+        static_cast<void>(std::string_view(c.command) == "flash"
+                              ? runFlash(op.window, op.job, nullptr, op.port, outcome)
+                              : runOperation(op.window, op.job, nullptr, op.port, outcome));
         EXPECT_EQ(outcome.kind, OutcomeKind::Interrupted);
         EXPECT_EQ(outcome.signal, c.signal);
+        // A flash whose probe a signal cut short chose no operation.
+        EXPECT_EQ(outcome.performed.has_value(), std::string_view(c.command) != "flash");
     }
 }
 
@@ -106,7 +114,7 @@ TEST_F(Interrupted, ASignalBeforeThePortIsTouchedSendsNothing) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
     const CliRun run = runCliWith({"update", "--quiet"}, line);
     EXPECT_EQ(run.status, 130);
-    EXPECT_EQ(run.err, builtInIdentityLine() + lineOf(cli::interruptionLine({})));
+    EXPECT_EQ(run.err, builtInIdentityLine() + stoppedAt(std::nullopt));
     EXPECT_TRUE(line.eventsOf(sim::PortEvent::Kind::Open).empty());
 }
 
@@ -144,7 +152,7 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
     };
     const std::string notice = lineOf(cli::programmingNotice());
     const std::string success = lineOf(messages::Success.update);
-    const std::string stopped = lineOf(cli::interruptionLine({OperationStage::Programming, false}));
+    const std::string stopped = stoppedAt(OperationStage::Programming);
     struct Case {
         const char* what;
         sim::BoardConfig board;
@@ -165,7 +173,7 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
         {"awaiting the Ack, the board acknowledges", Board{}, afterTheImage, 0, success, notice,
          true},
         {"awaiting the Ack, none comes", Board{.unansweredIds = 1u << IdData}, afterTheImage, 130,
-         "", lineOf(cli::interruptionLine({OperationStage::AwaitingAck, false})), false},
+         "", stoppedAt(OperationStage::AwaitingAck), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -182,6 +190,14 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
         EXPECT_EQ(std::any_of(sleeps.begin(), sleeps.end(),
                               [](auto* s) { return s->endedAt - s->at == milliseconds(5000); }),
                   c.programmed);
+        // The core decides it, for every front end: the signal held off, or the one that ended it.
+        interruption::resetForTests();
+        SimOperation op(c.board, ModeUpdate);
+        c.signals(op.line);
+        Outcome outcome;
+        runOperation(op.window, op.job, nullptr, op.port, outcome);
+        EXPECT_EQ(outcome.kind == OutcomeKind::Interrupted, c.status == 130);
+        EXPECT_EQ(outcome.heldOff == SIGINT, c.err.starts_with(notice));
     }
 }
 

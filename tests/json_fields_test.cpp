@@ -1,5 +1,6 @@
-// The field names of every JSON output of zq417-flash against the lists README.md gives of them:
-// a field added, renamed or dropped without its documentation fails here.
+// The field names of every JSON output of zq417-flash, and its exit statuses, against the lists
+// README.md gives of them: a field or status added, renamed or dropped without its documentation
+// fails here.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/exit_status.h"
 #include "app/cli/info_command.h"
 #include "app/cli/json_result.h"
 #include "app/cli/port_listing.h"
@@ -48,20 +50,39 @@ Names printedNames(const std::vector<std::string>& documents) {
     return names;
 }
 
-// The first column of the table that follows the line `heading` in README.md.
-Names documentedNames(const std::string& heading) {
+// The rows of the table that follows the line `heading` in README.md, its heading row left out,
+// each cell without its markup.
+std::vector<std::vector<std::string>> readmeTable(const std::string& heading) {
     std::ifstream readme(ZQ_README_PATH);
     std::string line;
-    while (std::getline(readme, line) && line != heading) {
+    // The heading may be a list item's text, indented.
+    while (std::getline(readme, line) &&
+           line.substr(std::min(line.find_first_not_of(' '), line.size())) != heading) {
     }
-    EXPECT_EQ(line, heading) << "not in README.md";
-    static const std::regex row("\\| `([^`]+)` \\|.*");
-    Names names;
-    std::smatch field;
-    while (std::getline(readme, line) && (line.empty() || line.starts_with('|'))) {
-        if (std::regex_match(line, field, row)) {
-            names.insert(field[1]);
+    EXPECT_FALSE(readme.eof()) << heading << " not in README.md";
+    std::vector<std::vector<std::string>> rows;
+    while (std::getline(readme, line) && (rows.empty() || line.find('|') != std::string::npos)) {
+        static const std::regex cell("\\|\\s*([^|]*[^| ])\\s*(?=\\|)");
+        std::vector<std::string> cells;
+        for (auto it = std::sregex_iterator(line.begin(), line.end(), cell);
+             it != std::sregex_iterator(); ++it) {
+            cells.push_back(std::regex_replace((*it)[1].str(), std::regex("`"), ""));
         }
+        if (!cells.empty() && !cells.front().starts_with("---")) {
+            rows.push_back(cells);
+        }
+    }
+    if (!rows.empty()) {
+        rows.erase(rows.begin());
+    }
+    return rows;
+}
+
+// The first column of that table.
+Names documentedNames(const std::string& heading) {
+    Names names;
+    for (const std::vector<std::string>& row : readmeTable(heading)) {
+        names.insert(row.front());
     }
     return names;
 }
@@ -100,6 +121,18 @@ TEST(JsonFields, EveryOutputPrintsInSnakeCaseTheFieldsReadmeListsAndNoEmptyText)
     EXPECT_EQ(printedNames({ports.str()}), documentedNames("`ports --json`, one object:"));
     EXPECT_EQ(printedNames({cli::jsonLine(result)}),
               documentedNames("A board's result, one JSON line (`--json` and `--log`):"));
+}
+
+// The README keeps the table of exit statuses that the help, the manual page and README.txt are
+// made from, word for word.
+TEST(ExitStatuses, ReadmeGivesTheTableTheHelpIsMadeFrom) {
+    std::vector<std::vector<std::string>> table;
+    for (const cli::ExitStatusMeaning& row : cli::ExitStatusMeanings) {
+        table.push_back({std::string(row.status), std::string(row.meaning)});
+    }
+    EXPECT_EQ(readmeTable("- Exit status, by class, the same for every subcommand (the table "
+                          "`--help` gives):"),
+              table);
 }
 
 }  // namespace

@@ -188,15 +188,23 @@ TEST(ReplyWindow, TheLatencySuggestedForALateOrSplitReplyMakesTheBoardSucceed) {
         return sim::BoardConfig{.mode = sim::BoardMode::Update, .splitGap = milliseconds(ms)};
     };
     for (const sim::BoardConfig& board :
-         {late(26), late(30), late(40), late(60), late(200), split(20), split(40)}) {
+         {late(26), late(30), late(40), late(60), late(200), split(20), split(40), split(80),
+          split(120), split(200)}) {
         SCOPED_TRACE(std::to_string(board.replyDelay.count()) + " ns late, split by " +
                      std::to_string(board.splitGap.count()) + " ns");
         sim::SimulatedLine slow(board);
-        const CliRun failed = runCliWith({"update", "--quiet"}, slow);
+        const CliRun failed = runCliWith({"update", "--quiet", "--json"}, slow);
         EXPECT_EQ(failed.status, cli::ExitFailed);
         const std::size_t at = failed.err.find("try --latency ");
         ASSERT_NE(at, std::string::npos) << failed.err;
-        const std::string latency = std::to_string(std::stoi(failed.err.substr(at + 14)));
+        // Split replies: the advice covers the gap with some to spare, in the JSON result too.
+        const int advised = std::stoi(failed.err.substr(at + 14));
+        EXPECT_TRUE(contains(failed.err,
+                             nlohmann::json::parse(failed.out).at("advice").get<std::string>()));
+        if (board.splitGap.count() > 0) {
+            EXPECT_GE(milliseconds(advised), board.splitGap + milliseconds(10));
+        }
+        const std::string latency = std::to_string(advised);
         sim::SimulatedLine widened(board);
         const CliRun run = runCliWith({"update", "--quiet", "--latency", latency}, widened);
         EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;

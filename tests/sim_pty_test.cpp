@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -115,16 +116,27 @@ TEST(SimPty, UpdateModeAnswersSyncAtTheLineSpeedInEverySessionAndEndsAfterTheOpe
         // busy machine only makes this later, never earlier.
         EXPECT_GE(Clock::now() - sent, 7ms);
     }
+    ASSERT_TRUE(awaitLog(sim, "host closed the port"));
     {
-        const Host host(device);
-        ASSERT_GE(host.fd, 0);
         // The lock must not outlive that close, or the next run as an ordinary user gets EBUSY.
+        // Looked at by short sessions: the simulator clears nothing while the port is held.
         int locked = 1;
         for (const auto end = Clock::now() + 5s; locked != 0 && Clock::now() < end;) {
             std::this_thread::sleep_for(10ms);
-            ::ioctl(host.fd, TIOCGEXCL, &locked);
+            ::ioctl(Host(device).fd, TIOCGEXCL, &locked);
         }
         EXPECT_EQ(locked, 0);
+        const Host host(device);
+        ASSERT_EQ(::ioctl(host.fd, TIOCEXCL), 0);
+        // The simulator hears of this close only with the next host's open and lock.
+        sim.signal(SIGSTOP);
+    }
+    {
+        // A host that opens at once and locks the port keeps its lock: the simulator clears
+        // none while the device is held.
+        const Host host(device);
+        ASSERT_EQ(::ioctl(host.fd, TIOCEXCL), 0);
+        sim.signal(SIGCONT);
         ASSERT_TRUE(host.send(Sync));
         EXPECT_EQ(host.receive(SyncAnswer.size()), SyncAnswer);
         // The host's Ack ends the handshake; one image is then programmed (Data announcing four
@@ -132,6 +144,9 @@ TEST(SimPty, UpdateModeAnswersSyncAtTheLineSpeedInEverySessionAndEndsAfterTheOpe
         ASSERT_TRUE(
             host.send({0xAA, 0x0E, 0, 0, 0, 0, 0xAA, 0x0A, 0x00, 0x04, 0x00, 0x00, 9, 8, 7, 6}));
         EXPECT_EQ(host.receive(6), (Bytes{0xAA, 0x0E, 0x0A, 0, 0, 0}));
+        int locked = 0;
+        EXPECT_EQ(::ioctl(host.fd, TIOCGEXCL, &locked), 0);
+        EXPECT_EQ(locked, 1);
     }
     EXPECT_EQ(sim.waitForExit(), 0);
 }

@@ -4,6 +4,7 @@
 // present.
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,12 +62,19 @@ TEST(Station, TheLogGetsEachResultAsItsJsonLineAndKeepsWhatItHeld) {
 TEST(Station, ALogThatCannotBeOpenedStopsTheRunBeforeAnyPortAndOneThatFailsLaterIsReported) {
     TempDir dir;
     const std::string missing = (dir / "none" / "results.jsonl").string();
-    SimulatedLine untouched;
-    const CliRun refused = runCliWith({"download", "--log", missing}, untouched);
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_EQ(refused.err,
-              "--log " + missing + ": cannot open it to add results: No such file or directory\n");
-    EXPECT_TRUE(untouched.events.empty());
+    const std::string unread = (dir / "fifo").string();  // opening it must not wait for a reader
+    ASSERT_EQ(::mkfifo(unread.c_str(), 0600), 0);
+    for (const auto& [log, why] :
+         {std::pair{missing, "No such file or directory"},
+          {unread, "a pipe that nobody reads: writing to it would wait"}}) {
+        SimulatedLine untouched;
+        const CliRun refused = runCliWith({"download", "--log", log}, untouched);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.err.rfind("--log " + log + ": cannot open it to add results: " + why, 0),
+                  0u)
+            << refused.err;
+        EXPECT_TRUE(untouched.events.empty());
+    }
 
     SimulatedLine line({.mode = BoardMode::Update});
     const CliRun full = runCliWith({"flash", "--json", "--log", "/dev/full"}, line);
@@ -286,7 +294,9 @@ struct Station {
             plugs = made.get();
             return made;
         };
-        context.listPorts = [&] { return plugs->snapshots[plugs->at]; };
+        context.listPorts = [&] {
+            return plugs != nullptr ? plugs->snapshots[plugs->at] : std::vector<PortInfo>{};
+        };
         context.platformFor = [this](const std::string& port) -> std::unique_ptr<Platform> {
             const std::lock_guard hold(lock);
             std::deque<BoardConfig>& queue = boards.at(port);
@@ -305,6 +315,24 @@ struct Station {
         return result;
     }
 };
+
+// A port given to watch that another program holds is said once, not at every probe; its board
+// is flashed once the port is let go.
+TEST(Watching, APortHeldByAnotherProgramIsSaidOnce) {
+    Station station;
+    station.boards["/dev/ttyUSB7"] = {{.mode = BoardMode::Update}};
+    int opens = 0;
+    station.arm = [&](SimulatedLine& line) {
+        if (++opens <= 3) {
+            line.faults.openFails = OpenFailure::Kind::Busy;
+        }
+    };
+    const CliRun run = station.run({"--port", "/dev/ttyUSB7", "--count", "1", "--quiet"}, {{}});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string held = "watch: /dev/ttyUSB7: the port is held by another program";
+    EXPECT_EQ(run.err.find(held), run.err.rfind(held)) << run.err;
+    EXPECT_NE(run.err.find(held), std::string::npos) << run.err;
+}
 
 // A and B come at once and C later; A is pulled while it runs (its line drops) and is back with
 // C, so a new board there is flashed too. The watch ends at the count, with the first failure's

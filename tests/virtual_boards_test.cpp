@@ -1,9 +1,12 @@
 // The boards zq417-sim announces: what a reader takes from an announcement, what it cleans away,
 // where discovery and `--port auto` put them, the plug events a front end sees, and the real
 // programs end to end.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +23,7 @@
 #include "support/child_process.h"
 #include "support/image_files.h"
 #include "support/sim_process.h"
+#include "support/text_lines.h"
 
 namespace zq::test {
 namespace {
@@ -44,14 +48,14 @@ class VirtualBoards : public ::testing::Test {
   protected:
     void SetUp() override { ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1); }
     fs::path announced() const { return runtime / "zq417-sim"; }
-    VirtualBoard board(const Pty& pty, int index) const {
-        return {pty.path, "", "download", static_cast<long>(::getpid()), index};
+    VirtualBoard board(const Pty& pty, int index, long pid = ::getpid()) const {
+        return {pty.path, "", "download", pid, index, processStart(pid).value_or(0)};
     }
     TempDir runtime;
 };
 
 TEST(VirtualBoardAnnouncement, IsReadBackOnlyWhenEveryFieldIsSound) {
-    const VirtualBoard good{"/dev/pts/7", "/tmp/zq-board0", "update", 4242, 3};
+    const VirtualBoard good{"/dev/pts/7", "/tmp/zq-board0", "update", 4242, 3, 1234567};
     EXPECT_EQ(parseAnnouncement(announcementText(good)), good);
     for (const char* text : {
              "device=/tmp/pts7\nmode=update\npid=4242\nboard=0\n",
@@ -82,26 +86,52 @@ TEST_F(VirtualBoards, ReadBackWhileAnnouncedWithWhatIsStaleRemovedOnTheWay) {
     VirtualBoard misleading = board(other, 3);
     misleading.linkPath = "/dev/null";  // a link that leads elsewhere is dropped, not followed
     const std::string own = std::to_string(::getpid());
+    VirtualBoard reused = board(other, 4);  // an earlier process that had our number
+    reused.started += 1;
+    VirtualBoard notAPty = board(other, 5), multiplexer = board(other, 6);
+    notAPty.devicePath = "/dev/null";
+    multiplexer.devicePath = "/dev/pts/ptmx";
+    // A process of another user that holds the master (when we may make one), and one of ours
+    // (init, as root) that does not.
+    int changed[2] = {-1, -1};
+    const pid_t stranger = ::getuid() == 0 && ::pipe(changed) == 0 ? ::fork() : -1;
+    if (stranger == 0) {
+        _exit(::setuid(65534) == 0 && ::write(changed[1], "", 1) == 1 ? (::pause(), 0) : 1);
+    }
+    char done = 0;
+    ASSERT_TRUE(stranger < 0 || ::read(changed[0], &done, 1) == 1);  // it runs as nobody now
+    const std::string strangers = std::to_string(stranger);
     for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
              {std::to_string(dead) + "-0.board",
-              announcementText({other.path, "", "update", dead, 0})},
+              announcementText({other.path, "", "update", dead, 0, 0})},
              {std::to_string(dead) + "-1.tmp", "device="},
              {own + "-1.board", announcementText(board(Pty{}, 1))},
              {own + "-2.board", "device=/dev/null\n"},
-             {own + "-3.board", announcementText(misleading)}}) {
+             {own + "-3.board", announcementText(misleading)},
+             {own + "-4.board", announcementText(reused)},
+             {own + "-5.board", announcementText(notAPty)},
+             {own + "-6.board", announcementText(multiplexer)},
+             {"1-7.board", announcementText(board(other, 7, 1))},
+             {strangers + "-8.board", announcementText(board(other, 8, stranger))}}) {
         writeText(announced() / name, text);
     }
 
     std::vector<VirtualBoard> boards = announcedBoards();
+    if (stranger > 0) {
+        ::kill(stranger, SIGKILL);
+        ::waitpid(stranger, nullptr, 0);
+    }
+    ::close(changed[0]);
+    ::close(changed[1]);
     std::sort(boards.begin(), boards.end(), [](auto& a, auto& b) { return a.index < b.index; });
     misleading.linkPath.clear();
     EXPECT_EQ(boards, (std::vector<VirtualBoard>{linked, misleading}));
-    // The dead simulator's files and the board whose device went are gone; the rest stay.
+    // Only the proven boards' entries stay: the rest are gone, forged, or a stranger's.
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(announced())) {
         left.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(left, (std::set<std::string>{own + "-0.board", own + "-2.board", own + "-3.board"}));
+    EXPECT_EQ(left, (std::set<std::string>{own + "-0.board", own + "-3.board"}));
 
     announcement.withdraw();
     EXPECT_FALSE(fs::exists(announced() / (own + "-0.board")));
@@ -117,8 +147,8 @@ TEST(AutoPort, TakesAVirtualBoardOnlyWhenNoUsbAdapterIsPresent) {
     usb.devicePath = "/dev/ttyUSB0";
     usb.bus = PortInfo::Bus::Usb;
     onBoard.devicePath = "/dev/ttyS4";
-    const PortInfo sim = portOf({"/dev/pts/3", "", "update", 4242, 0});
-    const PortInfo sim2 = portOf({"/dev/pts/4", "", "update", 4242, 1});
+    const PortInfo sim = portOf({"/dev/pts/3", "", "update", 4242, 0, 0});
+    const PortInfo sim2 = portOf({"/dev/pts/4", "", "update", 4242, 1, 0});
     for (const auto& [present, chosen, candidates] :
          std::vector<std::tuple<std::vector<PortInfo>, std::string, std::size_t>>{
              {{onBoard, sim, usb}, "/dev/ttyUSB0", 1},
@@ -195,6 +225,14 @@ TEST_F(VirtualBoards, TheRealSimulatorsBoardsFollowTheRealPortsWhileTheyRunAndNo
     }
     EXPECT_EQ(listedBoards(), (std::set<std::string>{first + " download", second + " download",
                                                      third + " update"}));
+    // A board another program holds names that program, never the simulator that serves it.
+    const int holder = ::open(third.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    ChildProcess busy(ZQ417_FLASH_PATH, {"update", "--quiet", "--port", third}, true);
+    EXPECT_EQ(busy.waitForExit(), 3);
+    EXPECT_TRUE(contains(busy.err(), "held by " + std::to_string(::getpid()) + " (")) << busy.err();
+    EXPECT_FALSE(contains(busy.err(), std::to_string(one.pid()) + " (")) << busy.err();
+    ::close(holder);
     EXPECT_EQ(two.stop(), 0);
     one.signal(SIGKILL);
     one.waitForExit();

@@ -6,16 +6,25 @@
 
 namespace zq {
 
-std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
-                                    PortState& port, Outcome& outcome,
-                                    const HandshakeResult* made) {
+std::optional<ImagePlan> planPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
+                                   Outcome& outcome) {
     outcome.phase = phase;
-    const ImagePlan plan = planImage(job, phase);
-    if (!plan.failure.empty()) {
+    ImagePlan plan = planImage(job, phase);
+    if (plan.fault) {
         settle(outcome, OutcomeKind::ImageRefused, Step::None);
         outcome.image = plan.fault;
         showError(window, plan.failure);
         return std::nullopt;
+    }
+    return plan;
+}
+
+std::optional<ImagePlan> beginPhase(OwnerWindow& window, TransferJob& job, TransferPhase phase,
+                                    PortState& port, Outcome& outcome,
+                                    const HandshakeResult* made) {
+    std::optional<ImagePlan> plan = planPhase(window, job, phase, outcome);
+    if (!plan) {
+        return plan;
     }
     // A port held from an earlier operation serves only an operation on the same port: anything
     // else would send the image to a board the user did not choose. A held port that cannot be

@@ -9,12 +9,14 @@
 
 namespace zq {
 
-bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
-                      PortState& port, Outcome& outcome, const HandshakeResult* made) {
+namespace {
+
+void downloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                   PortState& port, Outcome& outcome, const HandshakeResult* made) {
     const std::optional<ImagePlan> started =
         beginPhase(window, job, PhaseDownload, port, outcome, made);
     if (!started) {
-        return false;
+        return;
     }
     const ImagePlan& plan = *started;
     enterStage(window, outcome, OperationStage::Loader);
@@ -26,30 +28,38 @@ bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* pro
         outcome.wanted = WakeBytes.size();
         purgePort(port);
         showError(window, messages::CannotUseComPort);
-        return false;
+        return;
     }
     if (!sendCommand(port, loaderCommand(plan.length))) {
         settleOnFault(outcome, OutcomeKind::NotSent, Step::LoaderCommand, port);
         handBack(port, window, outcome);
         showError(window, messages::CannotUseComPort);
-        return false;
+        return;
     }
     if (progressBar != nullptr) {
         progressBar->setRange(plan.length);
     }
     const TransferCount sent = writeChunked(port, plan.start, plan.length, progressBar);
     if (sent.success && sent.count == plan.length) {
+        outcome.imageLoaded = true;
         purgePort(port);
         // The loaded image needs a moment to start before its firmware can answer.
         port.platform.sleep(std::chrono::milliseconds(100));
-        return true;
+        return;
     }
     settleOnFault(outcome, OutcomeKind::NotSent, Step::LoaderImage, port);
     outcome.sent = sent;
     outcome.wanted = plan.length;
     handBack(port, window, outcome);
     showError(window, messages::LoaderTransferFail.forMode(job.mode));
-    return false;
+}
+
+}  // namespace
+
+bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                      PortState& port, Outcome& outcome, const HandshakeResult* made) {
+    downloadPhase(window, job, progressBar, port, outcome, made);
+    return outcome.succeeded();
 }
 
 bool runDownloadPhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,

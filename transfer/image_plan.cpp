@@ -9,7 +9,15 @@ namespace zq {
 
 namespace {
 constexpr std::uint32_t HeaderLength = BootHeader.size();
+
+ImagePlan refused(ImagePlan& plan, ImageFault fault) {
+    plan.failure = fault.fault == ImagePlanFault::TooLong ? messages::FirmwareTooLong
+                                                          : messages::MemoryNotEnough;
+    plan.fault = fault;
+    return plan;
 }
+
+}  // namespace
 
 PhaseLength measureForPhase(std::uint64_t imageLength, bool headerPresent, TransferPhase phase,
                             std::uint32_t limit) {
@@ -27,24 +35,21 @@ ImagePlan planImage(TransferJob& job, TransferPhase phase) {
     ImagePlan plan;
     // Storage shorter than the length it claims to hold is no image either.
     if (!job.hasImage() || job.imageLength > job.image.size()) {
-        plan.failure = messages::MemoryNotEnough;
-        return plan;
+        return refused(plan, {ImagePlanFault::NoImage});
     }
     if (job.imageLength % 2 != 0) {
         // The pad goes only where the storage has room for it; storage without that byte is
         // treated as the allocation that failed to provide it.
         if (job.imageLength >= job.image.size()) {
-            plan.failure = messages::MemoryNotEnough;
-            return plan;
+            return refused(plan, {ImagePlanFault::NoImage});
         }
         job.image[job.imageLength] = 0;
     }
     const bool headerPresent = hasBootHeader(job.image.data(), job.imageLength);
-    const PhaseLength length =
-        measureForPhase(job.imageLength, headerPresent, phase, job.capacity - job.reserved);
+    const std::uint32_t limit = job.capacity - job.reserved;
+    const PhaseLength length = measureForPhase(job.imageLength, headerPresent, phase, limit);
     if (!length.fits) {
-        plan.failure = messages::FirmwareTooLong;
-        return plan;
+        return refused(plan, {ImagePlanFault::TooLong, length.measured, limit});
     }
     plan.start = job.image.data();
     plan.length = static_cast<std::uint32_t>(length.measured);

@@ -14,10 +14,20 @@ enum class ImagePlanFault : std::uint8_t {
     TooLong,  // longer than the board's capacity
 };
 
+// Why a phase refused an image, with the lengths its size test compared.
+struct ImageFault {
+    ImagePlanFault fault = ImagePlanFault::None;
+    std::uint64_t measured = 0;  // for TooLong: the length the size test measured
+    std::uint32_t limit = 0;     // and what it may be at most: the capacity less the reserve
+
+    explicit operator bool() const { return fault != ImagePlanFault::None; }
+    bool operator==(const ImageFault&) const = default;
+};
+
 // What a phase sends of the job's image, or why it cannot.
 struct ImagePlan {
     std::string_view failure;  // the box; empty when the image can be sent
-    ImagePlanFault fault = ImagePlanFault::None;
+    ImageFault fault{};
     const std::uint8_t* start = nullptr;
     std::uint32_t length = 0;    // bytes on the wire, the header included when sent in front
     bool headerInFront = false;  // the update phase sends the BootHeader before the image

@@ -1,8 +1,9 @@
 #include "transfer/operation.h"
 
 #include "image/built_in_image.h"
+#include "transfer/begin_phase.h"
 #include "transfer/image_plan.h"
-#include "transfer/message_box.h"
+#include "transfer/interruption_rule.h"
 #include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 
@@ -30,14 +31,63 @@ void fillJob(TransferJob& job, TransferMode mode, const std::string& portName) {
     useBuiltInImage(job);
 }
 
-bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
-                  PortState& port, Outcome& outcome) {
+namespace {
+
+// A signal that came before the operation began ends it before anything is touched.
+bool stoppedBeforeStart(Outcome& outcome) {
+    if (!signalEnds(outcome)) {
+        return false;
+    }
+    settle(outcome, OutcomeKind::Interrupted, Step::None);
+    return true;
+}
+
+// The phases of the operation the job's mode names, the first judging `made` when a probe made
+// its handshake already.
+void runPhases(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
+               Outcome& outcome, const HandshakeResult* made) {
     outcome.performed = job.mode;
     if (job.mode == ModeUpdate) {
-        return runUpdatePhase(window, job, progressBar, port, outcome);
+        runUpdatePhase(window, job, progressBar, port, outcome, made);
+    } else if (runDownloadPhase(window, job, progressBar, port, outcome, made)) {
+        runUpdatePhase(window, job, progressBar, port, outcome);
     }
-    return runDownloadPhase(window, job, progressBar, port, outcome) &&
-           runUpdatePhase(window, job, progressBar, port, outcome);
+}
+
+void flash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
+           Outcome& outcome) {
+    // The image must suit both operations before the board is asked which one it needs.
+    if (!checkImage(window, job, ModeDownload, outcome)) {
+        return;
+    }
+    // Both phases set the line up alike at the one line speed; a port left open by a failure
+    // here is handed back as the phase would have.
+    if (!readyLine(window, PhaseUpdate, job, port, outcome)) {
+        closeNoting(port, window, outcome);
+        return;
+    }
+    enterStage(window, outcome, OperationStage::Probing);
+    const HandshakeResult probe = handshake(port);
+    // A probe a signal cut short tells nothing of the board: no operation is chosen.
+    if (signalEnds(outcome)) {
+        settle(outcome, OutcomeKind::Interrupted, Step::Handshake);
+        handBack(port, window, outcome);
+        return;
+    }
+    // Only silence is the loader's: a board that answers, or sends bytes that make no handshake,
+    // is never sent the loader.
+    job.mode = boardModeOf(probe) == BoardMode::Download ? ModeDownload : ModeUpdate;
+    runPhases(window, job, progressBar, port, outcome, &probe);
+}
+
+}  // namespace
+
+bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                  PortState& port, Outcome& outcome) {
+    if (!stoppedBeforeStart(outcome)) {
+        runPhases(window, job, progressBar, port, outcome, nullptr);
+    }
+    return outcome.succeeded();
 }
 
 bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
@@ -48,42 +98,29 @@ bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progres
 
 bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
               Outcome& outcome) {
-    // The image must suit both operations before the board is asked which one it needs.
-    for (const TransferPhase phase : {PhaseDownload, PhaseUpdate}) {
-        if (const ImagePlan plan = planImage(job, phase); !plan.failure.empty()) {
-            outcome.phase = phase;
-            settle(outcome, OutcomeKind::ImageRefused, Step::None);
-            outcome.image = plan.fault;
-            showError(window, plan.failure);
-            return false;
-        }
+    if (!stoppedBeforeStart(outcome)) {
+        flash(window, job, progressBar, port, outcome);
     }
-    // Both phases set the line up alike at the one line speed; a port left open by a failure
-    // here is handed back as the phase would have.
-    if (!readyLine(window, PhaseUpdate, job, port, outcome)) {
-        closeNoting(port, window, outcome);
-        return false;
-    }
-    enterStage(window, outcome, OperationStage::Probing);
-    const HandshakeResult probe = handshake(port);
-    // Bytes that made no handshake are a board that answers but is not understood: the loader
-    // is for a board that says nothing at all.
-    job.mode =
-        probe.answered || probe.bytesSeen > 0 || probe.sendFailed ? ModeUpdate : ModeDownload;
-    outcome.performed = job.mode;
-    if (job.mode == ModeUpdate) {
-        return runUpdatePhase(window, job, progressBar, port, outcome, &probe);
-    }
-    return runDownloadPhase(window, job, progressBar, port, outcome, &probe) &&
-           runUpdatePhase(window, job, progressBar, port, outcome);
+    return outcome.succeeded();
 }
 
-bool probeBoard(Platform& platform, const std::string& portName) {
+bool checkImage(OwnerWindow& window, TransferJob& job, TransferMode mode, Outcome& outcome) {
+    if (mode == ModeUpdate || planPhase(window, job, PhaseDownload, outcome)) {
+        planPhase(window, job, PhaseUpdate, outcome);
+    }
+    return outcome.succeeded();
+}
+
+bool probeBoard(Platform& platform, const std::string& portName, OpenFailure* opened) {
     SilentWindow silent;
     TransferJob job;
     fillJob(job, ModeUpdate, portName);
     PortState port(platform);
-    if (!readyLine(silent, PhaseUpdate, job, port)) {
+    const bool ready = readyLine(silent, PhaseUpdate, job, port);
+    if (opened != nullptr) {
+        *opened = port.lastOpenFailure;
+    }
+    if (!ready) {
         // Also ends the timer request a failed open made.
         closePort(port, silent);
         return false;

@@ -29,10 +29,16 @@ bool runOperation(OwnerWindow& window, TransferJob& job, ProgressTarget* progres
 bool runFlash(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar, PortState& port,
               Outcome& outcome);
 
+// The image checks of every phase the operation of `mode` runs (a Download's both, an Update's
+// one), made before any port is touched, as flash makes them for both before it probes: a
+// refused image has shown its box, and the outcome says why, with the lengths compared.
+bool checkImage(OwnerWindow& window, TransferJob& job, TransferMode mode, Outcome& outcome);
+
 // Whether the firmware of a board answers a short handshake on the port: opened and set up as
 // for an Update, a few Syncs, then handed back; no box is shown. A board in download mode says
-// nothing until it is loaded, so it is not found this way.
-bool probeBoard(Platform& platform, const std::string& portName);
+// nothing until it is loaded, so it is not found this way. `opened`, when given, says why the
+// port could not be opened (kind None when it was).
+bool probeBoard(Platform& platform, const std::string& portName, OpenFailure* opened = nullptr);
 
 // Lets go of a port that is still held: the settings found at open are put back, the port is
 // closed and its timer request ended. When the close fails its box is shown, the request is

@@ -30,7 +30,8 @@ enum class OutcomeKind : std::uint8_t {
     LateReply,          // the reply came after its window: `reply.lateBy`
     EepromFailed,       // the board reported `status` with its failure bit set
     StatusNotReported,  // the board did not tell its status: `reply`
-    Interrupted,        // a signal ended it at `reached`: `signal`
+    BoardGone,          // the board or its adapter went away during `reached`: `fault`
+    Interrupted,        // a signal ended it at `reached`: `signal` (see signalEnds)
 };
 
 // The step of an operation an outcome points at.
@@ -54,13 +55,14 @@ enum class BoardMode : std::uint8_t { Unknown, Download, Update };
 
 struct Outcome {
     OutcomeKind kind = OutcomeKind::Success;
-    TransferMode performed = ModeDownload;  // the operation that ran (flash chooses it)
-    TransferPhase phase = PhaseDownload;    // the phase that ended it
+    std::optional<TransferMode> performed{};  // the operation that ran (flash chooses it), if any
+    TransferPhase phase = PhaseDownload;      // the phase that ended it
     Step step = Step::None;
-    OperationStage reached = OperationStage::Probing;
-    bool probed = false;  // the first handshake was made: `handshake` and `boardMode` tell it
+    std::optional<OperationStage> reached{};  // none: nothing was sent
+    bool imageLoaded = false;  // the loader took the whole image (a Download's first phase)
+    bool probed = false;       // the first handshake was made: `handshake` and `boardMode` tell it
     BoardMode boardMode = BoardMode::Unknown;  // stays unknown for bytes that made no handshake
-    ImagePlanFault image = ImagePlanFault::None;
+    ImageFault image{};                        // for ImageRefused: why, with the lengths compared
     OpenFailure open{};
     PortFault fault{};
     ReplyEvidence reply{};
@@ -68,9 +70,11 @@ struct Outcome {
     TransferCount sent{};  // for NotSent: what left of `wanted` bytes
     std::uint32_t wanted = 0;
     std::optional<std::uint16_t> status{};
-    int signal = 0;          // for Interrupted
+    int signal = 0;   // for Interrupted
+    int heldOff = 0;  // a signal that came while the board programmed: it did not end the operation
     PortFault closeFault{};  // a close that failed on the way out, after the outcome above
 
+    // The bool every operation returns beside its outcome is this, and nothing else.
     bool succeeded() const { return kind == OutcomeKind::Success; }
 };
 

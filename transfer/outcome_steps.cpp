@@ -1,6 +1,7 @@
 #include "transfer/outcome_steps.h"
 
 #include "serial/interruption.h"
+#include "transfer/interruption_rule.h"
 
 namespace zq {
 
@@ -11,8 +12,9 @@ void enterStage(OwnerWindow& window, Outcome& outcome, OperationStage stage) {
 
 void settle(Outcome& outcome, OutcomeKind kind, Step step) {
     outcome.step = step;
-    // A call cut short by a signal failed because of the signal, whatever it was doing.
-    if (kind != OutcomeKind::Success && interruption::stopsWaits()) {
+    // A call cut short by a signal failed because of the signal, whatever it was doing; and a
+    // result reached after a signal that ended the operation is not known to be the board's.
+    if (signalEnds(outcome)) {
         outcome.kind = OutcomeKind::Interrupted;
         outcome.signal = interruption::signalNumber();
         return;
@@ -20,9 +22,22 @@ void settle(Outcome& outcome, OutcomeKind kind, Step step) {
     outcome.kind = kind;
 }
 
+void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortFault& fault) {
+    // A device that went away fails whichever call came next; what failed is the board, the
+    // same at every stage, not the port's setup or one packet.
+    const bool gone = fault && fault.error.deviceGone && kind != OutcomeKind::PortNotReleased;
+    settle(outcome, gone ? OutcomeKind::BoardGone : kind, step);
+    outcome.fault = fault;
+}
+
 void settleOnFault(Outcome& outcome, OutcomeKind kind, Step step, const PortState& port) {
-    settle(outcome, kind, step);
-    outcome.fault = port.lastFault;
+    settleOnFault(outcome, kind, step, port.lastFault);
+}
+
+BoardMode boardModeOf(const HandshakeResult& handshake) {
+    return handshake.answered                                  ? BoardMode::Update
+           : handshake.bytesSeen == 0 && !handshake.sendFailed ? BoardMode::Download
+                                                               : BoardMode::Unknown;
 }
 
 namespace {
@@ -42,6 +57,7 @@ class CloseNoter final : public OwnerWindow {
         window_.showUnownedMessage(style, text);
     }
     void operationStage(OperationStage stage) override { window_.operationStage(stage); }
+    void signalHeldOff(int signal) override { window_.signalHeldOff(signal); }
 
   private:
     OwnerWindow& window_;

@@ -1,26 +1,28 @@
 #include "protocol/packet_ops.h"
-#include "serial/interruption.h"
 #include "text/messages.h"
+#include "transfer/interruption_rule.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
 
 namespace zq {
 
-bool readyLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port,
-               Outcome& outcome) {
+namespace {
+
+void readyTheLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port,
+                  Outcome& outcome) {
     outcome.phase = phase;
     if (!port.handle) {
         if (!openPort(port, job.portName)) {
             settle(outcome, OutcomeKind::PortNotOpened, Step::Open);
             outcome.open = port.lastOpenFailure;
             showError(window, messages::CannotOpenPort);
-            return false;
+            return;
         }
         if (!initPort(port)) {
             settleOnFault(outcome, OutcomeKind::PortNotConfigured, Step::Configure, port);
             showError(window, messages::CannotConfigPort);
-            return false;
+            return;
         }
     }
     const std::uint32_t speed = phase == PhaseDownload ? job.downloadBaud : job.updateBaud;
@@ -31,47 +33,43 @@ bool readyLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job,
         // left at this program's speed.
         restorePortSettings(port);
         showError(window, messages::CannotConfigPort);
-        return false;
+        return;
     }
     purgePort(port);
-    return true;
 }
 
-bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port,
-                 Outcome& outcome, const HandshakeResult* made) {
+void prepare(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port,
+             Outcome& outcome, const HandshakeResult* made) {
     HandshakeResult probe;
     if (made != nullptr) {
         probe = *made;
     } else {
         if (!readyLine(window, phase, job, port, outcome)) {
-            return false;
+            return;
         }
         enterStage(window, outcome, OperationStage::Probing);
         probe = handshake(port);
     }
     outcome.phase = phase;
-    if (interruption::stopsWaits()) {
+    if (signalEnds(outcome)) {
         // A handshake a signal cut short tells nothing of the board: nothing more is sent.
         settle(outcome, OutcomeKind::Interrupted, Step::Handshake);
         restorePortSettings(port);
-        return false;
+        return;
     }
     // The first handshake of an operation tells the board's mode; the update phase of a Download
     // makes a second one with the firmware just started.
     if (!outcome.probed) {
         outcome.probed = true;
         outcome.handshake = probe;
-        // Only silence is the loader's; bytes that made no handshake say nothing certain.
-        outcome.boardMode = probe.answered                              ? BoardMode::Update
-                            : probe.bytesSeen == 0 && !probe.sendFailed ? BoardMode::Download
-                                                                        : BoardMode::Unknown;
+        outcome.boardMode = boardModeOf(probe);
     }
     // The loader in download mode never answers; the firmware in update mode does.
     if (probe.answered && phase == PhaseDownload) {
         settle(outcome, OutcomeKind::BoardInOtherMode, Step::Handshake);
         restorePortSettings(port);
         showError(window, messages::BoardInUpdateMode.forMode(job.mode));
-        return false;
+        return;
     }
     if (!probe.answered && phase == PhaseUpdate) {
         if (probe.sendFailed) {
@@ -84,10 +82,23 @@ bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& jo
         outcome.handshake = probe;
         restorePortSettings(port);
         showError(window, messages::BoardNotAnswering.forMode(job.mode));
-        return false;
+        return;
     }
     purgePort(port);
-    return true;
+}
+
+}  // namespace
+
+bool readyLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port,
+               Outcome& outcome) {
+    readyTheLine(window, phase, job, port, outcome);
+    return outcome.succeeded();
+}
+
+bool preparePort(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port,
+                 Outcome& outcome, const HandshakeResult* made) {
+    prepare(window, phase, job, port, outcome, made);
+    return outcome.succeeded();
 }
 
 bool readyLine(OwnerWindow& window, TransferPhase phase, const TransferJob& job, PortState& port) {

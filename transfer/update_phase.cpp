@@ -4,6 +4,7 @@
 #include "protocol/packet_ops.h"
 #include "text/messages.h"
 #include "transfer/begin_phase.h"
+#include "transfer/interruption_rule.h"
 #include "transfer/message_box.h"
 #include "transfer/outcome_steps.h"
 #include "transfer/phases.h"
@@ -60,14 +61,12 @@ void settleReply(Outcome& outcome, Step step, const PortState& port, const Reply
     outcome.reply = replyEvidence(reply, id, param1);
 }
 
-}  // namespace
-
-bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
-                    PortState& port, Outcome& outcome, const HandshakeResult* made) {
+void updatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                 PortState& port, Outcome& outcome, const HandshakeResult* made) {
     const std::optional<ImagePlan> started =
         beginPhase(window, job, PhaseUpdate, port, outcome, made);
     if (!started) {
-        return false;
+        return;
     }
     const ImagePlan& plan = *started;
     enterStage(window, outcome, OperationStage::Firmware);
@@ -75,19 +74,19 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         settleOnFault(outcome, OutcomeKind::NotSent, Step::TransferFirmware, port);
         handBack(port, window, outcome);
         showError(window, messages::CannotUseComPort);
-        return false;
+        return;
     }
     if (const ReplyResult ack = receiveReply(port, 1); !isReply(ack, IdAck, IdTransferFirmware)) {
         settleReply(outcome, Step::TransferFirmware, port, ack, IdAck, IdTransferFirmware);
         handBack(port, window, outcome);
         showError(window, messages::AfterTransferFirmwareCommand);
-        return false;
+        return;
     }
     if (!sendCommand(port, dataPacket(plan.length))) {
         settleOnFault(outcome, OutcomeKind::NotSent, Step::DataCommand, port);
         handBack(port, window, outcome);
         showError(window, messages::CannotUsePort);
-        return false;
+        return;
     }
     if (progressBar != nullptr) {
         progressBar->setRange(plan.length);
@@ -100,16 +99,18 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
         outcome.wanted = plan.length;
         handBack(port, window, outcome);
         showError(window, messages::PayloadSendFail.forMode(job.mode));
-        return false;
+        return;
     }
+    ProgrammingShield shield(window, outcome);
     enterStage(window, outcome, OperationStage::AwaitingAck);
     if (const ReplyResult ack = receiveReply(port, 1); !isReply(ack, IdAck, IdData)) {
         settleReply(outcome, Step::PayloadAck, port, ack, IdAck, IdData);
         handBack(port, window, outcome);
         showError(window, messages::PayloadNotAcknowledged.forMode(job.mode));
-        return false;
+        return;
     }
     enterStage(window, outcome, OperationStage::Programming);
+    shield.programming();
     // The board programs its EEPROM meanwhile.
     port.platform.sleep(milliseconds(5000));
     const StatusResult status = readStatus(port, StatusRegister);
@@ -119,20 +120,26 @@ bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progr
     purgePort(port);
     handBack(port, window, outcome);
     if (!status.success) {
-        settle(outcome, OutcomeKind::StatusNotReported, Step::Status);
-        outcome.fault = statusFault;
+        settleOnFault(outcome, OutcomeKind::StatusNotReported, Step::Status, statusFault);
         showError(window, messages::EepromProgramFail);
-        return false;
+        return;
     }
     outcome.status = status.value;
     if ((status.value & StatusProgramFailed) != 0) {
         settle(outcome, OutcomeKind::EepromFailed, Step::Status);
         showError(window, messages::EepromProgramFail);
-        return false;
+        return;
     }
     settle(outcome, OutcomeKind::Success, Step::None);
     showPlain(window, messages::Success.forMode(job.mode));
-    return true;
+}
+
+}  // namespace
+
+bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,
+                    PortState& port, Outcome& outcome, const HandshakeResult* made) {
+    updatePhase(window, job, progressBar, port, outcome, made);
+    return outcome.succeeded();
 }
 
 bool runUpdatePhase(OwnerWindow& window, TransferJob& job, ProgressTarget* progressBar,

@@ -27,6 +27,7 @@ struct BoardResult {
     int exit = 1;
     std::vector<ShownBox> messages;
     std::optional<std::string> reason;     // the line after the box; for an interruption, its line
+    std::optional<std::string> advice;     // what to try next (a --latency), printed after it
     int interruptedBy = 0;                 // the signal that ended the operation, 0 when none
     std::optional<std::string> boardMode;  // what the first handshake found
     std::optional<std::uint16_t> status;   // the board's status value after programming
@@ -38,7 +39,7 @@ struct BoardResult {
 };
 
 // Sets the fields of a result that the operation's outcome decides: the exit status, the board's
-// mode, the status it reported and, when an operation `ran`, the one performed.
-void recordOutcome(BoardResult& result, const Outcome& outcome, bool ran);
+// mode, the status it reported, the operation performed and the signal that ended it.
+void recordOutcome(BoardResult& result, const Outcome& outcome);
 
 }  // namespace zq::cli

@@ -5,7 +5,7 @@
 
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
-#include "app/cli/interruption_watch.h"
+#include "app/cli/interruption_text.h"
 #include "app/cli/reason_text.h"
 #include "app/cli/safe_text.h"
 #include "serial/platform_stack.h"
@@ -33,14 +33,13 @@ std::string flashChoiceLine(const Outcome& outcome) {
 }
 
 // The owner of one board's boxes and progress: keeps every box for the result, prints it with
-// the reason its outcome gives, and turns the phases' stages into progress and into what a signal
-// means for the board. After an interruption it shows no more boxes.
+// the reason its outcome gives, and turns the phases' stages into progress. Once its outcome says
+// a signal ended the operation it shows no more boxes: they would blame the port or the board for
+// calls the interruption cut short.
 class BoardReport : public OwnerWindow, public ProgressTarget {
   public:
     BoardReport(const BoardTask& task, BoardResult& result, const Outcome& outcome, Platform& clock)
-        : task_(task), result_(result), outcome_(outcome), clock_(clock), watch_([&task] {
-              task.output->note(task.index, programmingNotice());
-          }) {}
+        : task_(task), result_(result), outcome_(outcome), clock_(clock) {}
 
     std::optional<std::chrono::nanoseconds> programmingAt;  // on the platform's clock
 
@@ -58,18 +57,16 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
         if (stage != OperationStage::Probing) {
             sayChoice();
         }
-        watch_.stage(stage);
         if (stage == OperationStage::Programming) {
             programmingAt = clock_.now();
         }
         task_.output->stage(task_.index, stage);
     }
+    void signalHeldOff(int) override { task_.output->note(task_.index, programmingNotice()); }
     void setRange(std::uint32_t maximum) override { task_.output->range(task_.index, maximum); }
     void setPosition(std::uint32_t position) override {
         task_.output->position(task_.index, position);
     }
-    bool interrupted() const { return watch_.interrupted(); }
-    std::string interruptionLine() const { return watch_.line(); }
 
     // Said before whatever follows the probe, so that a log reads in the order things happened.
     void sayChoice() {
@@ -81,7 +78,7 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
 
   private:
     void show(BoxStyle style, std::string_view text, const std::string& reason) {
-        if (watch_.interrupted()) {
+        if (outcome_.kind == OutcomeKind::Interrupted) {
             return;
         }
         if (!result_.reason && !reason.empty()) {
@@ -95,7 +92,6 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
     BoardResult& result_;
     const Outcome& outcome_;
     Platform& clock_;
-    InterruptionWatch watch_;
     bool choiceSaid_ = false;
 };
 
@@ -125,11 +121,14 @@ std::string_view operationName(Operation operation) {
     return "?";
 }
 
-void recordOutcome(BoardResult& result, const Outcome& outcome, bool ran) {
+void recordOutcome(BoardResult& result, const Outcome& outcome) {
     result.exit = exitStatusFor(outcome);
     result.boardMode = modeName(outcome.boardMode);
-    result.performed = !ran ? "" : outcome.performed == ModeUpdate ? "update" : "download";
+    result.performed = !outcome.performed                ? ""
+                       : outcome.performed == ModeUpdate ? "update"
+                                                         : "download";
     result.status = outcome.status;
+    result.interruptedBy = outcome.kind == OutcomeKind::Interrupted ? outcome.signal : 0;
 }
 
 BoardResult runBoard(const BoardTask& task) {
@@ -179,22 +178,15 @@ BoardResult runBoard(const BoardTask& task) {
     job.image = std::span<std::uint8_t>(image);
     job.imageLength = static_cast<std::uint32_t>(task.image->bytes.size());
 
-    bool succeeded = false;
-    bool ran = false;
-    if (report.interrupted()) {
-        // A signal before the port was touched: nothing is sent.
-    } else if (task.operation == Operation::Flash) {
-        succeeded = runFlash(report, job, &report, port, outcome);
-        ran = outcome.probed;
-    } else {
-        succeeded = runOperation(report, job, &report, port, outcome);
-        ran = true;
-    }
+    const bool succeeded = task.operation == Operation::Flash
+                               ? runFlash(report, job, &report, port, outcome)
+                               : runOperation(report, job, &report, port, outcome);
     report.sayChoice();
-    const bool interrupted = report.interrupted();
-    if (const std::string advice = latencyAdvice(outcome);
+    const bool interrupted = outcome.kind == OutcomeKind::Interrupted;
+    if (std::string advice = latencyAdvice(outcome);
         !succeeded && !interrupted && !advice.empty()) {
         task.output->note(task.index, advice);
+        result.advice = std::move(advice);
     }
     // The window keeps a port some failures leave open for its next operation; this run has no
     // next operation, so the port is handed back rather than left at the phase's settings.
@@ -202,12 +194,10 @@ BoardResult runBoard(const BoardTask& task) {
         handBack(port, report, outcome);
     }
 
-    result.ok = succeeded && !interrupted;
-    recordOutcome(result, outcome, ran);
+    result.ok = succeeded;
+    recordOutcome(result, outcome);
     if (interrupted) {
-        result.interruptedBy = interruption::signalNumber();
-        result.exit = 128 + result.interruptedBy;
-        result.reason = report.interruptionLine();
+        result.reason = interruptionLine(outcome);
     }
     result.seconds = std::chrono::duration<double>(platform.now() - began).count();
     task.output->finished(task.index, result.ok ? "done"

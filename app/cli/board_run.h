@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/cli/board_result.h"
-#include "app/cli/run_output.h"
+#include "app/cli/run_printer.h"
 #include "image/image_identity.h"
 #include "serial/platform.h"
 
@@ -32,7 +32,7 @@ struct BoardTask {
     unsigned latencyMs = 0;  // added to every read's total timeout
     const PreparedImage* image = nullptr;
     Platform* platform = nullptr;
-    RunOutput* output = nullptr;
+    RunPrinter* output = nullptr;
 };
 
 BoardResult runBoard(const BoardTask& task);

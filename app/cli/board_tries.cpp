@@ -29,7 +29,8 @@ std::string retryLine(const BoardResult& failed, unsigned next, unsigned tries) 
 }  // namespace
 
 BoardResult runAndReportBoard(const GangRequest& request, const PreparedImage& image,
-                              const BoardSlot& board, RunOutput& output, ResultLog* log) {
+                              const BoardSlot& board, RunPrinter& output, ResultLog* log) {
+    output.useClock(board.index, *board.platform);
     // Named before anything is sent, for each board when there are several, so that a log
     // filtered by port still says what went to that board.
     output.note(board.index, identityLine(image.identity));
@@ -71,7 +72,7 @@ BoardResult runAndReportBoard(const GangRequest& request, const PreparedImage& i
     return result;
 }
 
-void reportResult(BoardResult& result, std::size_t index, bool json, RunOutput& output,
+void reportResult(BoardResult& result, std::size_t index, bool json, RunPrinter& output,
                   ResultLog* log) {
     if (log != nullptr) {
         if (std::optional<std::string> failed = log->append(jsonLine(result))) {

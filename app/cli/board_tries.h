@@ -7,7 +7,7 @@
 #include "app/cli/board_result.h"
 #include "app/cli/flash_command.h"
 #include "app/cli/result_log.h"
-#include "app/cli/run_output.h"
+#include "app/cli/run_printer.h"
 #include "serial/platform.h"
 
 namespace zq::cli {
@@ -33,11 +33,11 @@ struct BoardSlot {
 // and appends it to `log` when there is one. Returns the last try's result, with every try's
 // boxes in order and the number of tries.
 BoardResult runAndReportBoard(const GangRequest& request, const PreparedImage& image,
-                              const BoardSlot& board, RunOutput& output, ResultLog* log);
+                              const BoardSlot& board, RunPrinter& output, ResultLog* log);
 
 // The end of a board's run: appended to `log`, where a failed append is noted on the result and
 // on standard error, then printed as its JSON line when `json`.
-void reportResult(BoardResult& result, std::size_t index, bool json, RunOutput& output,
+void reportResult(BoardResult& result, std::size_t index, bool json, RunPrinter& output,
                   ResultLog* log);
 
 }  // namespace zq::cli

@@ -15,6 +15,7 @@
 #include "app/cli/flash_command.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/info_command.h"
+#include "app/cli/port_listing.h"
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
@@ -24,9 +25,9 @@
 #include "image/file_text.h"
 #include "image/hex_reader.h"
 #include "image/image_file.h"
-#include "image/image_store.h"
 #include "image/output_file.h"
 #include "image/save_image.h"
+#include "job/image_store.h"
 #include "serial/port_names.h"
 
 namespace zq::cli {
@@ -277,8 +278,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
          "flash --json --port COM1 --port COM2 --port COM3"},
     }));
     portsCommand->footer(
-        "Exit status: 0 listed (also when there are none), 2 the command line is "
-        "wrong.\n\n" +
+        exitStatusSentence({{"0", "listed (also when there are none)"}, {"2", ""}}) + "\n\n" +
         examples({
             {"the ports, and which of them the board may be on", "ports"},
             {"the same for a script", "ports --json"},
@@ -332,8 +332,10 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         ->required()
         ->type_name("OUTPUT.bin");
     hexToBinCommand->footer(
-        "Exit status: 0 the binary image was written, 1 it was not (the line printed names the "
-        "file and why), 2 the command line is wrong.\n\n" +
+        exitStatusSentence({{"0", "the binary image was written"},
+                            {"1", "it was not (the line printed names the file and why)"},
+                            {"2", ""}}) +
+        "\n\n" +
         examples({
             {"the image a toolchain wrote, as the bytes the board gets",
              "hex2bin firmware.hex firmware.bin"},
@@ -351,8 +353,11 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
                              "Put the boot header in front unless the image starts with it");
     addImageOption(*saveBinCommand, saveBin.imageFile, saveBin.force);
     saveBinCommand->footer(
-        "Exit status: 0 the binary image was written, 1 it was not (the line printed names the "
-        "file and why), 2 the command line is wrong, 4 the --image file was refused.\n\n" +
+        exitStatusSentence({{"0", "the binary image was written"},
+                            {"1", "it was not (the line printed names the file and why)"},
+                            {"2", ""},
+                            {"4", "the --image file was refused"}}) +
+        "\n\n" +
         examples({
             {"the built-in firmware as a binary image", "save-bin firmware.bin"},
             {"an Intel HEX image as a binary file with the boot header in front",
@@ -365,8 +370,10 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     addImageOption(*infoCommand, info.image.file, info.image.force);
     infoCommand->add_flag("--json", info.json, "Print it as one JSON object");
     infoCommand->footer(
-        "Exit status: 0 the image would be sent, 2 the command line is wrong, 4 it would be "
-        "refused (and is described all the same).\n\n" +
+        exitStatusSentence({{"0", "the image would be sent"},
+                            {"2", ""},
+                            {"4", "it would be refused (and is described all the same)"}}) +
+        "\n\n" +
         examples({
             {"what the built-in firmware is", "info"},
             {"whether an image of your own fits, and its SHA-256", "info --image firmware.hex"},
@@ -376,24 +383,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     // Set last: a subcommand added after it would inherit it.
     app.footer(
         "Messages go to standard output when they report success and to standard error "
-        "otherwise.\n\n"
-        "Exit status (a subcommand's --help says where it differs):\n"
-        "  0  the operation succeeded (the board confirmed it)\n"
-        "  1  the board or the line failed it (no reply, a wrong reply, EEPROM programming "
-        "failed, a packet that could not be sent); a silent board under update may simply be off\n"
-        "  2  the command line is wrong (also: the same port given twice, --port auto finding "
-        "several adapters, a --log file that cannot be opened)\n"
-        "  3  there is no port to open (no USB serial adapter or virtual board for --port "
-        "auto, or for no port named), or it could not be opened or configured\n"
-        "  4  the image was refused (cannot be read, empty, too long, not usable Intel HEX); "
-        "nothing was sent\n"
-        "  5  the board was seen in the other mode than the operation needs (download found it "
-        "answering the handshake)\n"
-        "  128+n  interrupted by signal n, 130 for Ctrl+C, 143 for SIGTERM (the port is handed "
-        "back first); 141 "
-        "also when the reader of standard output or error went away\n"
-        "With several ports: 0 only when every board succeeded, otherwise the status of the "
-        "first port, in the order given, that did not.");
+        "otherwise.\n\n" +
+        exitStatusTable());
 
     try {
         app.parse(argc, argv);

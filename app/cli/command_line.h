@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/cli/exit_status.h"
-#include "image/startup_directory.h"
 #include "serial/platform.h"
 #include "serial/port_discovery.h"
 
@@ -23,7 +22,6 @@ struct CliContext {
     Platform& platform;
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
-    StartupDirectory startup{};  // where the program was started
     // A platform of its own for each port of a run with several; unset, all share `platform`.
     std::function<std::unique_ptr<Platform>(const std::string& port)> platformFor{};
     std::function<std::vector<PortInfo>()> listPorts = discoverPorts;

@@ -61,8 +61,8 @@ bool FdOutput::drain() {
             ::poll(&ready, 1, -1);
         } else if (errno != EINTR) {
             dropping_ = true;
+            failure_.store(errno);
             if (errno == EPIPE) {
-                broken_.store(true);
                 noteBrokenPipe();
             }
         }

@@ -9,10 +9,14 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
+#include "app/cli/line_printer.h"
+#include "app/cli/reason_text.h"
 #include "app/cli/result_log.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
+#include "app/cli/terminal_printer.h"
 #include "serial/port_names.h"
+#include "transfer/operation.h"
 
 namespace zq::cli {
 
@@ -43,13 +47,33 @@ std::string summaryOf(const std::vector<BoardResult>& results) {
     return text;
 }
 
+// The box an image check shows, kept for the refusal.
+class BoxRecorder final : public OwnerWindow {
+  public:
+    void showMessage(BoxStyle, std::string_view shown) override { text = shown; }
+    void showUnownedMessage(BoxStyle, std::string_view) override {}
+
+    std::string text;
+};
+
 }  // namespace
 
 std::optional<PreparedImage> prepareImage(const GangRequest& request, ImageRefusal& refusal) {
     ChosenImage chosen = chooseImage({request.imageFile, request.force});
-    refusal =
-        refusalFor(chosen, request.operation == Operation::Update ? ModeUpdate : ModeDownload);
-    if (refusal.refused()) {
+    if (!chosen.ok()) {
+        refusal = chosen.refusal;
+        return std::nullopt;
+    }
+    // The core judges the image for every phase the operation may run before any board is
+    // touched, flash's both included; its box and the reason its outcome gives are said once.
+    ImageStore store;
+    TransferJob job;
+    fillJob(job, request.operation == Operation::Update ? ModeUpdate : ModeDownload, {});
+    holdImage(job, store, chosen.bytes);
+    BoxRecorder boxes;
+    if (Outcome outcome; !checkImage(boxes, job, job.mode, outcome)) {
+        refusal = {boxes.text,
+                   {printableName(chosen.identity.name) + ": " + explainOutcome(outcome, {})}};
         return std::nullopt;
     }
     return PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
@@ -73,10 +97,15 @@ int runGang(const GangRequest& request, CliContext& context) {
         return ExitUsage;
     }
     ResultLog* const resultsLog = request.logFile.empty() ? nullptr : &log;
-    const ProgressStyle style = request.quiet           ? ProgressStyle::None
-                                : context.errIsTerminal ? ProgressStyle::Terminal
-                                                        : ProgressStyle::Lines;
-    RunOutput output(context.out, context.err, style, request.ports, request.json);
+    std::unique_ptr<RunPrinter> printer;
+    if (context.errIsTerminal && !request.quiet) {
+        printer = std::make_unique<TerminalPrinter>(context.out, context.err, request.ports,
+                                                    request.json, context.platform);
+    } else {
+        printer = std::make_unique<LinePrinter>(context.out, context.err, request.ports,
+                                                request.json, request.quiet, context.platform);
+    }
+    RunPrinter& output = *printer;
     const std::size_t count = request.ports.size();
     std::vector<BoardResult> results(count);
 

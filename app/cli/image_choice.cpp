@@ -5,7 +5,6 @@
 
 #include "app/cli/file_outcome_text.h"
 #include "app/cli/safe_text.h"
-#include "image/boot_header.h"
 #include "image/built_in_image.h"
 #include "text/messages.h"
 
@@ -49,7 +48,8 @@ ChosenImage chooseImage(const ImageChoice& choice) {
     const std::string name = choice.file.string();
     chosen.file = readImageFile(choice.file, ImageCapacity, choice.force);
     if (!chosen.file.ok()) {
-        chosen.refusal = {boxFor(chosen.file.outcome), {explainFileOutcome(chosen.file.outcome)}};
+        chosen.refusal = {std::string(boxFor(chosen.file.outcome)),
+                          {explainFileOutcome(chosen.file.outcome)}};
     } else {
         chosen.bytes = std::move(chosen.file.bytes);
         chosen.file.bytes.clear();
@@ -61,29 +61,6 @@ ChosenImage chooseImage(const ImageChoice& choice) {
 ImageFit fitOf(std::uint64_t length, bool bootHeader) {
     return {measureForPhase(length, bootHeader, PhaseDownload, ImageCapacity),
             measureForPhase(length, bootHeader, PhaseUpdate, ImageCapacity)};
-}
-
-ImageRefusal refusalFor(const ChosenImage& image, TransferMode mode) {
-    if (!image.ok()) {
-        return image.refusal;
-    }
-    const ImageFit fit =
-        fitOf(image.bytes.size(),
-              hasBootHeader(image.bytes.data(), static_cast<std::uint32_t>(image.bytes.size())));
-    const std::string name = printableName(image.identity.name);
-    const std::string capacity = std::to_string(ImageCapacity);
-    if (mode != ModeUpdate && !fit.download.fits) {
-        return {messages::FirmwareTooLong,
-                {name + ": " + std::to_string(fit.download.measured) +
-                 " bytes to load, more than the " + capacity + " a Download takes"}};
-    }
-    if (!fit.update.fits) {
-        return {messages::FirmwareTooLong,
-                {name + ": " + std::to_string(fit.update.measured) +
-                 " bytes to program with the boot header, more than the " + capacity +
-                 " an Update takes"}};
-    }
-    return {};
 }
 
 void printRefusal(const ImageRefusal& refusal, std::ostream& err) {

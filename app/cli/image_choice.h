@@ -10,9 +10,9 @@
 
 #include "image/image_file.h"
 #include "image/image_identity.h"
-#include "image/image_store.h"
+#include "job/image_store.h"
+#include "job/transfer_job.h"
 #include "transfer/image_plan.h"
-#include "transfer/transfer_job.h"
 
 // The image a command works on: the built-in one, or a file taken by its content.
 namespace zq::cli {
@@ -25,7 +25,7 @@ struct ImageChoice {
 // Why an image cannot be used: the box the window would show, when it shows one, then the lines
 // of reason.
 struct ImageRefusal {
-    std::string_view box{};  // empty: none
+    std::string box{};  // empty: none
     std::vector<std::string> reason{};
 
     bool refused() const { return !reason.empty(); }
@@ -52,10 +52,6 @@ struct ImageFit {
 };
 
 ImageFit fitOf(std::uint64_t length, bool bootHeader);
-
-// Why the operation of `mode` would refuse the image; not refused when every phase of the
-// operation takes it.
-ImageRefusal refusalFor(const ChosenImage& image, TransferMode mode);
 
 // The box's text, when there is a box, then each line of reason.
 void printRefusal(const ImageRefusal& refusal, std::ostream& err);

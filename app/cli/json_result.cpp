@@ -45,6 +45,7 @@ std::string jsonLine(const BoardResult& result) {
         {"exit", result.exit},
         {"messages", messages},
         {"reason", orNull(result.reason)},
+        {"advice", orNull(result.advice)},
         {"board_mode", orNull(result.boardMode)},
         {"status", orNull(result.status)},
         {"interrupted_by", result.interruptedBy != 0 ? nlohmann::ordered_json(result.interruptedBy)

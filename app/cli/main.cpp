@@ -3,11 +3,8 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/system_support.h"
-#include "image/startup_directory.h"
 
 int main(int argc, char** argv) {
-    // First of all, as the window does: the directory must be the one the user started us in.
-    const zq::StartupDirectory startup = zq::recordStartupDirectory();
     const std::unique_ptr<zq::cli::ProgramOutput> output = zq::cli::makeProgramOutput();
     const std::unique_ptr<zq::Platform> platform = zq::cli::makeSystemPlatform();
     zq::cli::CliContext context{
@@ -15,7 +12,6 @@ int main(int argc, char** argv) {
         .err = output->err(),
         .errIsTerminal = zq::cli::standardErrorIsTerminal(),
         .platform = *platform,
-        .startup = startup,
         .platformFor = [](const std::string&) { return zq::cli::makeSystemPlatform(); },
         .catchInterrupts = true,
     };

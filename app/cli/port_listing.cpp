@@ -3,26 +3,14 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <fstream>
-#include <system_error>
 
 #include "app/cli/json_values.h"
 #include "app/cli/port_resolution.h"
 #include "app/cli/safe_text.h"
-#include "serial/port_names.h"
 
 namespace zq::cli {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// The serial core reports the UART type it detected; 0 means none was found.
-bool kernelFoundNoUart(const fs::path& sysRoot, const fs::path& node) {
-    std::ifstream type(sysRoot / "class" / "tty" / node / "type");
-    int value = -1;
-    return type >> value && value == 0;
-}
 
 std::string busName(PortInfo::Bus bus) {
     switch (bus) {
@@ -64,7 +52,7 @@ void printText(const PortListing& listing, std::ostream& out) {
         }
     }
     out << "COM ports:\n";
-    for (const ComPortEntry& com : listing.comPorts) {
+    for (const ComPortPresence& com : listing.comPorts) {
         out << "  " << com.name << "  " << printableName(com.device) << "  "
             << (com.present ? "present" : "absent");
         if (com.noUart) {
@@ -95,7 +83,7 @@ void printJson(const PortListing& listing, std::ostream& out) {
         });
     }
     nlohmann::ordered_json comPorts = nlohmann::ordered_json::array();
-    for (const ComPortEntry& com : listing.comPorts) {
+    for (const ComPortPresence& com : listing.comPorts) {
         comPorts.push_back({{"name", com.name},
                             {"device", com.device},
                             {"present", com.present},
@@ -106,19 +94,15 @@ void printJson(const PortListing& listing, std::ostream& out) {
 
 }  // namespace
 
-std::vector<ComPortEntry> posixComPorts(const fs::path& devRoot, const fs::path& sysRoot) {
-    std::vector<ComPortEntry> ports;
-    std::error_code ec;
-    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
-        ComPortEntry com;
-        com.name = comName(n);
-        const fs::path node = fs::path(devicePath(com.name, PortNaming::Posix)).filename();
-        com.device = (devRoot / node).string();
-        com.present = fs::exists(devRoot / node, ec);
-        com.noUart = com.present && kernelFoundNoUart(sysRoot, node);
-        ports.push_back(std::move(com));
+void printPorts(const CliContext& context, bool json) {
+    PortListing listing;
+    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
+        PortUsers users =
+            findPortUsers(port.devicePath, context.procRoot.string(), port.simulatorPid);
+        listing.ports.push_back({std::move(port), std::move(users)});
     }
-    return ports;
+    listing.comPorts = discoverComPorts(context.devRoot.string(), context.sysRoot.string());
+    printPortListing(listing, context.out, json);
 }
 
 void printPortListing(const PortListing& listing, std::ostream& out, bool json) {

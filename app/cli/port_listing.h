@@ -1,22 +1,13 @@
 #pragma once
 
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/cli/command_line.h"
 #include "serial/port_discovery.h"
 
 namespace zq::cli {
-
-struct ComPortEntry {
-    std::string name;    // COM1..COM4
-    std::string device;  // what opening it reaches
-    bool present = false;
-    // The node exists but the kernel found no UART behind it, as it does for the legacy ports
-    // of most PCs: opening it works, yet nothing is connected.
-    bool noUart = false;
-};
 
 struct ListedPort {
     PortInfo port;
@@ -26,15 +17,13 @@ struct ListedPort {
 // What `ports` shows: every port discovered, who holds it, and which of COM1..COM4 exist.
 struct PortListing {
     std::vector<ListedPort> ports;
-    std::vector<ComPortEntry> comPorts;
+    std::vector<ComPortPresence> comPorts;
 };
-
-// COM1..COM4 as the Linux backend opens them: /dev/ttyS0..3 under `devRoot`, with `sysRoot`
-// consulted for whether a UART is behind each.
-std::vector<ComPortEntry> posixComPorts(const std::filesystem::path& devRoot,
-                                        const std::filesystem::path& sysRoot);
 
 // As text, or as JSON for scripts.
 void printPortListing(const PortListing& listing, std::ostream& out, bool json);
+
+// The `ports` command: what the system's port discovery finds, as text or as JSON.
+void printPorts(const CliContext& context, bool json);
 
 }  // namespace zq::cli

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
+#include <optional>
 
 #include "app/cli/safe_text.h"
-#include "app/cli/system_support.h"
 #include "protocol/command_packet.h"
 #include "serial/port_fault_text.h"
 
@@ -25,6 +24,13 @@ unsigned suggestedLatency(std::chrono::nanoseconds late) {
     // timer needs.
     const auto lateMs = std::chrono::ceil<milliseconds>(late).count();
     return static_cast<unsigned>(std::max<long long>(20, (lateMs + 9) / 10 * 10));
+}
+
+// The rest of a split reply is read whole once the gap between bytes is allowed more than the
+// gap measured: rounded up to the next 10 ms, with 10 ms to spare.
+unsigned splitLatency(std::chrono::nanoseconds gap) {
+    const auto gapMs = std::chrono::ceil<milliseconds>(gap).count();
+    return static_cast<unsigned>((gapMs + 9) / 10 * 10 + 10);
 }
 
 std::string requestName(Step step) {
@@ -55,12 +61,56 @@ std::string received(const ReplyEvidence& reply) {
     return hexBytes(std::span(reply.got.bytes).first(reply.received));
 }
 
+// What a phase's size test made of the image: the length it measured, more than its limit.
+std::string imageTrouble(const Outcome& outcome) {
+    const ImageFault& image = outcome.image;
+    if (image.fault != ImagePlanFault::TooLong) {
+        return "there is no image to send";
+    }
+    const std::string limit = std::to_string(image.limit);
+    return std::to_string(image.measured) +
+           (outcome.phase == PhaseDownload
+                ? " bytes to load, more than the " + limit + " a Download takes"
+                : " bytes to program with the boot header, more than the " + limit +
+                      " an Update takes");
+}
+
 std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
 
+std::string stageName(std::optional<OperationStage> stage) {
+    if (!stage) {
+        return "the port's setup, before anything was sent";
+    }
+    switch (*stage) {
+        case OperationStage::Probing:
+            return "the handshake";
+        case OperationStage::Loader:
+            return "the loader's transfer";
+        case OperationStage::Firmware:
+            return "the image's transfer";
+        case OperationStage::AwaitingAck:
+            return "the wait for the image's acknowledgement";
+        case OperationStage::Programming:
+            return "the programming";
+    }
+    return "the operation";
+}
+
+std::string inParts(const HandshakeResult& handshake) {
+    return "the board's replies came in parts, the rest about " +
+           std::to_string(std::chrono::round<milliseconds>(handshake.splitGap).count()) +
+           " ms after the first";
+}
+
 std::string handshakeTrouble(const Outcome& outcome) {
     const std::string tries = std::to_string(outcome.handshake.tries);
+    if (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.splitGap.count() > 0) {
+        return inParts(outcome.handshake) + ", never whole within the read's time limits (" +
+               tries +
+               " handshake tries): an adapter that holds bytes back, or a board out of step";
+    }
     if (outcome.kind == OutcomeKind::NotUnderstood) {
         return std::to_string(outcome.handshake.bytesSeen) + " bytes came back in " + tries +
                " handshake tries but never the board's answer: a board answers that is not "
@@ -85,7 +135,8 @@ std::string replyTrouble(const Outcome& outcome) {
                       std::chrono::duration<double, std::milli>(*reply.lateBy).count());
         return "a late reply: the board's answer to an earlier request (" +
                packetName(reply.got.id()) + ", " + received(reply) + ") came after its window " +
-               "and was read " + late + " after that request, where the " + expected + " was due";
+               "and was read " + late + " after that request, where the " + expected + " was due" +
+               (outcome.handshake.splitGap.count() > 0 ? "; " + inParts(outcome.handshake) : "");
     }
     if (reply.received == 0) {
         return "the board never answered the " + requestName(outcome.step);
@@ -121,58 +172,13 @@ std::string sendTrouble(const Outcome& outcome) {
 
 }  // namespace
 
-std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath) {
-    const std::string device(devicePath);
-    switch (why.kind) {
-        case OpenFailure::Kind::None:
-            return {};
-        case OpenFailure::Kind::PermissionDenied: {
-            // Joining a group helps only when that group may read and write the device;
-            // otherwise only whoever administers the system can grant access.
-            const std::string& group = why.group;
-            if (group.empty()) {
-                const std::string owner =
-                    why.owner.empty() ? std::string() : " (" + why.owner + ")";
-                return device + ": permission denied" + owner +
-                       "; no group you could join grants access to it: an administrator must "
-                       "grant it (for example with a udev rule), then try again.";
-            }
-            return device + ": permission denied; add yourself to the group '" + group +
-                   "' (sudo usermod -aG " + group + " $USER), then log in again.";
-        }
-        case OpenFailure::Kind::Busy: {
-            if (why.holders.empty()) {
-                return device + ": the port is held by another program; close that program " +
-                       "(fuser -v " + device + " names it) and try again.";
-            }
-            std::string holders;
-            for (const std::string& holder : why.holders) {
-                holders += (holders.empty() ? "" : ", ") + holder;
-            }
-            return device + ": the port is held by " + printableName(holders) +
-                   "; close that program and try again.";
-        }
-        case OpenFailure::Kind::NoSuchDevice:
-            return device +
-                   ": no such device here; 'zq417-flash ports' lists the serial ports "
-                   "that are present.";
-        case OpenFailure::Kind::NotATerminal:
-            return device + ": not a terminal device, so not a serial port.";
-        case OpenFailure::Kind::Other:
-            break;
-    }
-    if (!why.detail.empty()) {
-        return why.detail;
-    }
-    if (why.code != 0) {
-        return device + ": " + std::system_category().message(why.code);
-    }
-    return device + ": the system refused to open it.";
-}
-
 std::string explainOutcome(const Outcome& outcome, std::string_view device) {
     // A port call the system failed is the cause; what the board did or did not answer after it
     // is only its consequence.
+    if (outcome.kind == OutcomeKind::BoardGone) {
+        return "the board or its adapter went away during " + stageName(outcome.reached) + " (" +
+               onDevice(device, outcome.fault) + ")";
+    }
     if (outcome.fault && outcome.fault.error) {
         return onDevice(device, outcome.fault);
     }
@@ -182,12 +188,13 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
         case OutcomeKind::PortNotReleased:
             return {};
         case OutcomeKind::ImageRefused:
-            return outcome.image == ImagePlanFault::TooLong
-                       ? "the image is longer than the board's " + std::to_string(ImageCapacity) +
-                             " bytes"
-                       : "there is no image to send";
-        case OutcomeKind::PortNotOpened:
-            return explainOpenFailureHere(outcome.open, device);
+            return imageTrouble(outcome);
+        case OutcomeKind::PortNotOpened: {
+            // The holders' names are the system's bytes.
+            OpenFailure open = outcome.open;
+            std::ranges::for_each(open.holders, [](std::string& h) { h = printableName(h); });
+            return explainOpenFailure(open, device).advice;
+        }
         case OutcomeKind::BoardInOtherMode:
             return "the board answered the handshake, so it runs its firmware (update mode); use "
                    "update, or flash, which chooses by the board's mode";
@@ -211,6 +218,7 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
         case OutcomeKind::StatusNotReported:
             return "the board did not report its status after programming";
         case OutcomeKind::Interrupted:
+        case OutcomeKind::BoardGone:
             return {};
     }
     return {};
@@ -222,20 +230,30 @@ std::string explainCloseFailure(const Outcome& outcome, std::string_view device)
 
 std::string latencyAdvice(const Outcome& outcome) {
     const ReplyEvidence& reply = outcome.reply;
+    const std::chrono::nanoseconds gap = outcome.handshake.splitGap;
+    const unsigned forGap = gap.count() > 0 ? splitLatency(gap) : SplitReplyLatency;
     unsigned latency = 0;
     if (outcome.kind == OutcomeKind::LateReply && reply.lateBy) {
-        latency = suggestedLatency(*reply.lateBy);
-    } else if ((outcome.kind == OutcomeKind::NoReply && reply.received > 0 &&
-                reply.received < reply.got.bytes.size()) ||
-               (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.partialReply)) {
+        latency = std::max(suggestedLatency(*reply.lateBy), gap.count() > 0 ? forGap : 0);
+    } else if (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.partialReply) {
+        latency = forGap;
+    } else if (outcome.kind == OutcomeKind::NoReply && reply.received > 0 &&
+               reply.received < reply.got.bytes.size()) {
         latency = SplitReplyLatency;
     }
     if (latency == 0) {
         return {};
     }
+    // The board took the handshake's tries while its replies were still on their way; it may
+    // answer them out of step from then on, whatever the host allows.
+    const std::string outOfStep =
+        gap.count() > 0 || outcome.kind == OutcomeKind::NotUnderstood
+            ? " If it still fails, power-cycle the board (restart zq417-sim): replies that came "
+              "in parts can leave it answering out of step."
+            : "";
     return "Replies came late or in parts, as USB serial adapters send them when they hold small "
            "replies back; try --latency " +
-           std::to_string(latency) + ", or set the adapter's latency timer to 1 ms.";
+           std::to_string(latency) + ", or set the adapter's latency timer to 1 ms." + outOfStep;
 }
 
 }  // namespace zq::cli

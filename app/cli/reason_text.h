@@ -14,10 +14,6 @@ namespace zq::cli {
 // the board did or did not answer. Empty when there is nothing to add.
 std::string explainOutcome(const Outcome& outcome, std::string_view device);
 
-// The line printed after the fixed "Can not open selected COM port!" box: what the system said
-// about `devicePath` and what the user can do about it. Empty when there was no failure.
-std::string explainOpenFailure(const OpenFailure& why, std::string_view devicePath);
-
 // The line after a close that failed.
 std::string explainCloseFailure(const Outcome& outcome, std::string_view device);
 

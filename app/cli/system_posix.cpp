@@ -1,9 +1,13 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ostream>
 
+#include "app/cli/exit_status.h"
 #include "app/cli/fd_output.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/reason_text.h"
@@ -16,20 +20,39 @@ namespace zq::cli {
 
 namespace {
 
+// A standard stream the program was started without is taken by /dev/null, read-only: writes to
+// it fail as they did, and nothing the program opens later (a port, a log) is given its number
+// and gets what was meant for the stream.
+void holdClosedStandardStreams() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            ::open("/dev/null", O_RDONLY);  // the lowest free number: this one
+        }
+    }
+}
+
 class PosixOutput : public ProgramOutput {
   public:
     PosixOutput() {
+        holdClosedStandardStreams();
         ::signal(SIGPIPE, SIG_IGN);
         // As std::cerr: each write goes out at once, so that the two streams interleave in order.
         err_.setf(std::ios::unitbuf);
     }
     std::ostream& out() override { return out_; }
     std::ostream& err() override { return err_; }
+    // A reader that went away cut the run short (128 + SIGPIPE) only where its outcome says so:
+    // a board's known result keeps its status.
     int finish(int status) override {
         out_.flush();
+        if (const int failure = outBuffer_.failure(); failure != 0) {
+            err_ << "zq417-flash: standard output could not be written (" << std::strerror(failure)
+                 << "); what it missed is on standard error\n";
+            // A failure keeps its own status: it says that something went wrong already.
+            status = status == ExitSuccess ? ExitOutputLost : status;
+        }
         err_.flush();
-        const bool broken = outBuffer_.broken() || errBuffer_.broken();
-        return broken && status < 128 ? 128 + SIGPIPE : status;
+        return status;
     }
 
   private:
@@ -51,10 +74,6 @@ std::unique_ptr<Platform> makeSystemPlatform() {
 
 bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
-}
-
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    return explainOpenFailure(why, devicePath);
 }
 
 std::string portOptionHelp() {
@@ -94,17 +113,6 @@ void awaitReadableOrSignal(int descriptor, int limitMs) {
     // call still ends the wait.
     pollfd fds[2] = {{descriptor, POLLIN, 0}, {posix::interruptPipeFd(), POLLIN, 0}};
     ::poll(fds, 2, limitMs);
-}
-
-void printPorts(const CliContext& context, bool json) {
-    PortListing listing;
-    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        PortUsers users =
-            findPortUsers(port.devicePath, context.procRoot.string(), port.simulatorPid);
-        listing.ports.push_back({std::move(port), std::move(users)});
-    }
-    listing.comPorts = posixComPorts(context.devRoot, context.sysRoot);
-    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

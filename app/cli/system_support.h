@@ -37,9 +37,6 @@ bool standardErrorIsTerminal();
 // The help of --port.
 std::string portOptionHelp();
 
-// The line after the fixed "Can not open selected COM port!" box, in this system's terms.
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath);
-
 // Has every signal that would end the process (on Windows: Ctrl+C, Ctrl+Break and the console's
 // closing) interrupt the operation rather than kill it, so that the port is handed back as it was
 // found. For the transfer commands of the real program only.
@@ -52,8 +49,5 @@ void markPortHandedBack();
 // Blocks until `descriptor` (a plug-event descriptor) is readable, a signal interrupts the run or
 // `limitMs` passes (-1: no limit).
 void awaitReadableOrSignal(int descriptor, int limitMs);
-
-// The `ports` command: as text, or as JSON for scripts.
-void printPorts(const CliContext& context, bool json);
 
 }  // namespace zq::cli

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/cli/port_listing.h"
+#include "app/cli/exit_status.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
@@ -16,15 +16,6 @@
 namespace zq::cli {
 
 namespace {
-
-// The kernel device a DOS name leads to ("\Device\Serial0"); empty when the name is not defined.
-std::string dosDeviceTarget(const std::string& name) {
-    char target[1024] = {};
-    if (::QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) {
-        return {};
-    }
-    return target;
-}
 
 // Set once the transfer has handed the port back; a console-close handler waits for it.
 std::atomic<HANDLE> handedBack{nullptr};
@@ -65,6 +56,11 @@ class ConsoleOutput : public ProgramOutput {
     std::ostream& err() override { return std::cerr; }
     int finish(int status) override {
         std::cout.flush();
+        if (!std::cout) {
+            std::cerr << "zq417-flash: standard output could not be written; what it missed is on "
+                         "standard error\n";
+            status = status == ExitSuccess ? ExitOutputLost : status;
+        }
         return status;
     }
 };
@@ -96,30 +92,6 @@ bool standardErrorIsTerminal() {
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-// Windows names no groups and no fuser: what a user can do there.
-std::string explainOpenFailureHere(const OpenFailure& why, std::string_view devicePath) {
-    const std::string device(devicePath);
-    switch (why.kind) {
-        case OpenFailure::Kind::None:
-            return {};
-        case OpenFailure::Kind::Busy:
-            return device +
-                   ": the port is held by another program (a port has one user at a time); "
-                   "close that program and try again.";
-        case OpenFailure::Kind::NoSuchDevice:
-            return device +
-                   ": no such port here; 'zq417-flash ports' lists the ports that are present.";
-        case OpenFailure::Kind::PermissionDenied:
-        case OpenFailure::Kind::NotATerminal:
-        case OpenFailure::Kind::Other:
-            break;
-    }
-    if (!why.detail.empty()) {
-        return why.detail;
-    }
-    return device + ": the system refused to open it.";
-}
-
 std::string portOptionHelp() {
     return "COMn, any port by its device name such as \\\\.\\COM10, or auto: the one USB "
            "serial adapter present. Default: %ZQ417_PORT%, else auto";
@@ -129,21 +101,6 @@ std::string portOptionHelp() {
 // reached; a sleep keeps a caller from spinning all the same.
 void awaitReadableOrSignal(int, int limitMs) {
     ::Sleep(limitMs < 0 ? 1000 : static_cast<DWORD>(limitMs));
-}
-
-void printPorts(const CliContext& context, bool json) {
-    PortListing listing;
-    for (PortInfo& port : context.listPorts ? context.listPorts() : std::vector<PortInfo>{}) {
-        listing.ports.push_back({std::move(port), PortUsers{}});
-    }
-    for (unsigned long n = 1; n <= FixedComPorts; ++n) {
-        ComPortEntry com;
-        com.name = comName(n);
-        com.device = devicePath(com.name);
-        com.present = !dosDeviceTarget(com.name).empty();
-        listing.comPorts.push_back(std::move(com));
-    }
-    printPortListing(listing, context.out, json);
 }
 
 }  // namespace zq::cli

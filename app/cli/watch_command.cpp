@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -14,10 +15,12 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/glob_match.h"
+#include "app/cli/line_printer.h"
 #include "app/cli/plug_tracker.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "serial/interruption.h"
+#include "serial/port_fault_text.h"
 #include "serial/port_names.h"
 #include "transfer/operation.h"
 
@@ -57,7 +60,7 @@ struct Present {
 class Station {
   public:
     Station(const WatchRequest& request, CliContext& context, const PreparedImage& image,
-            RunOutput& output, ResultLog* log)
+            RunPrinter& output, ResultLog* log)
         : request_(request), context_(context), image_(image), output_(output), log_(log) {}
     ~Station() { reap(true); }
     Station(const Station&) = delete;
@@ -79,6 +82,9 @@ class Station {
             threads_.emplace(order, std::thread(&Station::run, this, order, port, about));
         }
     }
+
+    // A line of the watch's own about the ports, on standard error.
+    void say(const std::string& line) { output_.result(line, true); }
 
     bool running(const std::string& port) {
         const std::lock_guard hold(lock_);
@@ -194,7 +200,7 @@ class Station {
     const WatchRequest& request_;
     CliContext& context_;
     const PreparedImage& image_;
-    RunOutput& output_;
+    RunPrinter& output_;
     ResultLog* log_;  // null without --log
     std::mutex lock_;
     PlugTracker tracker_;
@@ -210,6 +216,8 @@ class Station {
 // The ports given, each present while its board answers the probe. A port whose board runs is
 // not probed: it stays present until its result is in.
 void probePorts(const WatchRequest& request, CliContext& context, Station& station) {
+    // A port another program holds is said once, with who holds it, not at every probe.
+    std::set<std::string> toldHeld;
     while (!station.closed()) {
         std::vector<Present> present;
         for (const std::string& port : request.flash.ports) {
@@ -219,8 +227,12 @@ void probePorts(const WatchRequest& request, CliContext& context, Station& stati
             }
             std::unique_ptr<Platform> own =
                 context.platformFor ? context.platformFor(port) : nullptr;
-            if (probeBoard(own ? *own : context.platform, port)) {
+            OpenFailure opened;
+            if (probeBoard(own ? *own : context.platform, port, &opened)) {
                 present.push_back({port, printableName(port) + " (it answers the handshake)"});
+            } else if (opened.kind == OpenFailure::Kind::Busy && toldHeld.insert(port).second) {
+                station.say("watch: " + explainOpenFailure(opened, printableName(port)).advice +
+                            " It is looked at again every second.");
             }
         }
         station.see(present);
@@ -293,9 +305,8 @@ int runWatch(const WatchRequest& request, CliContext& context) {
         return ExitImage;
     }
     // A station's log grows for as long as it runs: plain lines, never a bar redrawn in place.
-    RunOutput output(context.out, context.err,
-                     request.flash.quiet ? ProgressStyle::None : ProgressStyle::Lines, {},
-                     request.flash.json);
+    LinePrinter output(context.out, context.err, {}, request.flash.json, request.flash.quiet,
+                       context.platform);
     if (context.catchInterrupts) {
         installInterruptHandlers();
     }

@@ -2,8 +2,6 @@
 
 #include <QMessageBox>
 
-#include "transfer/failure_detail.h"
-
 namespace zq::qt {
 
 namespace {
@@ -24,12 +22,12 @@ void showBox(QWidget* owner, BoxStyle style, std::string_view text, const std::s
 
 }  // namespace
 
-void DialogBoxes::showMessage(BoxStyle style, std::string_view text) {
-    showBox(window_, style, text, outcome_ ? failureDetail(*outcome_) : std::string());
-}
-
-void DialogBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
-    showBox(nullptr, style, text, outcome_ ? closeFailureDetail(*outcome_) : std::string());
+ExplainedBoxes dialogBoxes(QWidget* window, const Outcome* outcome) {
+    return ExplainedBoxes(
+        [window](bool owned, BoxStyle style, std::string_view text, const std::string& detail) {
+            showBox(owned ? window : nullptr, style, text, detail);
+        },
+        outcome);
 }
 
 }  // namespace zq::qt

@@ -1,5 +1,7 @@
 #include "app/qt/operation_boxes.h"
 
+#include "serial/interruption.h"
+
 namespace zq::qt {
 
 bool OperationBoxes::boxesShown() {
@@ -19,13 +21,6 @@ void OperationBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
     if (boxesShown()) {
         boxes_.showUnownedMessage(style, text);
     }
-}
-
-void OperationBoxes::operationStage(OperationStage stage) {
-    if (stage == OperationStage::AwaitingAck && !shield_) {
-        shield_.emplace(nullptr);
-    }
-    boxes_.operationStage(stage);
 }
 
 }  // namespace zq::qt

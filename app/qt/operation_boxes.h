@@ -1,18 +1,15 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 
 #include "owner/owner_window.h"
-#include "serial/interruption.h"
 
 namespace zq::qt {
 
 // The owner window of an operation the window runs: its boxes, with what a signal means for
-// them. After a signal no box is shown: the window ends without waiting for a click, and a box
-// would blame the port or the board for calls the interruption cut short. From the moment the
-// whole image has gone the first signal no longer cuts the operation's waits, so that a board
-// that acknowledged the image is left to program its EEPROM and report its result.
+// them. A signal asks the window to end, so from then on no box is shown: the window ends without
+// waiting for a click (whatever the operation's outcome, a board left to program included), and a
+// box would blame the port or the board for calls the interruption cut short.
 class OperationBoxes : public OwnerWindow {
   public:
     // `beforeBox` runs before each box would come up, whether it then does or not.
@@ -21,14 +18,12 @@ class OperationBoxes : public OwnerWindow {
 
     void showMessage(BoxStyle style, std::string_view text) override;
     void showUnownedMessage(BoxStyle style, std::string_view text) override;
-    void operationStage(OperationStage stage) override;
 
   private:
     bool boxesShown();
 
     OwnerWindow& boxes_;
     std::function<void()> beforeBox_;
-    std::optional<interruption::Shield> shield_;
 };
 
 }  // namespace zq::qt

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSessionManager>
@@ -16,6 +17,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "app/qt/dialog_units.h"
@@ -57,9 +59,33 @@ QPushButton* makeButton(QWidget* parent, const char* text, const DialogUnits& du
 }
 
 // Keeps the input events a loop delivers from reaching any widget.
+// Drops the input queued during an operation, as the box that ends it would; a click on Exit
+// (or Space on it) is kept as the request to end the window that it is, carried out after the
+// box as a close request is.
 class InputDropper : public QObject {
+  public:
+    InputDropper(const QPushButton* exit, std::function<void()> exitPressed)
+        : exit_(exit), exitPressed_(std::move(exitPressed)) {}
+
   protected:
-    bool eventFilter(QObject*, QEvent* event) override { return event->isInputEvent(); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<const QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton &&
+                exit_->rect().contains(exit_->mapFromGlobal(mouse->globalPosition().toPoint()))) {
+                exitPressed_();
+            }
+        }
+        if (event->type() == QEvent::KeyRelease && exit_->hasFocus() &&
+            static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Space) {
+            exitPressed_();
+        }
+        return event->isInputEvent();
+    }
+
+  private:
+    const QPushButton* exit_;
+    std::function<void()> exitPressed_;
 };
 
 QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRect r) {
@@ -72,13 +98,26 @@ QLabel* makeLabel(QWidget* parent, const char* text, const DialogUnits& du, QRec
 
 }  // namespace
 
+std::string UpdaterDialog::SettingsMemory::recall() {
+    return settings_ != nullptr
+               ? settings_->value(QLatin1String(LastPortKey)).toString().toStdString()
+               : std::string();
+}
+
+void UpdaterDialog::SettingsMemory::remember(const std::string& lastingName) {
+    if (settings_ != nullptr) {
+        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(lastingName));
+        settings_->sync();
+    }
+}
+
 UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* settings,
                              QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       stack_(platform, {.whileWaiting = [this] { answerWhileWaiting(); }}),
       session_(stack_.top()),
       ports_(std::move(ports)),
-      settings_(settings) {
+      memory_(settings) {
     setWindowTitle(QStringLiteral("Firmware Updater"));
     const QFont font = dialogFont();
     setFont(font);
@@ -114,9 +153,7 @@ UpdaterDialog::UpdaterDialog(Platform& platform, PortSource ports, QSettings* se
     setTabOrder(updateButton, portCombo);
 
     // The list offers the four ports whatever exists on this machine, then those present.
-    const QString remembered =
-        settings_ != nullptr ? settings_->value(QLatin1String(LastPortKey)).toString() : QString();
-    portList_.start(ports_.present(), remembered.toStdString());
+    portList_.start(ports_.present(), memory_.recall());
     showPorts();
     connect(portCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
@@ -157,7 +194,7 @@ void UpdaterDialog::done(int result) {
         endDeferred_ = result;
         return;
     }
-    DialogBoxes boxes(this);
+    ExplainedBoxes boxes = dialogBoxes(this);
     session_.end(boxes);
     QDialog::done(result);
 }
@@ -206,7 +243,7 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
     }
     // The whole name: COM12 and /dev/ttyUSB0 as much as COM1.
     const PortEntry port = portList_.chosenEntry();
-    DialogBoxes explained(this, &session_.lastOutcome());
+    ExplainedBoxes explained = dialogBoxes(this, &session_.lastOutcome());
     BarProgress progress(progressBar);
     {
         OperationBoxes boxes(explained, [this] { takeCloseRequests(); });
@@ -219,10 +256,7 @@ void UpdaterDialog::runFromButton(TransferMode mode) {
         endFromSystem();
         return;
     }
-    if (session_.lastSucceeded() && settings_ != nullptr) {
-        settings_->setValue(QLatin1String(LastPortKey), QString::fromStdString(port.lastingName));
-        settings_->sync();
-    }
+    rememberIfSucceeded(session_, port, memory_);
     finishDeferred();
 }
 
@@ -250,12 +284,13 @@ void UpdaterDialog::answerWhileWaiting() {
 void UpdaterDialog::takeCloseRequests() {
     // Qt counts a close request as input, so it waits through the operation's waits beside the
     // user's clicks; once the operation's box is up it would reach a window the box blocks, and
-    // Qt would drop it. Taken now, it is carried out once the box is answered. The input queued
-    // with it is dropped here as the box would drop it: it is aimed at the window the box blocks.
+    // Qt would drop it. Taken now, it is carried out once the box is answered, and so is a click
+    // on Exit. The rest of the input queued with it is dropped here as the box would drop it: it
+    // is aimed at the window the box blocks.
     if (answering_) {
         return;
     }
-    InputDropper dropper;
+    InputDropper dropper(exitButton, [this] { endDeferred_ = 1; });
     qApp->installEventFilter(&dropper);
     answering_ = true;
     // The waits took what was not input and left the dispatcher thinking nothing is pending.

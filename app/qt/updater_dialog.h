@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/ports/port_list.h"
+#include "app/ports/port_memory.h"
 #include "app/ports/port_source.h"
 #include "serial/platform.h"
 #include "serial/platform_stack.h"
@@ -80,7 +81,16 @@ class UpdaterDialog : public QDialog {
     WindowSession session_;
     PortSource ports_;
     PortList portList_;
-    QSettings* settings_;
+    // In `settings`, when given.
+    class SettingsMemory final : public PortMemory {
+      public:
+        explicit SettingsMemory(QSettings* settings) : settings_(settings) {}
+        std::string recall() override;
+        void remember(const std::string& lastingName) override;
+
+      private:
+        QSettings* settings_;
+    } memory_;
     std::unique_ptr<PortWatcher> watcher_;
     QSocketNotifier* portEvents_ = nullptr;
     // While an operation waits the window answers its desktop; a request to end then (the

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
@@ -349,6 +350,9 @@ void PtyBoard::readSessionEvents() {
             }
         }
     }
+    if (closed && hostOpens_ == 0) {
+        clearLeftExclusive();
+    }
     // A host that has already opened the port again is not cut off.
     if (closed && hostOpens_ == 0 && options_.exitAfterOperations &&
         board_.imagesProgrammed() >= *options_.exitAfterOperations) {
@@ -359,15 +363,31 @@ void PtyBoard::readSessionEvents() {
 }
 
 void PtyBoard::sessionEnded() {
-    // Our own descriptor keeps the terminal open, so the host's TIOCEXCL would outlive its close
-    // and its next open as an ordinary user would fail with EBUSY. A real port forgets the lock
-    // on the last close, and forgets what arrived while nobody listened. Even when a new session
-    // has begun meanwhile, everything dropped here was meant for the old one: its open and its
-    // first bytes come after this close in the event queue and on the line.
-    ::ioctl(slave_, TIOCNXCL);
+    // A real port forgets what arrived while nobody listened. Even when a new session has begun
+    // meanwhile, everything dropped here was meant for the old one: its open and its first bytes
+    // come after this close in the event queue and on the line.
     ::tcflush(slave_, TCIFLUSH);
     board_.output().clear();
     pending_.clear();
+}
+
+void PtyBoard::clearLeftExclusive() {
+    // Our own descriptor keeps the terminal open, so the TIOCEXCL of a host that ended without
+    // clearing it (killed) would outlive its close, and its next open as an ordinary user would
+    // fail with EBUSY; a real port forgets the flag on the last close. The flag is the simulator's
+    // to clear only while nobody else has the device open: the count of opens is taken after
+    // every queued event, the advisory lock that hosts take before they set the flag keeps them
+    // out meanwhile, and the processes are looked at.
+    int held = 0;
+    if (::ioctl(slave_, TIOCGEXCL, &held) != 0 || held == 0 ||
+        ::flock(slave_, LOCK_EX | LOCK_NB) != 0) {
+        return;
+    }
+    const PortUsers users = findPortUsers(slavePath_, "/proc", static_cast<long>(::getpid()));
+    if (users.complete && users.holders.empty()) {
+        ::ioctl(slave_, TIOCNXCL);
+    }
+    ::flock(slave_, LOCK_UN);
 }
 
 void PtyBoard::dropLine() {

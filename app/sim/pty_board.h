@@ -39,6 +39,7 @@ class PtyBoard {
     void readHost();
     void readSessionEvents();
     void sessionEnded();
+    void clearLeftExclusive();
     void dropLine();
     bool placeLink(std::string& error);
     void removeLink();

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "app/ports/port_memory.h"
 #include "app/win32/dialog_ids.h"
 #include "serial/port_discovery.h"
 #include "serial/win32/port_notifications.h"
@@ -32,26 +33,28 @@ void showBox(HWND owner, BoxStyle style, std::string_view text, const std::strin
     }
 }
 
-std::string rememberedPort() {
-    char name[256] = {};
-    DWORD size = sizeof name - 1;
-    if (::RegGetValueA(HKEY_CURRENT_USER, SettingsKey, LastPortValue, RRF_RT_REG_SZ, nullptr, name,
-                       &size) != ERROR_SUCCESS) {
-        return {};
+class RegistryMemory final : public PortMemory {
+  public:
+    std::string recall() override {
+        char name[256] = {};
+        DWORD size = sizeof name - 1;
+        if (::RegGetValueA(HKEY_CURRENT_USER, SettingsKey, LastPortValue, RRF_RT_REG_SZ, nullptr,
+                           name, &size) != ERROR_SUCCESS) {
+            return {};
+        }
+        return name;
     }
-    return name;
-}
-
-void rememberPort(const std::string& name) {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                          &key, nullptr) != ERROR_SUCCESS) {
-        return;  // the port is offered again next time, just not chosen
+    void remember(const std::string& name) override {
+        HKEY key = nullptr;
+        if (::RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr) != ERROR_SUCCESS) {
+            return;  // the port is offered again next time, just not chosen
+        }
+        ::RegSetValueExA(key, LastPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                         static_cast<DWORD>(name.size() + 1));
+        ::RegCloseKey(key);
     }
-    ::RegSetValueExA(key, LastPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                     static_cast<DWORD>(name.size() + 1));
-    ::RegCloseKey(key);
-}
+};
 
 // In list order, unsorted whatever the template's style: CB_INSERTSTRING does not sort.
 void showPorts(HWND dialog, const PortList& ports) {
@@ -81,7 +84,7 @@ void showPorts(HWND dialog, const PortList& ports) {
 }
 
 void initialise(HWND dialog, UpdaterSession& session) {
-    session.ports.start(discoverPorts(), rememberedPort());
+    session.ports.start(discoverPorts(), RegistryMemory().recall());
     showPorts(dialog, session.ports);
     session.portNotifications = registerPortNotifications(dialog);
     ::EnableWindow(::GetDlgItem(dialog, ZQ_UPDATE_BUTTON), TRUE);
@@ -108,15 +111,14 @@ void runButton(HWND dialog, TransferMode mode, UpdaterSession& session) {
     choosePort(dialog, session);
     // The whole name: COM12 as much as COM1; the platform opens it as \\.\COM12.
     const PortEntry port = session.ports.chosenEntry();
-    DialogBoxes boxes(dialog, &session.lastOutcome());
+    ExplainedBoxes boxes = dialogBoxes(dialog, &session.lastOutcome());
     ProgressBarControl bar(::GetDlgItem(dialog, ZQ_PROGRESS_BAR));
     // The close-failure box has no owner, so the dialog takes commands while it is up; one
     // that arrives then is ignored.
     if (session.run(boxes, mode, port.portName, &bar)) {
         ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
-        if (session.lastSucceeded()) {
-            rememberPort(port.lastingName);
-        }
+        RegistryMemory memory;
+        rememberIfSucceeded(session, port, memory);
         if (session.closeDeferred) {
             session.closeDeferred = false;
             ::EndDialog(dialog, 1);
@@ -190,13 +192,13 @@ INT_PTR CALLBACK updaterDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 
 }  // namespace
 
-void DialogBoxes::showMessage(BoxStyle style, std::string_view text) {
-    showBox(dialog_, style, text, outcome_ ? failureDetail(*outcome_) : std::string());
-}
-
 // The close failure leaves the port in an unknown state; its box stands on its own.
-void DialogBoxes::showUnownedMessage(BoxStyle style, std::string_view text) {
-    showBox(nullptr, style, text, outcome_ ? closeFailureDetail(*outcome_) : std::string());
+ExplainedBoxes dialogBoxes(HWND dialog, const Outcome* outcome) {
+    return ExplainedBoxes(
+        [dialog](bool owned, BoxStyle style, std::string_view text, const std::string& detail) {
+            showBox(owned ? dialog : nullptr, style, text, detail);
+        },
+        outcome);
 }
 
 // The operation holds the thread, so nothing would paint until it ended: each change is
@@ -240,7 +242,7 @@ INT_PTR runUpdaterDialog(HINSTANCE instance, HWND owner, UpdaterSession& session
     activeSession = nullptr;
     unregisterPortNotifications(std::exchange(session.portNotifications, nullptr));
     // Exit or the close request: the user is there to see a close failure.
-    DialogBoxes boxes(nullptr);
+    ExplainedBoxes boxes = dialogBoxes(nullptr);
     session.end(boxes);
     return result;
 }

@@ -10,6 +10,7 @@
 #include "image/startup_directory.h"
 #include "owner/owner_window.h"
 #include "serial/platform.h"
+#include "transfer/failure_detail.h"
 #include "transfer/operation.h"
 
 namespace zq::win32 {
@@ -46,17 +47,7 @@ void answerWhileWaiting();
 // The dialog as the owner of the operation's message boxes. The boxes read exactly as they
 // always have; with `outcome`, what the system said about the failure behind an error box goes
 // to the debugger's output as the box comes up.
-class DialogBoxes final : public OwnerWindow {
-  public:
-    explicit DialogBoxes(HWND dialog, const Outcome* outcome = nullptr)
-        : dialog_(dialog), outcome_(outcome) {}
-    void showMessage(BoxStyle style, std::string_view text) override;
-    void showUnownedMessage(BoxStyle style, std::string_view text) override;
-
-  private:
-    HWND dialog_;
-    const Outcome* outcome_;
-};
+ExplainedBoxes dialogBoxes(HWND dialog, const Outcome* outcome = nullptr);
 
 class ProgressBarControl final : public ProgressTarget {
   public:

@@ -67,12 +67,23 @@ bool SystemFile::openExistingForWriting(const std::filesystem::path& path) {
 
 bool SystemFile::openForAppending(const std::filesystem::path& path) {
     close();
-    const int opened =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    // Non-blocking for the open only: a pipe nobody reads would hold the open for ever.
+    const int opened = ::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (opened < 0) {
-        return fail(errnoError(errno));
+        const int error = errno;
+        struct stat info {};
+        if (error == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+            return fail({error, "a pipe that nobody reads: writing to it would wait for a reader"});
+        }
+        return fail(errnoError(error));
     }
     handle_ = opened;
+    if (::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        close();
+        return fail(errnoError(error));
+    }
     return true;
 }
 

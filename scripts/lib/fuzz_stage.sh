@@ -7,7 +7,7 @@
 # Usage: source scripts/lib/fuzz_stage.sh; zq_fuzz_stage [seconds-per-target]
 
 ZQ_FUZZ_PACKAGES=(clang libclang-rt-14-dev cmake ninja-build)
-ZQ_FUZZ_TARGETS=(hex_convert_fuzzer hex_record_fuzzer hex_reader_fuzzer image_file_fuzzer)
+ZQ_FUZZ_TARGETS=(hex_convert_fuzzer hex_record_fuzzer hex_reader_fuzzer image_file_fuzzer operation_fuzzer)
 
 # Runs one target; prints its figures and returns non-zero on any finding.
 _zq_fuzz_run() {

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <system_error>
 #include <vector>
 
 #include "serial/port_discovery.h"
 #include "serial/posix/access_advice.h"
+#include "serial/virtual_boards.h"
 
 namespace zq::posix {
 
@@ -64,6 +66,19 @@ std::optional<DeviceOwnership> ownershipOf(const std::string& path) {
                            groupName(info.st_gid)};
 }
 
+// The simulator serving a virtual board holds its device all along: it is the board, not a
+// program in the way.
+long simulatorOf(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::weakly_canonical(path, ec);
+    for (const VirtualBoard& board : announcedBoards()) {
+        if (!ec && device == board.devicePath) {
+            return board.pid;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 OpenFailure failureFor(int error, const std::string& path, std::string_view why) {
@@ -86,7 +101,7 @@ OpenFailure failureFor(int error, const std::string& path, std::string_view why)
         }
     }
     if (failure.kind == OpenFailure::Kind::Busy) {
-        failure.holders = findPortUsers(path).holders;
+        failure.holders = findPortUsers(path, "/proc", simulatorOf(path)).holders;
     }
     return failure;
 }

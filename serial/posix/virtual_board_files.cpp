@@ -1,12 +1,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "serial/virtual_boards.h"
@@ -48,7 +52,7 @@ std::optional<VirtualBoard> readAnnouncement(const fs::path& path) {
     struct stat found {};
     std::string text(LargestAnnouncement, '\0');
     ssize_t got = -1;
-    if (::fstat(fd, &found) == 0 && S_ISREG(found.st_mode) &&
+    if (::fstat(fd, &found) == 0 && S_ISREG(found.st_mode) && found.st_uid == ::geteuid() &&
         static_cast<std::size_t>(found.st_size) <= LargestAnnouncement) {
         got = ::read(fd, text.data(), text.size());
     }
@@ -60,15 +64,77 @@ std::optional<VirtualBoard> readAnnouncement(const fs::path& path) {
     return parseAnnouncement(text);
 }
 
-enum class Device { Present, Gone, NotADevice };
+enum class Device { Present, Gone, NotAPty };
 
-// lstat: the path must be the device itself, not a link that leads out of /dev.
+// The number of the pseudo-terminal a path names, "/dev/pts/<n>" and nothing else; lstat: the
+// path must be the device itself, and its device numbers must say the same number (136..143 are
+// the pty slaves' majors).
+std::optional<unsigned> ptyNumber(const std::string& path) {
+    const std::string_view prefix = "/dev/pts/";
+    const std::string_view rest =
+        std::string_view(path).substr(path.starts_with(prefix) ? prefix.size() : path.size());
+    unsigned number = 0;
+    const auto [end, fault] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+    if (rest.empty() || fault != std::errc() || end != rest.data() + rest.size()) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 Device deviceOf(const VirtualBoard& board) {
     struct stat found {};
     if (::lstat(board.devicePath.c_str(), &found) != 0) {
-        return errno == ENOENT ? Device::Gone : Device::NotADevice;
+        return errno == ENOENT ? Device::Gone : Device::NotAPty;
     }
-    return S_ISCHR(found.st_mode) ? Device::Present : Device::NotADevice;
+    const std::optional<unsigned> number = ptyNumber(board.devicePath);
+    const unsigned major = ::major(found.st_rdev);
+    return S_ISCHR(found.st_mode) && number && major >= 136 && major <= 143 &&
+                   (major - 136) * 256 + ::minor(found.st_rdev) == *number
+               ? Device::Present
+               : Device::NotAPty;
+}
+
+// Whether the process holds the master of pseudo-terminal `number`: one of its descriptors is
+// the multiplexer, and the kernel says which terminal that descriptor stands for.
+bool holdsMaster(long pid, unsigned number) {
+    const fs::path process = "/proc/" + std::to_string(pid);
+    std::error_code ec;
+    for (fs::directory_iterator fd(process / "fd", ec), end; !ec && fd != end; fd.increment(ec)) {
+        std::error_code linkError;
+        const fs::path target = fs::read_symlink(fd->path(), linkError);
+        if (linkError || target.filename() != "ptmx") {
+            continue;
+        }
+        std::ifstream info(process / "fdinfo" / fd->path().filename());
+        for (std::string key; info >> key;) {
+            unsigned index = 0;
+            if (key == "tty-index:" && info >> index && index == number) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The user a process runs as (its effective uid, from /proc/<pid>/status; the owner of
+// /proc/<pid> is root for a process that changed its user).
+std::optional<uid_t> processUser(long pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string key; status >> key;) {
+        uid_t real = 0, effective = 0;
+        if (key == "Uid:") {
+            return status >> real >> effective ? std::optional(effective) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// The announcing process is the very one that announced (same start), of this user, and
+// serves the board (holds its master).
+bool announcedByItsSimulator(const VirtualBoard& board) {
+    const std::optional<unsigned> number = ptyNumber(board.devicePath);
+    return number && processUser(board.pid) == ::geteuid() &&
+           processStart(board.pid) == board.started && holdsMaster(board.pid, *number);
 }
 
 // A link is shown as the board's lasting name only while it still leads to the board.
@@ -80,6 +146,24 @@ bool linkLeadsTo(const std::string& link, const std::string& device) {
 }
 
 }  // namespace
+
+std::optional<unsigned long long> processStart(long pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(file, stat);
+    // The name in parentheses may hold spaces and parentheses itself; the fields follow the last
+    // ')': state is the 3rd field, the start time the 22nd.
+    const auto closing = stat.rfind(')');
+    if (closing == std::string::npos) {
+        return std::nullopt;
+    }
+    std::istringstream fields(stat.substr(closing + 1));
+    std::string field;
+    for (int i = 3; i < 22 && fields >> field; ++i) {
+    }
+    unsigned long long started = 0;
+    return fields >> started ? std::optional(started) : std::nullopt;
+}
 
 std::string virtualBoardDirectory(std::string& error) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -121,7 +205,9 @@ bool BoardAnnouncement::announce(const VirtualBoard& board, std::string& error) 
         error = failure(temporary);
         return false;
     }
-    const bool written = writeAll(fd, announcementText(board));
+    VirtualBoard started = board;
+    started.started = processStart(board.pid).value_or(0);
+    const bool written = writeAll(fd, announcementText(started));
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = failure(path);
         ::unlink(temporary.c_str());
@@ -156,16 +242,13 @@ std::vector<VirtualBoard> announcedBoards() {
             ::unlink(it->path().c_str());
             continue;
         }
-        std::optional<VirtualBoard> board =
-            name->complete ? readAnnouncement(it->path()) : std::nullopt;
-        if (!board || board->pid != name->pid || board->index != name->index) {
-            continue;
+        if (!name->complete) {
+            continue;  // being written
         }
-        const Device device = deviceOf(*board);
-        if (device == Device::Gone) {
+        std::optional<VirtualBoard> board = readAnnouncement(it->path());
+        if (!board || board->pid != name->pid || board->index != name->index ||
+            deviceOf(*board) != Device::Present || !announcedByItsSimulator(*board)) {
             ::unlink(it->path().c_str());
-        }
-        if (device != Device::Present) {
             continue;
         }
         if (!board->linkPath.empty() && !linkLeadsTo(board->linkPath, board->devicePath)) {

@@ -23,7 +23,6 @@ struct CliSetup {
     bool terminal = false;
     std::filesystem::path devRoot = "/dev";
     std::filesystem::path sysRoot = "/sys";
-    StartupDirectory startup{};
     // The ports `ports` and `--port auto` see; unset: the system's own.
     std::optional<std::vector<PortInfo>> ports{};
     // ZQ417_PORT: the simulated line stands for the port a bench names there.
@@ -42,8 +41,7 @@ inline CliRun runCliWith(std::vector<std::string> args, Platform& platform,
     }
     std::ostringstream out;
     std::ostringstream err;
-    cli::CliContext context{out,           err,           setup.terminal, platform,
-                            setup.devRoot, setup.sysRoot, setup.startup};
+    cli::CliContext context{out, err, setup.terminal, platform, setup.devRoot, setup.sysRoot};
     if (setup.ports) {
         context.listPorts = [ports = *setup.ports] { return ports; };
     }

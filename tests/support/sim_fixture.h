@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "job/transfer_job.h"
 #include "serial/port_state.h"
 #include "sim/simulated_line.h"
 #include "support/recording_window.h"
-#include "transfer/transfer_job.h"
 
 namespace zq::test {
 

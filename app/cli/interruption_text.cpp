@@ -1,14 +1,14 @@
-#include "app/cli/interruption_watch.h"
+#include "app/cli/interruption_text.h"
 
 namespace zq::cli {
 
-std::string interruptionLine(const InterruptedAt& where) {
-    if (!where.stage) {
+std::string interruptionLine(const Outcome& outcome) {
+    if (!outcome.reached) {
         return "Interrupted before anything was sent; the board is unchanged.";
     }
-    switch (*where.stage) {
+    switch (*outcome.reached) {
         case OperationStage::Probing:
-            if (where.imageLoaded) {
+            if (outcome.imageLoaded) {
                 return "Interrupted after the image was loaded: it runs on the board but is not "
                        "programmed; run update to program it.";
             }
@@ -30,40 +30,6 @@ std::string interruptionLine(const InterruptedAt& where) {
 std::string_view programmingNotice() {
     return "The board is programming its EEPROM: do not power it off. Waiting for its result "
            "(interrupt again to stop waiting).";
-}
-
-void InterruptionWatch::stage(OperationStage stage) {
-    if (where_.stage == OperationStage::Loader) {
-        where_.imageLoaded = true;
-    }
-    where_.stage = stage;
-    if (stage == OperationStage::AwaitingAck && !shield_) {
-        shield_.emplace([this](int) {
-            signalSeen_ = true;
-            if (where_.stage == OperationStage::Programming) {
-                warn();
-            }
-        });
-    }
-    if (stage == OperationStage::Programming && signalSeen_) {
-        warn();
-    }
-}
-
-void InterruptionWatch::warn() {
-    if (warned_) {
-        return;
-    }
-    warned_ = true;
-    warnProgramming_();
-}
-
-bool InterruptionWatch::interrupted() const {
-    // A signal the shield held off counts once the board is programming: its result is then
-    // reported. Before that (no acknowledgement came) it ends the run like any other.
-    const bool absorbed =
-        shield_ && shield_->absorbedFirst() && where_.stage == OperationStage::Programming;
-    return interruption::count() > (absorbed ? 1 : 0);
 }
 
 }  // namespace zq::cli
