@@ -16,7 +16,7 @@ namespace zq::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::size_t Limit = 8192;
+constexpr std::size_t ReadLimit = 8192;
 
 // Overlaps that disagree leave a byte undecided. Addresses past the image are refused from the
 // record alone: nothing near 2 GiB is allocated.
@@ -42,7 +42,7 @@ TEST(HexReader, RefusesWhatNoImageCanHoldAtTheRecordThatSaysIt) {
              Case{hexRecord(0, {1}, 0x06) + EndRecord, UnknownType, 1},
          }) {
         SCOPED_TRACE(c.text);
-        const HexReading reading = readHex(c.text, HexDialect::Toolchain, Limit);
+        const HexReading reading = readHex(c.text, HexDialect::Toolchain, ReadLimit);
         EXPECT_EQ(reading.fault, c.fault);
         EXPECT_EQ(reading.faultRecord, c.record);
         EXPECT_TRUE(c.said.empty() || describeHexReading(reading) == c.said)
@@ -50,8 +50,8 @@ TEST(HexReader, RefusesWhatNoImageCanHoldAtTheRecordThatSaysIt) {
     }
     // Overlaps that agree are a file merged from parts; the last byte an image may take is taken.
     const std::string agreeing = hexRecord(0x1FFC, {1, 2, 3}) + hexRecord(0x1FFD, {2, 3, 4});
-    EXPECT_EQ(readHex(agreeing + EndRecord, HexDialect::Toolchain, Limit).bytes,
-              with(Bytes(Limit), 0x1FFC, {1, 2, 3, 4}));
+    EXPECT_EQ(readHex(agreeing + EndRecord, HexDialect::Toolchain, ReadLimit).bytes,
+              with(Bytes(ReadLimit), 0x1FFC, {1, 2, 3, 4}));
     // The board's own tool lets the later record win, as it always has.
     EXPECT_TRUE(readHex(overlap, HexDialect::BoardTool, BoardToolAddressLimit).ok());
 }
@@ -73,11 +73,12 @@ TEST(ImageContent, TextIsToldFromMachineCodeAndHexByItsFirstRecord) {
                                      std::string(512, '\n'), mark + std::string(4000, '\n')}) {
         SCOPED_TRACE(blank.size());
         writeText(dir / "good", blank + hexRecord(0, {1, 2, 3}) + EndRecord);
-        const ImageFile taken = readImageFile(dir / "good", Limit, false);
+        const ImageFile taken = readImageFile(dir / "good", ReadLimit, false);
         EXPECT_EQ(taken.format, ImageFormat::IntelHex);
         EXPECT_EQ(taken.bytes, (Bytes{1, 2, 3}));
         writeText(dir / "broken", blank + ':' + std::string(400, '\0'));
-        EXPECT_EQ(readImageFile(dir / "broken", Limit, false).outcome.fault, FileFault::BrokenHex);
+        EXPECT_EQ(readImageFile(dir / "broken", ReadLimit, false).outcome.fault,
+                  FileFault::BrokenHex);
     }
     EXPECT_EQ(sha256Hex(bytes("abc")),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");

@@ -6,7 +6,7 @@
 #
 # Usage: source scripts/lib/fuzz_stage.sh; zq_fuzz_stage [seconds-per-target]
 
-ZQ_FUZZ_PACKAGES=(clang libclang-rt-14-dev cmake make)
+ZQ_FUZZ_PACKAGES=(clang libclang-rt-14-dev cmake ninja-build)
 ZQ_FUZZ_TARGETS=(hex_convert_fuzzer hex_record_fuzzer hex_reader_fuzzer image_file_fuzzer operation_fuzzer)
 
 # Runs one target; prints its figures and returns non-zero on any finding.
@@ -68,7 +68,7 @@ zq_fuzz_build() {
     zq_install_missing "${ZQ_FUZZ_PACKAGES[@]}" || return 1
     local build="$root/build/fuzz"
     # The fuzz directory as a project of its own: the front ends' packages are not needed.
-    cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
+    cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || return 1
     cmake --build "$build" -j "$(nproc)" --target "${ZQ_FUZZ_TARGETS[@]}"
 }

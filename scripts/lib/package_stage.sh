@@ -6,8 +6,8 @@
 # Sourced; needs scripts/lib/common.sh. The zip reuses the "windows" build and, in the test, the
 # Wine prefix of scripts/lib/wine_stage.sh when it exists.
 
-ZQ_DEB_PACKAGES=(cmake make g++ qt6-base-dev libcli11-dev help2man dpkg-dev file gzip)
-ZQ_ZIP_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+ZQ_DEB_PACKAGES=(cmake ninja-build g++ qt6-base-dev libcli11-dev help2man dpkg-dev file gzip)
+ZQ_ZIP_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     libcli11-dev)
 ZQ_PACKAGE_TEST_PACKAGES=(lintian man-db wine wine64)
 
@@ -21,11 +21,17 @@ zq_package_build() {
     cmake --build --preset release -j "$(nproc)" --target "${ZQ_PACKAGE_TARGETS[@]}"
 }
 
-# Prints the path of the .deb it made.
+# Prints the path of the .deb it made from the release build, or from the build directory given
+# (the tests' build: the same compiler flags, its debug symbols stripped by CPack), which is
+# packaged as it stands, without compiling anything a second time.
 zq_package_deb() {
-    zq_package_build >&2 || return 1
+    local build=${1:-}
+    if [ -z "$build" ]; then
+        build=build/release
+        zq_package_build >&2 || return 1
+    fi
     local deb
-    deb=$(cd build/release && cpack -G DEB 2>&1 | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p')
+    deb=$(cd "$build" && cpack -G DEB 2>&1 | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p')
     [ -f "$deb" ] || { echo "package: cpack made no .deb" >&2; return 1; }
     echo "$deb"
 }
@@ -196,7 +202,7 @@ zq_package_stage() {
     echo "== package"
     zq_install_missing "${ZQ_DEB_PACKAGES[@]}" "${ZQ_ZIP_PACKAGES[@]}" \
         "${ZQ_PACKAGE_TEST_PACKAGES[@]}" || { echo "package: the packages could not be installed"; return 1; }
-    if deb=$(zq_package_deb); then
+    if deb=$(zq_package_deb build/default); then
         _zq_package_deb_checks "$deb" || failed=1
     else
         echo "package: the Debian package was not built"

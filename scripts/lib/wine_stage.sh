@@ -4,7 +4,7 @@
 # zq_wine_stage, which returns non-zero when anything failed. Needs scripts/lib/common.sh.
 
 ZQ_WINE_PACKAGES=(
-    cmake make
+    cmake ninja-build
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     libcli11-dev
     wine wine64 fonts-wine fonts-liberation
