@@ -29,6 +29,7 @@
 #include "serial/forwarding_platform.h"
 #include "serial/tracing_platform.h"
 #include "support/cli_run.h"
+#include "support/faulty_platform.h"
 #include "support/identity_line.h"
 #include "support/operation_fixture.h"
 #include "support/text_lines.h"
@@ -469,6 +470,7 @@ struct Boards {
     std::map<std::string, std::unique_ptr<sim::SimulatedLine>> lines{};
     std::mutex lock{};
     bool terminal = false;
+    std::map<std::string, int> failingCall{};  // the port whose k-th device call fails
 
     CliRun run(const Lines& args) {
         sim::SimulatedLine unused;
@@ -478,11 +480,36 @@ struct Boards {
                  const std::lock_guard hold(lock);
                  auto& line = lines[port] = std::make_unique<sim::SimulatedLine>(configs.at(port));
                  line->deviceName = port;
+                 if (failingCall.contains(port)) {
+                     auto faulty = std::make_unique<FaultyPlatform>(*line);
+                     faulty->arm(Fault::FailCall, failingCall.at(port));
+                     faulty->error = errnoError(EIO);
+                     return std::unique_ptr<Platform>(std::move(faulty));
+                 }
                  // Lent to the run, which owns its platforms, so the test can read the line after.
                  return std::unique_ptr<Platform>(std::make_unique<ForwardingPlatform>(*line));
              }});
     }
 };
+
+// Behind its port's prefix a line names the port once, also when its reason is a port call the
+// system failed; the result keeps the whole reason.
+TEST(SeveralBoards, ALineNamesItsPortOnceWhenAPortCallFails) {
+    const std::map<std::string, sim::BoardConfig> configs = {
+        {"/dev/ttyB0", {.mode = sim::BoardMode::Update}},
+        {"/dev/ttyB1", {.mode = sim::BoardMode::Update}}};
+    Boards boards{configs};
+    boards.failingCall = {{"/dev/ttyB1", 17}};  // the write of TransferFirmware
+    const CliRun run = boards.run({"update", "--port", "/dev/ttyB0", "--port", "/dev/ttyB1"});
+    EXPECT_EQ(run.status, cli::ExitFailed) << run.err;
+    for (const std::string& stamped : linesOf(run.err)) {
+        const std::string line = unstamped(stamped);
+        if (!line.starts_with("summary: ")) {
+            EXPECT_FALSE(contains(line.substr(1), "/dev/ttyB")) << line;
+        }
+    }
+    EXPECT_TRUE(contains(run.err, "summary: /dev/ttyB1 failed (exit 1): /dev/ttyB1: ")) << run.err;
+}
 
 // Flash chooses for each board, one failing board stops no other, every line of text names its
 // board and the summary and the exit status name the failure. As JSON, one object for each board

@@ -45,13 +45,25 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
 
     void showMessage(BoxStyle style, std::string_view text) override {
         sayChoice();
-        show(style, text,
-             style == BoxStyle::Error ? explainOutcome(outcome_, result_.device) : std::string());
+        if (style != BoxStyle::Error) {
+            show(style, text, {}, {});
+            return;
+        }
+        // The result keeps the whole reason; behind the port's prefix the line need not name the
+        // port again.
+        const std::string reason = explainOutcome(outcome_, result_.device);
+        show(style, text, reason,
+             task_.output->namesPort(task_.index, result_.device) ? explainOutcome(outcome_, {})
+                                                                  : reason);
     }
     // Only a close that failed shows a box of its own.
     void showUnownedMessage(BoxStyle style, std::string_view text) override {
         sayChoice();
-        show(style, text, printableName(explainCloseFailure(outcome_, result_.device)));
+        const std::string reason = printableName(explainCloseFailure(outcome_, result_.device));
+        show(style, text, reason,
+             task_.output->namesPort(task_.index, result_.device)
+                 ? printableName(explainCloseFailure(outcome_, {}))
+                 : reason);
     }
     void operationStage(OperationStage stage) override {
         if (stage != OperationStage::Probing) {
@@ -77,7 +89,8 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
     }
 
   private:
-    void show(BoxStyle style, std::string_view text, const std::string& reason) {
+    void show(BoxStyle style, std::string_view text, const std::string& reason,
+              const std::string& printed) {
         if (outcome_.kind == OutcomeKind::Interrupted) {
             return;
         }
@@ -85,7 +98,7 @@ class BoardReport : public OwnerWindow, public ProgressTarget {
             result_.reason = reason;
         }
         result_.messages.push_back({style, std::string(text)});
-        task_.output->box(task_.index, style, text, reason);
+        task_.output->box(task_.index, style, text, printed);
     }
 
     const BoardTask& task_;

@@ -98,6 +98,11 @@ void RunPrinter::box(std::size_t board, BoxStyle style, std::string_view text,
     }
 }
 
+bool RunPrinter::namesPort(std::size_t board, std::string_view device) {
+    const std::lock_guard hold(lock_);
+    return boards_[board].prefix == printableName(device) + ": ";
+}
+
 void RunPrinter::note(std::size_t board, std::string_view line) {
     const std::lock_guard hold(lock_);
     printLocked(err_, line, boards_[board].prefix, true);

@@ -39,6 +39,9 @@ class RunPrinter {
     void box(std::size_t board, BoxStyle style, std::string_view text, std::string_view reason);
     // A line of the front end's own on standard error (image refusal, trace).
     void note(std::size_t board, std::string_view line);
+    // Whether every line about the board already starts with `device`, so that a reason need not
+    // name it again.
+    bool namesPort(std::size_t board, std::string_view device);
     // A line for standard output, as it is (JSON objects, the summary).
     void result(std::string_view line, bool toErr);
 

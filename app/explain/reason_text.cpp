@@ -76,6 +76,9 @@ std::string imageTrouble(const Outcome& outcome) {
 }
 
 std::string onDevice(std::string_view device, const PortFault& fault) {
+    if (device.empty()) {
+        return describeFault(fault);
+    }
     return std::string(device) + ": " + describeFault(fault);
 }
 

@@ -44,6 +44,7 @@ class FaultyPlatform : public ForwardingPlatform {
     int calls() const { return calls_; }
     int reads() const { return reads_; }
     std::optional<FaultHit> hit;
+    SystemError error{};  // what the system says of the struck call, when anything
 
     std::unique_ptr<SerialDevice> openSerial(const std::string& name, OpenFailure& why) override {
         if (strike(sim::PortEvent::Kind::Open)) {
@@ -99,7 +100,9 @@ class FaultyPlatform : public ForwardingPlatform {
             return !owner_.strike(Kind::Write) && inner_->write(bytes, written);
         }
         bool close() override { return !owner_.strike(Kind::Close) && inner_->close(); }
-        SystemError lastError() const override { return inner_->lastError(); }
+        SystemError lastError() const override {
+            return owner_.hit && owner_.error ? owner_.error : inner_->lastError();
+        }
 
       private:
         FaultyPlatform& owner_;
