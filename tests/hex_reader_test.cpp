@@ -114,7 +114,7 @@ TEST(ImageContent, KnownFormatsThatAreNoImagesAreToldByTheirFirstBytes) {
     // Whatever --force says, and before any size rule: converted, it may well fit.
     TempDir dir;
     writeBytes(dir / "firmware.elf", with(Bytes(3 * ReadLimit), 0, {0x7F, 'E', 'L', 'F'}));
-    const ImageFile elf = readImageFile(dir / "firmware.elf", Limit, true);
+    const ImageFile elf = readImageFile(dir / "firmware.elf", ReadLimit, true);
     EXPECT_EQ(elf.outcome.fault, FileFault::NotAnImage);
     EXPECT_EQ(elf.outcome.foreign, Elf);
 }
