@@ -256,10 +256,19 @@ run_case() {
 # zq417-flash.exe with its outputs in WORK/NAME.out and .err, carriage returns removed.
 FLASH_STATUS=0
 flash() {
-    local name=$1
+    local name=$1 try
     shift
-    wine_run 90 "$FLASH" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
-    FLASH_STATUS=$?
+    for try in 1 2; do
+        wine_run 90 "$FLASH" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
+        FLASH_STATUS=$?
+        # On a busy machine Wine now and then ends a program before it has run, without a word:
+        # such a run is made once more. A program that really fails silently fails twice.
+        if [ "$try" -eq 2 ] || [ "$FLASH_STATUS" -eq 0 ] || [ -s "$WORK/$name.out" ] ||
+            [ -s "$WORK/$name.err" ]; then
+            break
+        fi
+        echo "     $name: ended with $FLASH_STATUS before saying anything; run once more"
+    done
     sed -i 's/\r$//' "$WORK/$name.out" "$WORK/$name.err"
 }
 
