@@ -10,11 +10,11 @@
 #include "app/cli/exit_status.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/line_printer.h"
-#include "app/explain/reason_text.h"
 #include "app/cli/result_log.h"
 #include "app/cli/safe_text.h"
 #include "app/cli/system_support.h"
 #include "app/cli/terminal_printer.h"
+#include "app/explain/reason_text.h"
 #include "serial/port_names.h"
 #include "transfer/operation.h"
 

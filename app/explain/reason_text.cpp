@@ -82,7 +82,8 @@ std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
 
-std::string stageName(std::optional<OperationStage> stage) {
+// The stage as a sentence says it; progress lines use the short labels of the printers.
+std::string stageInWords(std::optional<OperationStage> stage) {
     if (!stage) {
         return "the port's setup, before anything was sent";
     }
@@ -179,7 +180,7 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
     // A port call the system failed is the cause; what the board did or did not answer after it
     // is only its consequence.
     if (outcome.kind == OutcomeKind::BoardGone) {
-        return "the board or its adapter went away during " + stageName(outcome.reached) + " (" +
+        return "the board or its adapter went away during " + stageInWords(outcome.reached) + " (" +
                onDevice(device, outcome.fault) + ")";
     }
     if (outcome.fault && outcome.fault.error) {
