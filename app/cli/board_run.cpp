@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "app/cli/exit_status.h"
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 #include "app/cli/interruption_text.h"
 #include "app/cli/safe_text.h"
 #include "app/explain/reason_text.h"

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "app/cli/exit_status.h"
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 #include "app/cli/json_result.h"
 #include "app/cli/safe_text.h"
 #include "serial/interruption.h"

@@ -14,7 +14,7 @@
 #include "app/cli/board_tries.h"
 #include "app/cli/file_outcome_text.h"
 #include "app/cli/flash_command.h"
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 #include "app/cli/info_command.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/port_resolution.h"

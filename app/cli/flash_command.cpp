@@ -8,7 +8,7 @@
 #include "app/cli/board_tries.h"
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 #include "app/cli/line_printer.h"
 #include "app/cli/result_log.h"
 #include "app/cli/safe_text.h"

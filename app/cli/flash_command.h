@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/board_run.h"
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 #include "app/cli/result_log.h"
 
 namespace zq::cli {

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 
 namespace zq::cli {
 

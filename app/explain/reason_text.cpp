@@ -7,31 +7,13 @@
 #include "app/explain/printable_name.h"
 #include "protocol/command_packet.h"
 #include "serial/port_fault_text.h"
+#include "transfer/latency_advice.h"
 
 namespace zq {
 
 namespace {
 
 using std::chrono::milliseconds;
-
-// A reply split by an adapter's timer is read whole once the gap between its bytes is allowed
-// this much more; the rest of it is never seen, so its delay cannot be measured.
-constexpr unsigned SplitReplyLatency = 50;
-
-unsigned suggestedLatency(std::chrono::nanoseconds late) {
-    // Read at the next request, a late reply is known only to within that request's pause, so
-    // the value rounds up to the next 10 ms and never offers less than a common adapter's 16 ms
-    // timer needs.
-    const auto lateMs = std::chrono::ceil<milliseconds>(late).count();
-    return static_cast<unsigned>(std::max<long long>(20, (lateMs + 9) / 10 * 10));
-}
-
-// The rest of a split reply is read whole once the gap between bytes is allowed more than the
-// gap measured: rounded up to the next 10 ms, with 10 ms to spare.
-unsigned splitLatency(std::chrono::nanoseconds gap) {
-    const auto gapMs = std::chrono::ceil<milliseconds>(gap).count();
-    return static_cast<unsigned>((gapMs + 9) / 10 * 10 + 10);
-}
 
 std::string requestName(Step step) {
     switch (step) {
@@ -233,25 +215,12 @@ std::string explainCloseFailure(const Outcome& outcome, std::string_view device)
 }
 
 std::string latencyAdvice(const Outcome& outcome) {
-    const ReplyEvidence& reply = outcome.reply;
-    const std::chrono::nanoseconds gap = outcome.handshake.splitGap;
-    const unsigned forGap = gap.count() > 0 ? splitLatency(gap) : SplitReplyLatency;
-    unsigned latency = 0;
-    if (outcome.kind == OutcomeKind::LateReply && reply.lateBy) {
-        latency = std::max(suggestedLatency(*reply.lateBy), gap.count() > 0 ? forGap : 0);
-    } else if (outcome.kind == OutcomeKind::NotUnderstood && outcome.handshake.partialReply) {
-        latency = forGap;
-    } else if (outcome.kind == OutcomeKind::NoReply && reply.received > 0 &&
-               reply.received < reply.got.bytes.size()) {
-        latency = SplitReplyLatency;
-    }
+    const unsigned latency = advisedLatency(outcome);
     if (latency == 0) {
         return {};
     }
-    // The board took the handshake's tries while its replies were still on their way; it may
-    // answer them out of step from then on, whatever the host allows.
     const std::string outOfStep =
-        gap.count() > 0 || outcome.kind == OutcomeKind::NotUnderstood
+        mayBeOutOfStep(outcome)
             ? " If it still fails, power-cycle the board (restart zq417-sim): replies that came "
               "in parts can leave it answering out of step."
             : "";

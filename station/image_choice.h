@@ -15,7 +15,7 @@
 #include "transfer/image_plan.h"
 
 // The image a command works on: the built-in one, or a file taken by its content.
-namespace zq::cli {
+namespace zq::station {
 
 struct ImageChoice {
     std::filesystem::path file{};  // empty: the built-in image
@@ -62,4 +62,4 @@ void holdImage(TransferJob& job, ImageStore& store, std::span<const std::uint8_t
 // "Image: NAME, N bytes, SHA-256 ...": which image a run sends.
 std::string identityLine(const ImageIdentity& identity);
 
-}  // namespace zq::cli
+}  // namespace zq::station

@@ -1,4 +1,4 @@
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 
 #include <algorithm>
 #include <memory>
@@ -8,7 +8,7 @@
 #include "image/built_in_image.h"
 #include "text/messages.h"
 
-namespace zq::cli {
+namespace zq::station {
 
 namespace {
 
@@ -84,4 +84,4 @@ std::string identityLine(const ImageIdentity& identity) {
            " bytes, SHA-256 of these bytes (before pad and boot header) " + identity.sha256;
 }
 
-}  // namespace zq::cli
+}  // namespace zq::station
