@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/sim/sim_options.h"
+#include "serial/virtual_boards.h"
 #include "support/image_files.h"
 #include "support/sim_process.h"
 
@@ -56,12 +57,19 @@ TEST(SimOptions, NumbersAreHexWithTheirPrefixAndDecimalOtherwise) {
 
 TEST(SimOptions, RejectsWhatTheBoardCannotHold) {
     const std::vector<std::vector<const char*>> bad = {
-        {"--wrong-ack", "16"},    {"--unanswered", "0x10"},
-        {"--status", "0x10000"},  {"--status", "0xZZ"},
-        {"--status", "-1"},       {"--status-bytes", "3"},
-        {"--mode", "bootloader"}, {"--baud", "9600", "--no-pacing"},
-        {"--drop-after", "0"},    {"--mdoe", "update"},
+        {"--wrong-ack", "16"},
+        {"--unanswered", "0x10"},
+        {"--status", "0x10000"},
+        {"--status", "0xZZ"},
+        {"--status", "-1"},
+        {"--status-bytes", "3"},
+        {"--mode", "bootloader"},
+        {"--baud", "9600", "--no-pacing"},
+        {"--drop-after", "0"},
+        {"--mdoe", "update"},
         {"--quiet", "extra"},
+        {"--pull-while-programming", "0"},
+        {"--pull-after-programming", "-1"},
     };
     // A usage error, as zq417-flash has it; --version answers and ends the run.
     for (const auto& args : bad) {
@@ -179,6 +187,61 @@ TEST(SimPty, EndsOnSigtermOrADroppedLineAndRemovesItsLink) {
     errno = 0;
     EXPECT_EQ(::write(host.fd, Sync.data(), Sync.size()), -1);
     EXPECT_EQ(errno, EIO);
+}
+
+// An operator swaps the boards in a fixture: the first is pulled while it programs its EEPROM,
+// the second once the host let go of it, the third stays. The host of a pulled board is hung up,
+// and every board after it is a new one (a loader again) on the same link, announced as the same
+// board.
+TEST(SimPty, PulledBoardsHangUpTheirHostAndNewOnesTakeTheirLink) {
+    const TempDir dir;
+    struct Runtime {
+        explicit Runtime(const fs::path& p) { ::setenv("XDG_RUNTIME_DIR", p.c_str(), 1); }
+        ~Runtime() { ::unsetenv("XDG_RUNTIME_DIR"); }
+    } runtime(dir.path);
+    const fs::path link = dir / "fixture";
+    SimProcess sim({"--mode", "download", "--boot-ms", "0", "--no-pacing", "--link", link.string(),
+                    "--pull-while-programming", "1", "--pull-after-programming", "1", "--plug-gap",
+                    "1500"});
+    std::string device = sim.devicePath();
+    // A one-byte image to the loader, then the handshake with its firmware.
+    Bytes started{0xFF, 0xFF, 0xFF, 0x0C, 0x05, 0x01, 0x00, 0x00, 0x42};
+    started.insert(started.end(), Sync.begin(), Sync.end());
+    const Bytes program{0xAA, 0x0E, 0, 0, 0, 0, 0xAA, 0x0A, 0x00, 0x04, 0x00, 0x00, 9, 8, 7, 6};
+    for (const std::string pulled : {"while it programmed", "after the host let go"}) {
+        SCOPED_TRACE(pulled);
+        const std::vector<zq::VirtualBoard> announced = zq::announcedBoards();
+        ASSERT_EQ(announced.size(), 1u);
+        EXPECT_EQ(announced[0].devicePath, device);
+        EXPECT_EQ(announced[0].index, 0);
+        EXPECT_EQ(announced[0].mode, "download");
+        EXPECT_EQ(fs::read_symlink(link), device);
+        {
+            const Host host(link);
+            ASSERT_TRUE(host.send(started));
+            EXPECT_EQ(host.receive(SyncAnswer.size()), SyncAnswer);
+            ASSERT_TRUE(host.send(program));
+            EXPECT_EQ(host.receive(6), (Bytes{0xAA, 0x0E, 0x0A, 0, 0, 0}));
+            if (pulled.starts_with("while")) {
+                ASSERT_TRUE(awaitLog(sim, "pulled " + pulled));
+                std::uint8_t byte = 0;
+                EXPECT_LE(::read(host.fd, &byte, 1), 0);
+                errno = 0;
+                EXPECT_EQ(::write(host.fd, Sync.data(), Sync.size()), -1);
+                EXPECT_EQ(errno, EIO);
+            }
+        }
+        if (pulled.starts_with("after")) {
+            ASSERT_TRUE(awaitLog(sim, "pulled " + pulled));
+        }
+        EXPECT_FALSE(fs::is_symlink(link));
+        // Gone from the announcements by its own hand, not only by the readers' cleaning.
+        EXPECT_TRUE(fs::is_empty(dir / "zq417-sim"));
+        device = sim.devicePath();
+        ASSERT_FALSE(device.empty());
+    }
+    EXPECT_EQ(fs::read_symlink(link), device);
+    EXPECT_EQ(sim.stop(), 0);
 }
 
 }  // namespace

@@ -22,25 +22,19 @@
 namespace {
 
 int serveOne(zq::sim::SimOptions options) {
-    const std::string mode = zq::sim::describeMode(options.board.mode);
-    const std::string link = options.linkPath;
     zq::sim::PtyBoard board(std::move(options));
     std::string error;
     if (!board.open(error)) {
         std::fprintf(stderr, "zq417-sim: %s\n", error.c_str());
         return 1;
     }
-    std::printf("zq417-sim: board in %s mode on %s\n", mode.c_str(), board.devicePath().c_str());
-    if (!link.empty()) {
-        std::printf("zq417-sim: %s links to it\n", link.c_str());
-    }
+    std::printf("%s", board.plugLine().c_str());
     return board.run();
 }
 
 // All boards are opened, and named, before any starts serving; the stop signals are then taken
 // here once and passed on to every board, which a signalfd per board could not do.
 int serveMany(const zq::sim::SimOptions& options) {
-    const std::string mode = zq::sim::describeMode(options.board.mode);
     const int stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stop < 0) {
         std::perror("zq417-sim: eventfd");
@@ -63,12 +57,8 @@ int serveMany(const zq::sim::SimOptions& options) {
         board->stopWhenReadable(stop);
         boards.push_back(std::move(board));
     }
-    for (int k = 0; k < options.boards; ++k) {
-        std::printf("zq417-sim: board %d in %s mode on %s%s\n", k, mode.c_str(),
-                    boards[static_cast<std::size_t>(k)]->devicePath().c_str(),
-                    options.linkPath.empty()
-                        ? ""
-                        : (" (link " + options.linkPath + std::to_string(k) + ")").c_str());
+    for (const auto& board : boards) {
+        std::printf("%s", board->plugLine().c_str());
     }
     std::atomic<int> running{options.boards};
     std::vector<std::thread> threads;

@@ -31,6 +31,9 @@ using std::chrono::milliseconds;
 constexpr SimTime EarlyBy = microseconds(200);
 // How long to leave the master alone after it reported that nobody holds the slave side.
 constexpr SimTime HungUpPause = milliseconds(50);
+// A board pulled while programming is pulled this long after its Ack of the image is due at the
+// host, so that the host has read the Ack; the host then waits seconds before it asks again.
+constexpr SimTime AckReadTime = milliseconds(100);
 
 std::string failure(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -111,7 +114,11 @@ bool PtyBoard::open(std::string& error) {
     }
     // Whoever reads our log may go away; the board keeps serving the host regardless.
     std::signal(SIGPIPE, SIG_IGN);
+    return plug(error);
+}
 
+bool PtyBoard::plug(std::string& error) {
+    ++plugged_;
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) {
         error = failure("posix_openpt");
@@ -149,7 +156,7 @@ bool PtyBoard::open(std::string& error) {
         watch_ = -1;
     }
     if (watch_ < 0) {
-        if (options_.exitAfterOperations) {
+        if (options_.exitAfterOperations || options_.pullAfterProgramming > 0) {
             error = failure("watching " + slavePath_ + " for the host's sessions");
             return false;
         }
@@ -161,8 +168,71 @@ bool PtyBoard::open(std::string& error) {
     if (!options_.linkPath.empty() && !placeLink(error)) {
         return false;
     }
-    start_ = std::chrono::steady_clock::now();
+    if (plugged_ == 1) {
+        start_ = std::chrono::steady_clock::now();
+    }
     announce();
+    return true;
+}
+
+std::string PtyBoard::plugLine() const {
+    const std::string mode = describeMode(options_.board.mode);
+    if (options_.boards == 1) {
+        return "zq417-sim: board in " + mode + " mode on " + slavePath_ + "\n" +
+               (options_.linkPath.empty() ? ""
+                                          : "zq417-sim: " + options_.linkPath + " links to it\n");
+    }
+    return "zq417-sim: board " + std::to_string(options_.boardIndex) + " in " + mode + " mode on " +
+           slavePath_ + (options_.linkPath.empty() ? "" : " (link " + options_.linkPath + ")") +
+           "\n";
+}
+
+bool PtyBoard::pulledWhileProgramming() const {
+    return plugged_ <= options_.pullWhileProgramming;
+}
+
+bool PtyBoard::pulledAfterProgramming() const {
+    return !pulledWhileProgramming() &&
+           plugged_ <= options_.pullWhileProgramming + options_.pullAfterProgramming;
+}
+
+// The board goes as a pulled adapter does: the device with everything the host had on its way
+// to it or from it, the announcement and the link. The host's descriptors stay hung up even when
+// the next board's device gets the same name.
+void PtyBoard::pull() {
+    announcement_.withdraw();
+    for (int* fd : {&master_, &slave_, &watch_}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+    removeLink();
+    programmedEarlier_ += board_.imagesProgrammed();
+    board_.output().clear();
+    pending_.clear();
+    hostOpens_ = 0;
+    masterPausedUntil_ = SimTime{0};
+    plugAt_ = elapsed() + std::chrono::duration_cast<SimTime>(options_.plugGap);
+    // Said once the board is gone, so that whoever reads it finds it gone.
+    const std::string who =
+        options_.boards == 1 ? "board" : "board " + std::to_string(options_.boardIndex);
+    std::printf("zq417-sim: %s pulled %s\n", who.c_str(),
+                pulledWhileProgramming() ? "while it programmed its EEPROM"
+                                         : "after the host let go of it");
+}
+
+// A new board: the state of the one before (its mode, its faults met, its image) is not carried
+// over, only the options it was made from.
+bool PtyBoard::plugNext() {
+    board_ = BoardModel(options_.board);
+    board_.onExchange = [this](SimTime at, const std::string& summary) { log(at, summary); };
+    std::string error;
+    if (!plug(error)) {
+        std::fprintf(stderr, "zq417-sim: %s\n", error.c_str());
+        return false;
+    }
+    std::printf("%s", plugLine().c_str());
     return true;
 }
 
@@ -229,6 +299,16 @@ void PtyBoard::closeAll() {
 int PtyBoard::run() {
     for (;;) {
         const SimTime now = elapsed();
+        if (pullAt_ && now >= *pullAt_) {
+            pullAt_.reset();
+            pull();
+        }
+        if (plugAt_ && now >= *plugAt_) {
+            plugAt_.reset();
+            if (!plugNext()) {
+                return 1;
+            }
+        }
         takeDue(now);
         writePending();
         if (finished_) {
@@ -238,7 +318,8 @@ int PtyBoard::run() {
         const bool masterPaused = now < masterPausedUntil_;
         pollfd fds[3] = {};
         fds[0] = {.fd = stopFd_ >= 0 ? stopFd_ : signals_, .events = POLLIN, .revents = 0};
-        // A paused master is left out entirely: it would report its hang-up again at once.
+        // A paused master is left out entirely: it would report its hang-up again at once. While
+        // the link is empty, master and watch are closed (-1) and left out as well.
         fds[1] = {.fd = masterPaused ? -1 : master_,
                   .events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)),
                   .revents = 0};
@@ -250,6 +331,11 @@ int PtyBoard::run() {
         }
         if (masterPaused) {
             wakeAt = std::min(wakeAt.value_or(masterPausedUntil_), masterPausedUntil_);
+        }
+        for (const std::optional<SimTime>& at : {pullAt_, plugAt_}) {
+            if (at) {
+                wakeAt = std::min(wakeAt.value_or(*at), *at);
+            }
         }
         timespec timeout{};
         if (wakeAt) {
@@ -278,6 +364,13 @@ int PtyBoard::run() {
         }
         if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             readHost();
+        }
+        // Pulled once the Ack of the whole image has had time to reach the host, well before the
+        // host, having waited for the EEPROM to be programmed, asks for the status.
+        if (!pullAt_ && !plugAt_ && pulledWhileProgramming() && board_.imagesProgrammed() > 0) {
+            const SimTime acknowledged =
+                board_.output().empty() ? elapsed() : board_.output().back().at;
+            pullAt_ = std::max(acknowledged, elapsed()) + AckReadTime;
         }
         if (board_.lineDropped()) {
             dropLine();
@@ -360,10 +453,13 @@ void PtyBoard::readSessionEvents() {
     }
     // A host that has already opened the port again is not cut off.
     if (closed && hostOpens_ == 0 && options_.exitAfterOperations &&
-        board_.imagesProgrammed() >= *options_.exitAfterOperations) {
+        imagesProgrammed() >= *options_.exitAfterOperations) {
         std::printf("zq417-sim: %d images programmed and the host let go, exiting\n",
-                    board_.imagesProgrammed());
+                    imagesProgrammed());
         finished_ = true;
+    } else if (closed && hostOpens_ == 0 && !pullAt_ && pulledAfterProgramming() &&
+               board_.imagesProgrammed() > 0) {
+        pullAt_ = elapsed();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ class PtyBoard {
     // Creates the pseudo-terminal and the link; on failure `error` says why.
     bool open(std::string& error);
     const std::string& devicePath() const { return slavePath_; }
+    // The line that names the board's device, printed at each plug.
+    std::string plugLine() const;
     // With several boards in one process the program takes the stop signals once for all and
     // makes this descriptor readable; each board then ends its run.
     void stopWhenReadable(int fd) { stopFd_ = fd; }
@@ -41,6 +44,14 @@ class PtyBoard {
     void sessionEnded();
     void clearLeftExclusive();
     void dropLine();
+    bool plug(std::string& error);
+    bool plugNext();
+    void pull();
+    // Whether the board plugged now is one that an operator pulls while it programs, or once
+    // the host has let go of it after programming.
+    bool pulledWhileProgramming() const;
+    bool pulledAfterProgramming() const;
+    int imagesProgrammed() const { return programmedEarlier_ + board_.imagesProgrammed(); }
     bool placeLink(std::string& error);
     void removeLink();
     void announce();
@@ -62,6 +73,10 @@ class PtyBoard {
     bool finished_ = false;
     SimTime masterPausedUntil_{0};
     std::vector<std::uint8_t> pending_;  // due reply bytes the master has not taken yet
+    int plugged_ = 0;                    // boards plugged into the link so far, this one too
+    int programmedEarlier_ = 0;          // images the boards pulled from the link programmed
+    std::optional<SimTime> pullAt_;
+    std::optional<SimTime> plugAt_;  // set while the link is empty
 };
 
 // The name the board's log gives a stopping signal.

@@ -69,6 +69,14 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
         "end of file at once, its writes and line-setting calls fail with EIO, and zq417-sim "
         "exits with status 0. SIGINT, SIGTERM and SIGHUP end the program cleanly; the link is "
         "removed in every case.\n\n"
+        "A pulled board (--pull-while-programming, --pull-after-programming) goes as an adapter "
+        "pulled from the machine does: its pseudo-terminal is closed, so the host's reads return "
+        "end of file or fail with EIO and its writes fail, and its announcement and link are "
+        "removed; a line \"board [K] pulled ...\" says so. A board pulled while programming has "
+        "acknowledged the whole image (100 ms before) and not answered the status Query. After "
+        "--plug-gap a new board in the start mode is plugged into the same link: a new "
+        "pseudo-terminal, announced as the same board K, the link leading to it, its device "
+        "named by the same line as at the start.\n\n"
         "Exit status:\n"
         "  0  the board ended cleanly (a signal, a dropped line, --exit-after-operations)\n"
         "  1  the pseudo-terminal or the link could not be set up, or the line not served\n"
@@ -81,7 +89,11 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
         "  # a board whose replies come 30 ms late, as some USB adapters deliver them\n"
         "  $ zq417-sim --mode update --reply-delay 30\n"
         "  # four boards for a station, the exchanges not printed\n"
-        "  $ zq417-sim --boards 4 --quiet\n");
+        "  $ zq417-sim --boards 4 --quiet\n"
+        "  # a board pulled while it programs, then one that stays\n"
+        "  $ zq417-sim --mode update --pull-while-programming 1\n"
+        "  # a fixture through which 10 boards pass, each swapped once it is programmed\n"
+        "  $ zq417-sim --mode update --pull-after-programming 9\n");
     app.set_version_flag("--version", "zq417-sim (" + std::string(version::ProductName) + ") " +
                                           std::string(version::Number));
 
@@ -98,6 +110,7 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
     auto bootMs = static_cast<unsigned>(
         std::chrono::duration_cast<std::chrono::milliseconds>(options.board.bootTime).count());
     int exitAfter = 0;
+    unsigned plugGapMs = static_cast<unsigned>(options.plugGap.count());
 
     app.add_option("--mode", mode, "Program the board runs at the start: download or update")
         ->check(CLI::IsMember({"download", "update"}).description(""))
@@ -175,6 +188,21 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
         ->transform(number(1, INT_MAX))
         ->type_name("N");
 
+    app.add_option("--pull-while-programming", options.pullWhileProgramming,
+                   "Pull the first N boards of each link while they program their EEPROM; each is "
+                   "replaced by a new board (see below)")
+        ->transform(number(1, INT_MAX))
+        ->type_name("N");
+    app.add_option("--pull-after-programming", options.pullAfterProgramming,
+                   "Then pull the next N boards of each link once the host has let go of them "
+                   "after programming an image; each is replaced by a new board")
+        ->transform(number(1, INT_MAX))
+        ->type_name("N");
+    app.add_option("--plug-gap", plugGapMs, "Pause from a board's pull to its successor's plug")
+        ->transform(number(0, UINT_MAX))
+        ->type_name("MS")
+        ->capture_default_str();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -206,6 +234,7 @@ std::optional<int> parseSimOptions(int argc, const char* const* argv, SimOptions
     if (app.count("--exit-after-operations") > 0) {
         options.exitAfterOperations = exitAfter;
     }
+    options.plugGap = milliseconds(plugGapMs);
     return std::nullopt;
 }
 

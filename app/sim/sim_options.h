@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,12 @@ struct SimOptions {
     int boards = 1;
     std::string logPrefix;  // in front of each exchange line, to tell boards apart
     int boardIndex = 0;     // which of the --boards this one is
+    // Boards an operator pulls from the link, each replaced by a new one (in the start mode)
+    // `plugGap` later: first those pulled while they program their EEPROM, then those pulled once
+    // the host let go of them after programming. The board after them stays.
+    int pullWhileProgramming = 0;
+    int pullAfterProgramming = 0;
+    std::chrono::milliseconds plugGap{500};
 };
 
 // Fills `options` from the command line. Returns the status to exit with when the program should
