@@ -57,19 +57,12 @@ TEST(SimOptions, NumbersAreHexWithTheirPrefixAndDecimalOtherwise) {
 
 TEST(SimOptions, RejectsWhatTheBoardCannotHold) {
     const std::vector<std::vector<const char*>> bad = {
-        {"--wrong-ack", "16"},
-        {"--unanswered", "0x10"},
-        {"--status", "0x10000"},
-        {"--status", "0xZZ"},
-        {"--status", "-1"},
-        {"--status-bytes", "3"},
-        {"--mode", "bootloader"},
-        {"--baud", "9600", "--no-pacing"},
-        {"--drop-after", "0"},
-        {"--mdoe", "update"},
+        {"--wrong-ack", "16"},    {"--unanswered", "0x10"},
+        {"--status", "0x10000"},  {"--status", "0xZZ"},
+        {"--status", "-1"},       {"--status-bytes", "3"},
+        {"--mode", "bootloader"}, {"--baud", "9600", "--no-pacing"},
+        {"--drop-after", "0"},    {"--mdoe", "update"},
         {"--quiet", "extra"},
-        {"--pull-while-programming", "0"},
-        {"--pull-after-programming", "-1"},
     };
     // A usage error, as zq417-flash has it; --version answers and ends the run.
     for (const auto& args : bad) {
