@@ -87,5 +87,39 @@ TEST_F(Station, AKilledWatchLeavesEveryFinishedBoardsLineWhole) {
     EXPECT_EQ(nlohmann::json::parse(logged[1])["ok"], true) << logged[1];
 }
 
+// A board pulled from its fixture while it programs its EEPROM is one board, with a record that
+// says so; the board plugged into the same fixture afterwards is another, with its own record.
+TEST_F(Station, ABoardPulledWhileItProgramsAndTheNextInItsFixtureHaveARecordEach) {
+    ChildProcess watch(ZQ417_FLASH_PATH, {"watch", "--count", "2", "--json", "--log", log.string()},
+                       true);
+    const std::filesystem::path link = work.path / "fixture";
+    SimProcess sim({"--mode", "update", "--no-pacing", "--quiet", "--link", link.string(),
+                    "--pull-while-programming", "1"});
+    const std::string pulled = sim.devicePath();
+    ASSERT_TRUE(awaitLog(sim, "pulled while it programmed")) << watch.err();
+    const std::string next = sim.devicePath();
+    ASSERT_FALSE(next.empty());
+    ASSERT_TRUE(watch.waitForExit(60s)) << watch.err();
+
+    const std::vector<std::string> logged = linesOf(log);
+    ASSERT_EQ(logged.size(), 2u) << watch.err();
+    // In the order of the plugs: the next board may have been given the pulled one's device.
+    std::vector<nlohmann::json> records;
+    for (const std::string& line : logged) {
+        records.push_back(nlohmann::json::parse(line));
+        EXPECT_EQ(records.back()["fixture"]["stable_name"], link.lexically_normal().string());
+        // Still to come: the simulator's board index in the fixture of a port listed, then
+        // EXPECT_EQ(records.back()["fixture"]["board_index"], 0);
+    }
+    std::ranges::sort(records, {}, [](const nlohmann::json& r) { return r["started"]; });
+    EXPECT_EQ(records[0]["device"], pulled);
+    EXPECT_EQ(records[0]["ok"], false);
+    EXPECT_EQ(records[0]["result"], "pulled");
+    EXPECT_EQ(records[0]["pulled_during"], "programming");
+    EXPECT_EQ(records[1]["device"], next);
+    EXPECT_EQ(records[1]["ok"], true);
+    EXPECT_EQ(records[1]["result"], "succeeded");
+}
+
 }  // namespace
 }  // namespace zq::test
