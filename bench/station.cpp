@@ -1,0 +1,190 @@
+// zq417-flash watch as a station under load, against virtual boards it finds as zq417-sim
+// announces them.
+//
+//   station [rounds]     (default 16)
+//
+// At once: 32 boards plugged together into `watch --count 32`; its wall time from the plug to its
+// exit beside one board's floor (the protocol's own pauses and read timeouts: every board runs at
+// the same time, so the whole should take no longer than one), its CPU time and peak memory.
+// Long run: 32 fixtures through which `rounds` boards each pass one after another, each pulled
+// once the watch let go of it and replaced by a new one; the watch's memory, descriptors and
+// threads after every round must stay flat.
+// This program sets a runtime directory of its own for itself and its children, so no other
+// board of the user's is seen or touched.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/sim_process.h"
+#include "transfer_floor.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zq::test::ChildProcess;
+using zq::test::SimProcess;
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+constexpr int Fixtures = 32;
+// What the watch looks for: virtual boards only, so that a real adapter is never flashed.
+constexpr const char* VirtualBoards = "zq417-sim virtual board*";
+// The watch's own start-up (image, first listing) comes before the boards.
+constexpr auto Settle = 1s;
+
+double cpuMs(const rusage& usage) {
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// What /proc says of a running process now.
+struct Footprint {
+    long rssKiB = 0;
+    long threads = 0;
+    long descriptors = 0;
+};
+
+Footprint footprintOf(pid_t pid) {
+    Footprint now;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream status(proc + "/status");
+    for (std::string key; status >> key;) {
+        if (key == "VmRSS:") {
+            status >> now.rssKiB;
+        } else if (key == "Threads:") {
+            status >> now.threads;
+        }
+    }
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(proc + "/fd", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        ++now.descriptors;
+    }
+    return now;
+}
+
+std::vector<std::string> watchArgs() {
+    return {"watch", "--quiet", "--json", "--match", VirtualBoards};
+}
+
+// Reads the watch's records until `wanted` came; how many of them succeeded, nothing when they
+// did not all come within `limit`.
+std::optional<int> awaitRecords(ChildProcess& watch, int wanted, std::chrono::seconds limit) {
+    int succeeded = 0;
+    const auto deadline = Clock::now() + limit;
+    for (int got = 0; got < wanted;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const std::optional<std::string> line = watch.readLine(std::max(left, 0ms));
+        if (!line) {
+            return std::nullopt;
+        }
+        if (line->starts_with("{\"port\"")) {
+            ++got;
+            succeeded += line->find("\"ok\":true") != std::string::npos ? 1 : 0;
+        }
+    }
+    return succeeded;
+}
+
+bool atOnce() {
+    const double floorMs = static_cast<double>(zq::bench::floorOf(zq::ModeUpdate).count());
+    std::vector<std::string> args = watchArgs();
+    args.insert(args.end(), {"--count", std::to_string(Fixtures)});
+    ChildProcess watch(ZQ417_FLASH_PATH, args, true);
+    std::this_thread::sleep_for(Settle);
+    const auto plugged = Clock::now();
+    SimProcess sim(
+        {"--boards", std::to_string(Fixtures), "--mode", "update", "--no-pacing", "--quiet"});
+    const std::optional<int> succeeded = awaitRecords(watch, Fixtures, 120s);
+    const std::optional<int> status = watch.waitForExit(30s);
+    const double wallMs = Milliseconds(Clock::now() - plugged).count();
+    sim.stop();
+    if (succeeded != Fixtures || status != 0) {
+        std::fprintf(stderr, "the watch did not flash all %d boards (exit %d):\n%s\n", Fixtures,
+                     status.value_or(-1), watch.err().c_str());
+        return false;
+    }
+    std::printf(
+        "%d boards at once: wall %.1f ms from the plug to the exit, %.4f x the floor of %.0f ms; "
+        "watch cpu %.1f ms (%.2f ms a board), peak rss %ld KiB; simulator cpu %.1f ms\n",
+        Fixtures, wallMs, wallMs / floorMs, floorMs, cpuMs(watch.usage()),
+        cpuMs(watch.usage()) / Fixtures, watch.usage().ru_maxrss, cpuMs(sim.usage()));
+    return true;
+}
+
+bool longRun(int rounds) {
+    ChildProcess watch(ZQ417_FLASH_PATH, watchArgs(), true);
+    std::this_thread::sleep_for(Settle);
+    const Footprint idle = footprintOf(watch.pid());
+    const auto start = Clock::now();
+    SimProcess sim({"--boards", std::to_string(Fixtures), "--mode", "update", "--no-pacing",
+                    "--quiet", "--pull-after-programming", std::to_string(rounds - 1), "--plug-gap",
+                    "200"});
+    std::printf(
+        "%d plugs, %d fixtures one board after another; the watch idle: rss %ld KiB, "
+        "%ld threads, %ld descriptors\n",
+        Fixtures * rounds, Fixtures, idle.rssKiB, idle.threads, idle.descriptors);
+    std::printf("round  boards  succeeded  seconds  rss KiB  threads  descriptors\n");
+    std::vector<Footprint> after;
+    for (int r = 1; r <= rounds; ++r) {
+        const std::optional<int> succeeded = awaitRecords(watch, Fixtures, 120s);
+        if (!succeeded) {
+            std::fprintf(stderr, "round %d did not end:\n%s\n", r, watch.err().c_str());
+            return false;
+        }
+        after.push_back(footprintOf(watch.pid()));
+        std::printf("%5d %7d %10d %8.1f %8ld %8ld %12ld\n", r, r * Fixtures, *succeeded,
+                    std::chrono::duration<double>(Clock::now() - start).count(),
+                    after.back().rssKiB, after.back().threads, after.back().descriptors);
+        std::fflush(stdout);
+    }
+    watch.signal(SIGINT);
+    const std::optional<int> status = watch.waitForExit(30s);
+    sim.stop();
+    // The first round grows the allocator's pools and the thread stacks to their working size;
+    // from then on a leak shows as growth.
+    const Footprint& first = after.front();
+    const Footprint& last = after.back();
+    std::printf(
+        "rss after round 1: %ld KiB, after round %d: %ld KiB (%+ld KiB, %+.2f KiB a board); "
+        "descriptors %ld -> %ld; peak rss %ld KiB; watch cpu %.1f ms (%.2f ms a board); exit "
+        "%d\n",
+        first.rssKiB, rounds, last.rssKiB, last.rssKiB - first.rssKiB,
+        rounds > 1 ? static_cast<double>(last.rssKiB - first.rssKiB) / ((rounds - 1) * Fixtures)
+                   : 0.0,
+        first.descriptors, last.descriptors, watch.usage().ru_maxrss, cpuMs(watch.usage()),
+        cpuMs(watch.usage()) / (rounds * Fixtures), status.value_or(-1));
+    return status == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 16;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("zq417-station-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    // The boards announce themselves, and the watch looks for them, here only.
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    const bool together = atOnce();
+    std::fflush(stdout);
+    const bool after = longRun(rounds);
+    std::filesystem::remove_all(dir);
+    return together && after ? 0 : 1;
+}
