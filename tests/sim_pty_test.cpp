@@ -183,9 +183,9 @@ TEST(SimPty, EndsOnSigtermOrADroppedLineAndRemovesItsLink) {
 }
 
 // An operator swaps the boards in a fixture: the first is pulled while it programs its EEPROM,
-// the second once the host let go of it, the third stays. The host of a pulled board is hung up,
-// and every board after it is a new one (a loader again) on the same link, announced as the same
-// board.
+// the second once the host let go of it, the third when told to. The host of a pulled board is hung
+// up, and every board after it is a new one (a loader again) on the same link, announced as the
+// same board.
 TEST(SimPty, PulledBoardsHangUpTheirHostAndNewOnesTakeTheirLink) {
     const TempDir dir;
     struct Runtime {
@@ -233,6 +233,12 @@ TEST(SimPty, PulledBoardsHangUpTheirHostAndNewOnesTakeTheirLink) {
         device = sim.devicePath();
         ASSERT_FALSE(device.empty());
     }
+    EXPECT_EQ(fs::read_symlink(link), device);
+    // Pulled by hand, at any moment.
+    sim.signal(SIGUSR1);
+    ASSERT_TRUE(awaitLog(sim, "pulled on SIGUSR1"));
+    EXPECT_FALSE(fs::is_symlink(link));
+    device = sim.devicePath();
     EXPECT_EQ(fs::read_symlink(link), device);
     EXPECT_EQ(sim.stop(), 0);
 }

@@ -73,11 +73,16 @@ int serveMany(const zq::sim::SimOptions& options) {
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
+    sigaddset(&stops, SIGUSR1);
     const timespec tick{.tv_sec = 0, .tv_nsec = 100'000'000};
     while (running > 0) {
         siginfo_t info{};
         const int number = ::sigtimedwait(&stops, &info, &tick);
-        if (number > 0) {
+        if (number == SIGUSR1) {
+            for (const auto& board : boards) {
+                board->pullNow();
+            }
+        } else if (number > 0) {
             std::printf("zq417-sim: stopped by %s\n", zq::sim::signalName(number));
             const std::uint64_t one = 1;
             [[maybe_unused]] const ssize_t written = ::write(stop, &one, sizeof one);

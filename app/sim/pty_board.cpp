@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -103,6 +104,7 @@ bool PtyBoard::open(std::string& error) {
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
+    sigaddset(&stops, SIGUSR1);  // not a stop: a pull
     if (::sigprocmask(SIG_BLOCK, &stops, nullptr) != 0) {
         error = failure("sigprocmask");
         return false;
@@ -112,9 +114,19 @@ bool PtyBoard::open(std::string& error) {
         error = failure("signalfd");
         return false;
     }
+    pulls_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (pulls_ < 0) {
+        error = failure("eventfd");
+        return false;
+    }
     // Whoever reads our log may go away; the board keeps serving the host regardless.
     std::signal(SIGPIPE, SIG_IGN);
     return plug(error);
+}
+
+void PtyBoard::pullNow() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(pulls_, &one, sizeof one);
 }
 
 bool PtyBoard::plug(std::string& error) {
@@ -218,8 +230,10 @@ void PtyBoard::pull() {
     const std::string who =
         options_.boards == 1 ? "board" : "board " + std::to_string(options_.boardIndex);
     std::printf("zq417-sim: %s pulled %s\n", who.c_str(),
-                pulledWhileProgramming() ? "while it programmed its EEPROM"
-                                         : "after the host let go of it");
+                pulledByHand_              ? "on SIGUSR1"
+                : pulledWhileProgramming() ? "while it programmed its EEPROM"
+                                           : "after the host let go of it");
+    pulledByHand_ = false;
 }
 
 // A new board: the state of the one before (its mode, its faults met, its image) is not carried
@@ -288,7 +302,7 @@ void PtyBoard::removeLink() {
 
 void PtyBoard::closeAll() {
     // The master goes first: closing it is what hangs up every descriptor of the slave side.
-    for (int* fd : {&master_, &slave_, &watch_, &signals_}) {
+    for (int* fd : {&master_, &slave_, &watch_, &signals_, &pulls_}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
@@ -316,7 +330,7 @@ int PtyBoard::run() {
         }
 
         const bool masterPaused = now < masterPausedUntil_;
-        pollfd fds[3] = {};
+        pollfd fds[4] = {};
         fds[0] = {.fd = stopFd_ >= 0 ? stopFd_ : signals_, .events = POLLIN, .revents = 0};
         // A paused master is left out entirely: it would report its hang-up again at once. While
         // the link is empty, master and watch are closed (-1) and left out as well.
@@ -324,6 +338,7 @@ int PtyBoard::run() {
                   .events = static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)),
                   .revents = 0};
         fds[2] = {.fd = watch_, .events = POLLIN, .revents = 0};
+        fds[3] = {.fd = pulls_, .events = POLLIN, .revents = 0};
 
         std::optional<SimTime> wakeAt;
         if (pending_.empty() && !board_.output().empty()) {
@@ -341,7 +356,7 @@ int PtyBoard::run() {
         if (wakeAt) {
             timeout = toTimespec(std::max(*wakeAt - now, SimTime{0}));
         }
-        if (::ppoll(fds, 3, wakeAt ? &timeout : nullptr, nullptr) < 0) {
+        if (::ppoll(fds, 4, wakeAt ? &timeout : nullptr, nullptr) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -356,8 +371,21 @@ int PtyBoard::run() {
             signalfd_siginfo info{};
             const ssize_t got = ::read(signals_, &info, sizeof info);
             const int number = got == sizeof info ? static_cast<int>(info.ssi_signo) : SIGTERM;
+            if (number == SIGUSR1) {
+                pullNow();
+                continue;
+            }
             std::printf("zq417-sim: stopped by %s\n", signalName(number));
             return 0;
+        }
+        if ((fds[3].revents & POLLIN) != 0) {
+            std::uint64_t asked = 0;
+            [[maybe_unused]] const ssize_t got = ::read(pulls_, &asked, sizeof asked);
+            // While the link is empty there is no board to pull.
+            if (master_ >= 0 && !pullAt_) {
+                pullAt_ = elapsed();
+                pulledByHand_ = true;
+            }
         }
         if ((fds[2].revents & POLLIN) != 0) {
             readSessionEvents();

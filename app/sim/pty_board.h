@@ -29,6 +29,8 @@ class PtyBoard {
     // With several boards in one process the program takes the stop signals once for all and
     // makes this descriptor readable; each board then ends its run.
     void stopWhenReadable(int fd) { stopFd_ = fd; }
+    // Pulls the board now, as SIGUSR1 does; from any thread. A new board follows after the gap.
+    void pullNow();
 
     // Serves the host until a stop signal, a dropped line or the operation count ends the run;
     // returns the exit status.
@@ -64,6 +66,7 @@ class PtyBoard {
     int slave_ = -1;    // our own, so the line stays up between the host's sessions
     int signals_ = -1;  // signalfd for the stop signals
     int stopFd_ = -1;   // not ours: replaces the signalfd when set
+    int pulls_ = -1;    // eventfd: pulls asked for by pullNow()
     int watch_ = -1;    // inotify on the slave device: the host's opens and closes
     std::string slavePath_;
     bool linked_ = false;
@@ -76,6 +79,7 @@ class PtyBoard {
     int plugged_ = 0;                    // boards plugged into the link so far, this one too
     int programmedEarlier_ = 0;          // images the boards pulled from the link programmed
     std::optional<SimTime> pullAt_;
+    bool pulledByHand_ = false;
     std::optional<SimTime> plugAt_;  // set while the link is empty
 };
 
