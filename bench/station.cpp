@@ -203,7 +203,7 @@ bool longRun(int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 16;
+    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 16;
     const std::filesystem::path dir = std::filesystem::temp_directory_path() /
                                       ("zq417-station-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
