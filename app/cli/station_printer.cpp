@@ -37,7 +37,7 @@ std::string flashChoiceLine(const Outcome& outcome) {
 // A board as the line that announces it shows it.
 std::string described(const station::Fixture& fixture) {
     const PortInfo& port = fixture.port;
-    if (fixture.answeredProbe) {
+    if (fixture.found == station::Fixture::Found::AnsweredProbe) {
         return printableName(fixture.openName) + " (it answers the handshake)";
     }
     std::string about;
