@@ -88,11 +88,15 @@ struct Records {
     int retried = 0;  // succeeded or not, after more than one try
 };
 
-// Reads the watch's records until `wanted` more came, or none for `quiet`.
-Records awaitRecords(ChildProcess& watch, int wanted, std::chrono::seconds quiet) {
+// Reads the watch's records until `wanted` more came, or none for `quiet`. The simulator's lines
+// of plugs and pulls are read meanwhile (a wait of 0 would only hand out lines read already):
+// with its output pipe full, every board would stall.
+Records awaitRecords(ChildProcess& watch, SimProcess& sim, int wanted, std::chrono::seconds quiet) {
     Records records;
     while (records.got < wanted) {
         const std::optional<std::string> line = watch.readLine(quiet);
+        while (sim.readLine(1ms)) {
+        }
         if (!line) {
             break;
         }
@@ -118,7 +122,7 @@ bool atOnce() {
     const auto plugged = Clock::now();
     SimProcess sim(
         {"--boards", std::to_string(Fixtures), "--mode", "update", "--no-pacing", "--quiet"});
-    const Records records = awaitRecords(watch, Fixtures, 60s);
+    const Records records = awaitRecords(watch, sim, Fixtures, 60s);
     const std::optional<int> status = watch.waitForExit(30s);
     const double wallMs = Milliseconds(Clock::now() - plugged).count();
     sim.stop();
@@ -155,13 +159,10 @@ bool longRun(int rounds) {
     std::vector<Footprint> after;
     Records all;
     for (int r = 1; r <= rounds; ++r) {
-        const Records round = awaitRecords(watch, Fixtures, 30s);
+        const Records round = awaitRecords(watch, sim, Fixtures, 30s);
         all.got += round.got;
         all.succeeded += round.succeeded;
         all.retried += round.retried;
-        // The simulator's lines of plugs and pulls, so that it never waits for a full pipe.
-        while (sim.readLine(0ms)) {
-        }
         after.push_back(footprintOf(watch.pid()));
         std::printf("%5d %7d %10d %8d %8.1f %8ld %8ld %12ld\n", r, all.got, round.succeeded,
                     round.retried, std::chrono::duration<double>(Clock::now() - start).count(),
