@@ -86,6 +86,7 @@ struct Records {
     int got = 0;
     int succeeded = 0;
     int retried = 0;  // succeeded or not, after more than one try
+    int plugs = 0;    // boards the simulator plugged meanwhile
 };
 
 // Reads the watch's records until `wanted` more came, or none for `quiet`. The simulator's lines
@@ -95,7 +96,8 @@ Records awaitRecords(ChildProcess& watch, SimProcess& sim, int wanted, std::chro
     Records records;
     while (records.got < wanted) {
         const std::optional<std::string> line = watch.readLine(quiet);
-        while (sim.readLine(1ms)) {
+        while (const std::optional<std::string> simLine = sim.readLine(1ms)) {
+            records.plugs += simLine->find(" mode on /") != std::string::npos ? 1 : 0;
         }
         if (!line) {
             break;
@@ -163,13 +165,17 @@ bool longRun(int rounds) {
         all.got += round.got;
         all.succeeded += round.succeeded;
         all.retried += round.retried;
+        all.plugs += round.plugs;
         after.push_back(footprintOf(watch.pid()));
         std::printf("%5d %7d %10d %8d %8.1f %8ld %8ld %12ld\n", r, all.got, round.succeeded,
                     round.retried, std::chrono::duration<double>(Clock::now() - start).count(),
                     after.back().rssKiB, after.back().threads, after.back().descriptors);
         std::fflush(stdout);
         if (round.got < Fixtures) {
-            std::fprintf(stderr, "a fixture stalled: no record for 30 s\n");
+            // More plugs than records: the watch missed a board or never ended one. As many:
+            // the simulator did not pull a board.
+            std::fprintf(stderr, "a fixture stalled: no record for 30 s; %d plugs, %d records\n",
+                         all.plugs, all.got);
             break;
         }
     }
