@@ -1,3 +1,6 @@
+// Without this every entry would carry the sender's source file and line, a path of the build
+// machine that tells a reader nothing about the board.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
