@@ -51,7 +51,9 @@ std::string described(const station::Fixture& fixture) {
     return about.empty() ? name : name + " (" + printableName(about) + ")";
 }
 
-std::string device(const BoardView& board) { return devicePath(board.fixture.openName); }
+std::string device(const BoardView& board) {
+    return devicePath(board.fixture.openName);
+}
 
 }  // namespace
 
@@ -74,6 +76,8 @@ void StationPrinter::boardStarted(const BoardView& board) {
     {
         const std::lock_guard hold(lock_);
         lines_[board.number] = index;
+        ++running_;
+        showCountsLocked();
     }
     output_.useClock(index, board.platform);
     // Named before anything is sent, for each board when there are several, so that a log
@@ -89,10 +93,9 @@ void StationPrinter::boardStarted(const BoardView& board) {
 
 void StationPrinter::tryStarting(const BoardView& board, unsigned tryNumber, unsigned latencyMs) {
     if (tryNumber > 1 && latencyMs != board.record.tries.front().latencyMs) {
-        output_.progress(indexOf(board.number), "try " + std::to_string(tryNumber) +
-                                                    " reads with --latency " +
-                                                    std::to_string(latencyMs) +
-                                                    ", as the last try's replies advised");
+        output_.progress(indexOf(board.number),
+                         "try " + std::to_string(tryNumber) + " reads with --latency " +
+                             std::to_string(latencyMs) + ", as the last try's replies advised");
     }
 }
 
@@ -152,7 +155,7 @@ void StationPrinter::tryEnded(const BoardView& board, const station::Try& ended,
     }
     std::string words = ended.outcome.succeeded() ? "done"
                         : interrupted             ? "interrupted"
-                                                  : "failed (exit " + std::to_string(ended.exit) + ")";
+                                      : "failed (exit " + std::to_string(ended.exit) + ")";
     if (!retryIn && record.end == BoardEnd::Pulled) {
         words = endWords(record);
     }
@@ -164,7 +167,8 @@ void StationPrinter::tryEnded(const BoardView& board, const station::Try& ended,
     }
     if (retryIn) {
         char pause[32];
-        std::snprintf(pause, sizeof pause, "%.1f s", std::chrono::duration<double>(*retryIn).count());
+        std::snprintf(pause, sizeof pause, "%.1f s",
+                      std::chrono::duration<double>(*retryIn).count());
         output_.progress(index, "failed (exit " + std::to_string(ended.exit) +
                                     "); trying again in " + pause + ", try " +
                                     std::to_string(record.tries.size() + 1) + " of " +
@@ -199,9 +203,19 @@ void StationPrinter::boardEnded(const BoardRecord& ended) {
         notSucceeded_.push_back({record.fixture.openName, std::move(fixture), record.end,
                                  record.exit, record.interruptedBy, reasonLine(record)});
     }
+    ++ended_[record.end];
+    running_ -= running_ > 0 ? 1 : 0;
+    showCountsLocked();
     if (lines_.erase(ended.number) != 0 && options_.watching) {
         output_.releaseBoard(index);
     }
+}
+
+void StationPrinter::showCountsLocked() {
+    output_.showCounts("passed " + std::to_string(ended_[BoardEnd::Succeeded]) + ", failed " +
+                       std::to_string(ended_[BoardEnd::Failed]) + ", pulled " +
+                       std::to_string(ended_[BoardEnd::Pulled]) + ", running " +
+                       std::to_string(running_));
 }
 
 void StationPrinter::portHeld(const station::Fixture& fixture, const OpenFailure& why) {
@@ -218,8 +232,8 @@ std::vector<StationPrinter::Unsucceeded> StationPrinter::notSucceeded() const {
 std::string summaryText(const station::StationTally& tally,
                         const std::vector<StationPrinter::Unsucceeded>& boards) {
     const std::uint64_t ended = tally.passed + tally.failed + tally.pulled + tally.interrupted;
-    std::string text = "summary: " + std::to_string(tally.passed) + " of " +
-                       std::to_string(ended) + " boards succeeded";
+    std::string text = "summary: " + std::to_string(tally.passed) + " of " + std::to_string(ended) +
+                       " boards succeeded";
     for (const StationPrinter::Unsucceeded& board : boards) {
         text += "\nsummary: " + printableName(board.port);
         if (!board.fixture.empty()) {
