@@ -80,6 +80,10 @@ void printJson(const PortListing& listing, std::ostream& out) {
             // null: whether another program holds it cannot be known from here
             {"in_use", users.known() ? nlohmann::ordered_json(!users.holders.empty()) : nullptr},
             {"users", users.known() ? nlohmann::ordered_json(users.holders) : nullptr},
+            {"by_path", textOrNull(port.byPath)},
+            {"board_index", port.boardIndex ? nlohmann::ordered_json(*port.boardIndex) : nullptr},
+            {"simulator_pid",
+             port.isVirtual() ? nlohmann::ordered_json(port.simulatorPid) : nullptr},
         });
     }
     nlohmann::ordered_json comPorts = nlohmann::ordered_json::array();
