@@ -53,9 +53,15 @@ struct BoardRecord {
     BoardEnd end = BoardEnd::Failed;
     // For Pulled: how far the board had got when its port went (none: nothing was sent).
     std::optional<OperationStage> pulledDuring{};
-    int interruptedBy = 0;  // the signal, for Interrupted
-    int exit = 1;           // the run's status for this board
+    int interruptedBy = 0;                  // the signal, for Interrupted
+    int exit = 1;                           // the run's status for this board
     std::optional<std::string> logError{};  // why the record could not be added to the log
+    // The image was refused before the board was tried: the box and the reason, in words.
+    struct Refusal {
+        std::string box;
+        std::string reason;
+    };
+    std::optional<Refusal> refusal{};
 
     bool ok() const { return end == BoardEnd::Succeeded; }
     const Outcome& outcome() const;  // the last try's; a success when there was none

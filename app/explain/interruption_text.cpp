@@ -1,6 +1,6 @@
-#include "app/cli/interruption_text.h"
+#include "app/explain/interruption_text.h"
 
-namespace zq::cli {
+namespace zq {
 
 std::string interruptionLine(const Outcome& outcome) {
     if (!outcome.reached) {
@@ -37,4 +37,4 @@ std::string_view programmingNotice() {
            "(interrupt again to stop waiting).";
 }
 
-}  // namespace zq::cli
+}  // namespace zq
