@@ -74,6 +74,16 @@ void Station::present(const std::vector<Fixture>& fixtures) {
     }
 }
 
+bool Station::runAgain(const std::string& openName) {
+    const std::lock_guard hold(lock_);
+    const auto it = slots_.find(openName);
+    if (it == slots_.end() || !it->second->present || it->second->board || closedLocked()) {
+        return false;
+    }
+    startLocked(it->second);
+    return true;
+}
+
 void Station::startLocked(const std::shared_ptr<Slot>& slot) {
     if (closedLocked()) {
         return;
@@ -95,11 +105,9 @@ void Station::run(std::shared_ptr<Slot> slot, std::shared_ptr<Board> board) {
     std::unique_ptr<Platform> own = seam_.platformFor ? seam_.platformFor(record.fixture) : nullptr;
     Platform& platform = own ? *own : seam_.platform;
     observer_.boardStarted({record.number, record.fixture, record, platform});
-    const BoardLease lease{
-        .pulled = &board->pulled,
-        .mayRetry = [this] { return mayRetry(); },
-        .portSeen = !record.fixture.port.devicePath.empty() &&
-                    (record.fixture.answeredProbe || !record.fixture.port.systemName.empty())};
+    const BoardLease lease{.pulled = &board->pulled,
+                           .mayRetry = [this] { return mayRetry(); },
+                           .portSeen = record.fixture.found != Fixture::Found::Named};
     runBoard(record, settings_.board, image_, platform, lease, observer_);
     own.reset();
     observer_.boardEnded(record);
