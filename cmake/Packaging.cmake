@@ -1,5 +1,6 @@
 # What a technician installs: on Linux a Debian package (the window, zq417-flash, zq417-sim,
-# manual pages, bash completion, desktop entry and icon, README, copyright, changelog), on
+# manual pages, bash completion, desktop entry and icon, README, copyright, changelog, the
+# station's systemd unit and its example settings), on
 # Windows a zip of the two .exe files with a plain-text README and the licence. scripts/package
 # builds both with CPack from the "release" and "windows" presets.
 
@@ -92,6 +93,12 @@ if(NOT WIN32)
 
   install(FILES "${ZQ_PACKAGING_DIR}/bash-completion/zq417-flash"
           DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
+  # A station as a service: the unit template and an example of its settings. Their places are
+  # the system's, not under the prefix, so they are the package's alone: the unit runs
+  # /usr/bin/zq417-flash.
+  install(FILES "${ZQ_PACKAGING_DIR}/systemd/zq417-station@.service"
+          DESTINATION /lib/systemd/system)
+  install(FILES "${ZQ_PACKAGING_DIR}/systemd/example.conf" DESTINATION /etc/zq417-station)
   install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${ZQ_PACKAGING_DIR}/debian/copyright"
                 "${zq_build_dir}/changelog.gz"
           DESTINATION "${ZQ_DOC_DIR}")
@@ -116,6 +123,9 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The dependencies are the packages of the libraries the programs link (Qt, libstdc++, libc).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The settings file under /etc is the administrator's once installed: an upgrade asks first.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${ZQ_PACKAGING_DIR}/debian/conffiles")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # CPack puts the summary in front and indents each line as the control file wants.
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
          "Firmware Updater puts firmware on boards built around the ZQ417 chip over\n"
@@ -127,7 +137,9 @@ if(NOT WIN32)
          ".\n"
          "This package holds the window (firmware-updater), the same operations for\n"
          "scripts and production lines (zq417-flash) and a virtual board on a\n"
-         "pseudo-terminal for trying the tool without hardware (zq417-sim).")
+         "pseudo-terminal for trying the tool without hardware (zq417-sim), and a\n"
+         "systemd unit that runs a production station unattended\n"
+         "(zq417-station@.service).")
 else()
   # The zip holds the programs at its top, beside their README and licence, with Windows line
   # ends so that Notepad shows them as written.

@@ -2,8 +2,8 @@
 # are missing, then configures and builds a preset.
 
 # What scripts/run needs: the command line and the virtual board, no window, no tests.
-ZQ_RUN_PACKAGES=(g++ cmake ninja-build pkg-config libcli11-dev libssl-dev nlohmann-json3-dev libudev-dev)
-ZQ_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-base-private-dev fonts-liberation libcli11-dev binutils help2man libssl-dev nlohmann-json3-dev libudev-dev xvfb xdotool)
+ZQ_RUN_PACKAGES=(g++ cmake ninja-build pkg-config libcli11-dev libssl-dev nlohmann-json3-dev libudev-dev libsystemd-dev)
+ZQ_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-base-private-dev fonts-liberation libcli11-dev binutils help2man libssl-dev nlohmann-json3-dev libudev-dev libsystemd-dev xvfb xdotool)
 
 # Installs those of the given packages that are missing (all of ZQ_PACKAGES when none are given).
 zq_install_missing() {

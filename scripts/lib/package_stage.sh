@@ -136,6 +136,23 @@ _zq_package_deb_checks() {
     fi
     bash -c 'source /usr/share/bash-completion/completions/zq417-flash && complete -p zq417-flash' ||
         { echo "package: the completion does not load"; failed=1; }
+    # The station's unit as systemd reads it, the example settings standing in for an instance's.
+    # A line it cannot parse is only warned about, so a clean unit is one it says nothing of.
+    local verified
+    if [ ! -f '/lib/systemd/system/zq417-station@.service' ] ||
+        [ ! -f /etc/zq417-station/example.conf ]; then
+        echo "package: the station's unit or its example settings are not installed"
+        failed=1
+    elif ! command -v systemd-analyze >/dev/null; then
+        echo "systemd-analyze is not here: the station's unit is not verified"
+    elif verified=$(systemd-analyze verify zq417-station@example.service 2>&1) &&
+        [ -z "$verified" ]; then
+        echo "systemd-analyze verify zq417-station@example.service: clean"
+    else
+        echo "package: systemd-analyze finds fault with the station's unit:"
+        sed 's/^/  /' <<<"$verified"
+        failed=1
+    fi
 
     if ! _zq_apt purge firmware-updater >"$apt_log" 2>&1; then
         echo "package: apt could not remove it:"
