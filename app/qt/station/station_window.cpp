@@ -284,7 +284,10 @@ void StationWindow::showChanges() {
         return;
     }
     sinceTake_.start();
-    StationFeed::Changes changes = feed_->take();
+    present(feed_->take());
+}
+
+void StationWindow::present(const StationFeed::Changes& changes) {
     const std::size_t before = tiles.size();
     for (const TileState& state : changes.tiles) {
         tileFor(state)->display(state);

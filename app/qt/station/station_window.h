@@ -45,6 +45,7 @@ class StationWindow : public QWidget {
     // Boards in flight end as a signal ends them; the settings unlock once they have.
     void stop();
     bool running() const { return run_ != nullptr; }
+    const StationCounts& counts() const { return counts_; }
     // A signal ends the program: the run stops and, once every port is back, the application
     // ends with 128 + the signal's number.
     void endFromSystem();
@@ -52,6 +53,8 @@ class StationWindow : public QWidget {
     void abandon();
     // Shows what the boards reported since the last time; the window calls it itself.
     void showChanges();
+    // Shows tiles and counts as a feed took them.
+    void present(const StationFeed::Changes& changes);
     // Called when the window has closed: no board was mid-way, or they have ended.
     std::function<void()> onClosed;
 
