@@ -17,6 +17,10 @@ struct ImageIdentity {
 // library; empty in the unlikely case that the library fails.
 std::string sha256Hex(std::span<const std::uint8_t> bytes);
 
+// "Image: NAME, N bytes, SHA-256 ...": which image a run sends, the name as given (a front end
+// makes it printable).
+std::string identityLine(const ImageIdentity& identity);
+
 ImageIdentity identifyImage(std::string name, std::span<const std::uint8_t> bytes);
 
 }  // namespace zq

@@ -27,6 +27,10 @@ struct PortInfo {
     Bus bus = Bus::Other;
     std::string boardMode{};  // Virtual only: "download" or "update", as the simulator announced
     long simulatorPid = 0;    // Virtual only: the simulator, which holds the device itself
+    std::optional<unsigned> boardIndex{};  // Virtual only: which of the simulator's boards
+    // Where the adapter is plugged, which stays the same for whatever adapter is plugged there:
+    // its /dev/serial/by-path name, or on Windows its location path; may be empty.
+    std::string byPath{};
 
     bool isUsb() const { return bus == Bus::Usb; }
     bool isVirtual() const { return bus == Bus::Virtual; }

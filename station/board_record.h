@@ -56,6 +56,12 @@ struct BoardRecord {
     int interruptedBy = 0;  // the signal, for Interrupted
     int exit = 1;           // the run's status for this board
     std::optional<std::string> logError{};  // why the record could not be added to the log
+    // The image was refused before the board was tried: the box and the reason, in words.
+    struct Refusal {
+        std::string box;
+        std::string reason;
+    };
+    std::optional<Refusal> refusal{};
 
     bool ok() const { return end == BoardEnd::Succeeded; }
     const Outcome& outcome() const;  // the last try's; a success when there was none

@@ -23,6 +23,9 @@ struct BoardLease {
     const std::atomic<bool>* pulled = nullptr;
     // Whether another try may start (the station is not stopping for failures in a row).
     std::function<bool()> mayRetry{};
+    // The port was there when the board was plugged: a port that then cannot be found is gone,
+    // not a name given wrong.
+    bool portSeen = false;
 };
 
 // One board from its plug to its end: tries the operation, and while the plug lasts tries again

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -79,10 +80,11 @@ class Station {
   private:
     struct Slot;
     struct Board;
-    void startLocked(Slot& slot);
-    void run(std::shared_ptr<Board> board);
+    void startLocked(const std::shared_ptr<Slot>& slot);
+    void run(std::shared_ptr<Slot> slot, std::shared_ptr<Board> board);
     void endLocked(const BoardRecord& record);
     bool closedLocked() const;
+    bool mayRetry() const;
 
     StationSettings settings_;
     const PreparedImage& image_;
@@ -91,8 +93,10 @@ class Station {
     mutable std::mutex lock_;
     std::map<std::string, std::shared_ptr<Slot>> slots_;  // by the name a job opens
     std::vector<std::thread> ended_;                      // threads done, to be joined
+    std::condition_variable boardEnded_;
     StationTally tally_;
-    std::optional<std::uint64_t> firstFailure_;  // the number of the first board that failed
+    std::optional<std::pair<std::uint64_t, int>> firstFailure_;  // its number and status
+    int interruptedBy_ = 0;
     bool closed_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "owner/owner_window.h"
+#include "serial/platform.h"
 #include "station/board_record.h"
 #include "transfer/outcome.h"
 
@@ -15,6 +16,7 @@ struct BoardView {
     std::uint64_t number = 0;
     const Fixture& fixture;
     const BoardRecord& record;  // filled as its tries end
+    Platform& platform;         // what the board runs on, whose clock times its progress
 };
 
 // What a station tells its front end, from the boards' own threads (one board's calls never

@@ -19,7 +19,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/json_result.h"
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 #include "app/cli/terminal_printer.h"
 #include "app/explain/reason_text.h"
 #include "app/version.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/interruption_text.h"
+#include "app/explain/interruption_text.h"
 #include "serial/interruption.h"
 #include "support/cli_run.h"
 #include "support/identity_line.h"

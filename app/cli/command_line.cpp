@@ -11,16 +11,15 @@
 #include <system_error>
 #include <utility>
 
-#include "app/cli/board_tries.h"
-#include "app/cli/file_outcome_text.h"
-#include "app/cli/flash_command.h"
-#include "station/image_choice.h"
+#include "app/cli/board_runs.h"
+#include "app/records/file_outcome_text.h"
+#include "app/records/image_choice.h"
 #include "app/cli/info_command.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/port_resolution.h"
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 #include "app/cli/system_support.h"
-#include "app/cli/watch_command.h"
+#include "station/board_runner.h"
 #include "app/usage/usage_hints.h"
 #include "app/version.h"
 #include "image/file_text.h"
@@ -79,21 +78,21 @@ void addImageOption(CLI::App& command, std::filesystem::path& imageFile, bool& f
                      "image, such as an ELF file or S-records)");
 }
 
-void addTransferOptions(CLI::App& command, GangRequest& request) {
+void addTransferOptions(CLI::App& command, RunRequest& request) {
     // Checked after parsing: `auto` looks at the ports present, and finding none is not a
     // mistake in the command line.
     command
         .add_option("-p,--port", request.ports,
                     portOptionHelp() + ". Give it several times to run on several boards at once.")
         ->type_name("PORT");
-    command.add_flag("--trace", request.trace,
+    command.add_flag("--trace", request.board.trace,
                      "Print every packet and port event on standard error");
     command.add_flag("--json", request.json,
                      "Print one JSON object per board on standard output (JSON Lines) instead of "
                      "the message texts");
     command.add_flag("-q,--quiet", request.quiet, "Show no progress, only the results");
     command
-        .add_option("--latency", request.latencyMs,
+        .add_option("--latency", request.board.latencyMs,
                     "Wait this much longer for every reply, for USB serial adapters that hold "
                     "small replies back and cannot be tuned (default 0: the exact timeouts)")
         ->type_name("MS")
@@ -108,12 +107,12 @@ void addTransferOptions(CLI::App& command, GangRequest& request) {
     addImageOption(command, request.imageFile, request.force);
 }
 
-void addRetriesOption(CLI::App& command, GangRequest& request) {
+void addRetriesOption(CLI::App& command, RunRequest& request) {
     command
-        .add_option("--retries", request.retries,
+        .add_option("--retries", request.board.retries,
                     "Try a board that the board or the line failed (exit 1) up to N more times, "
                     "each after a pause of " +
-                        std::to_string(RetryPause.count()) + " ms and a fresh probe (default 0)")
+                        std::to_string(station::RetryPause.count()) + " ms and a fresh probe (default 0)")
         ->type_name("N")
         ->check(CLI::Range(0u, 100u));
 }
@@ -235,7 +234,7 @@ int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
 // Turns each port named on the command line, or the one in ZQ417_PORT, into the one its job
 // opens; a non-zero exit status when one of them names none. Named nowhere, the port is the one
 // USB serial adapter present: a guess such as COM1 could be a console or a modem.
-int choosePorts(GangRequest& request, bool givenOnCommandLine, const CliContext& context) {
+int choosePorts(RunRequest& request, bool givenOnCommandLine, const CliContext& context) {
     std::string source = "--port ";
     if (!givenOnCommandLine) {
         const bool fromEnvironment = context.environmentPort && !context.environmentPort->empty();
@@ -264,9 +263,9 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
                  "zq417-flash");
     app.set_version_flag("--version", versionLine());
     app.require_subcommand(1);
-    GangRequest download{.operation = Operation::Download};
-    GangRequest update{.operation = Operation::Update};
-    GangRequest flash{.operation = Operation::Flash};
+    RunRequest download{.board = {.operation = station::Operation::Download}};
+    RunRequest update{.board = {.operation = station::Operation::Update}};
+    RunRequest flash{.board = {.operation = station::Operation::Flash}};
     CLI::App* downloadCommand = app.add_subcommand(
         "download", "Load and program the firmware on a board set to download mode");
     CLI::App* updateCommand =
@@ -309,11 +308,11 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
             {"the same for a script", "ports --json"},
         }));
 
-    WatchRequest watch;
+    RunRequest watch{.board = {.operation = station::Operation::Flash}};
     CLI::App* watchCommand = app.add_subcommand(
         "watch", "Wait for boards and flash each one as it appears, until interrupted");
-    addTransferOptions(*watchCommand, watch.flash);
-    addRetriesOption(*watchCommand, watch.flash);
+    addTransferOptions(*watchCommand, watch);
+    addRetriesOption(*watchCommand, watch);
     watchCommand->get_option("--port")->description(
         "Watch this port instead, named as for flash, for a board that answers a short "
         "handshake, probed every second; give it several times for several ports. A board in "
@@ -331,15 +330,30 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
                      "Stop once this many boards are done (default: only a signal stops)")
         ->type_name("N")
         ->check(CLI::PositiveNumber);
+    watchCommand
+        ->add_option("--stop-after-failures", watch.stopAfterFailures,
+                     "End the watch once this many boards in a row failed (boards pulled or "
+                     "interrupted do not count; one that succeeds starts the count again); boards "
+                     "in flight are brought to their end first, and the exit status is 7")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber);
+    watchCommand
+        ->add_option("--station", watch.station,
+                     "The station's name in every record (default: this computer's host name)")
+        ->type_name("NAME");
     watchCommand->footer(
         "Each board is flashed as flash does, once per plug: after its result its port is left "
         "alone until it goes and comes back (with --port: until its board stops answering and "
         "answers again). Boards already plugged in when watch starts are flashed at once. Several "
         "boards run at the same time, each on its own.\n"
-        "A signal (Ctrl+C) or --count ends the watch: boards in flight end as under flash (one "
-        "programming its EEPROM is waited for), then a summary follows. Exit status: 0 when every "
-        "board succeeded (or none came), 128+n when signal n cut a board short, otherwise the "
-        "status of the first board, in the order they appeared, that failed.\n\n" +
+        "A board is tried again (--retries) only while it stays plugged, with the --latency its "
+        "late replies advise; one pulled ends with its own record, and a board plugged there "
+        "afterwards is a new board.\n"
+        "A signal (Ctrl+C), --count or --stop-after-failures ends the watch: boards in flight end "
+        "as under flash (one programming its EEPROM is waited for), then a summary names every "
+        "board that did not succeed. Exit status: 0 when every board succeeded (or none came), "
+        "128+n when signal n cut a board short, 7 when --stop-after-failures ended it, otherwise "
+        "the status of the first board, in the order they appeared, that failed.\n\n" +
         examples({
             {"a station: every board plugged in, retried once, each result kept",
              "watch --json --log results.jsonl --retries 1"},
@@ -441,10 +455,10 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     }
     if (watchCommand->parsed()) {
         if (watchCommand->count("--port") > 0) {
-            if (const int status = choosePorts(watch.flash, true, context); status != ExitSuccess) {
+            if (const int status = choosePorts(watch, true, context); status != ExitSuccess) {
                 return status;
             }
-            if (const int status = refuseRepeated(watch.flash.ports, context.err);
+            if (const int status = refuseRepeated(watch.ports, context.err);
                 status != ExitSuccess) {
                 return status;
             }
@@ -454,7 +468,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     CLI::App* const command = downloadCommand->parsed() ? downloadCommand
                               : updateCommand->parsed() ? updateCommand
                                                         : flashCommand;
-    GangRequest& request = downloadCommand->parsed() ? download
+    RunRequest& request = downloadCommand->parsed() ? download
                            : updateCommand->parsed() ? update
                                                      : flash;
     if (const int status = choosePorts(request, command->count("--port") > 0, context);
@@ -464,7 +478,7 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
     if (const int status = refuseRepeated(request.ports, context.err); status != ExitSuccess) {
         return status;
     }
-    return runGang(request, context);
+    return runOnPorts(request, context);
 }
 
 }  // namespace zq::cli

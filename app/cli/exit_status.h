@@ -4,24 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "transfer/outcome.h"
+#include "station/exit_status.h"
 
 namespace zq::cli {
-
-// The exit statuses of zq417-flash, by class, the same for every subcommand.
-enum ExitStatus : int {
-    ExitSuccess = 0,        // the operation succeeded: the board confirmed it
-    ExitFailed = 1,         // the board or the line failed it
-    ExitUsage = 2,          // the command line was wrong; nothing was sent
-    ExitPort = 3,           // the port could not be opened or configured, or there is none
-    ExitNoPort = ExitPort,  // `--port auto` found no adapter
-    ExitImage = 4,          // the image was refused
-    ExitWrongMode = 5,      // the board was seen in the other mode than the operation needs
-    // Everything else went well, but standard output could not take what was written to it (a
-    // full disk, a closed stream, a reader that went away): a result that is not where a script
-    // reads it is no success.
-    ExitOutputLost = 6,
-};
 
 // What each status means, the one table that the help, the manual page made from the help, the
 // zip's README.txt and the README's table (checked against it) say. The packaging reads the rows
@@ -39,6 +24,7 @@ inline constexpr ExitStatusMeaning ExitStatusMeanings[] = {
     {"4", "the image was refused (cannot be read, empty, too long, not usable Intel HEX, a file known to be no image such as ELF); nothing was sent"},
     {"5", "the board was seen in the other mode than the operation needs (download found it answering the handshake)"},
     {"6", "the operation went well, but standard output could not take what was written to it (a full disk, a closed stream, a reader that went away); what it missed, the result included, went to standard error with a line saying why, and a board that failed keeps its own status"},
+    {"7", "watch ended itself after --stop-after-failures N boards failed in a row (the boards in flight were brought to their end first)"},
     {"128+n", "interrupted by signal n, 130 for Ctrl+C, 143 for SIGTERM (the port is handed back first); 141 also when the reader of standard output or error went away and that cut an operation short: a board whose result is known keeps its status"},
 };
 inline constexpr std::string_view SeveralPortsExit = "With several ports: 0 only when every board succeeded, otherwise the status of the first port, in the order given, that did not.";
@@ -50,10 +36,5 @@ std::string exitStatusTable();
 // A subcommand's own statuses in one sentence ("Exit status: 0 listed, 2 the command line is
 // wrong."); a meaning left empty is the table's, in its first words.
 std::string exitStatusSentence(std::initializer_list<ExitStatusMeaning> statuses);
-
-// The class of an operation's outcome. Only a board seen answering the handshake of a Download
-// is in the other mode: a silent board may simply be off, so under Update it fails like any
-// other board that does not answer.
-ExitStatus exitStatusFor(const Outcome& outcome);
 
 }  // namespace zq::cli

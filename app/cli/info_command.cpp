@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "app/cli/json_values.h"
-#include "app/cli/safe_text.h"
+#include "app/records/json_values.h"
+#include "app/records/safe_text.h"
 
 #include "image/boot_header.h"
 

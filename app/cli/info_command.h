@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "station/image_choice.h"
+#include "app/records/image_choice.h"
 
 namespace zq::cli {
 

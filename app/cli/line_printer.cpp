@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/cli/json_result.h"
+#include "app/records/record_json.h"
 
 namespace zq::cli {
 

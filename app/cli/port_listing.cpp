@@ -2,35 +2,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 
-#include "app/cli/json_values.h"
+#include "app/records/port_json.h"
 #include "app/cli/port_resolution.h"
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 
 namespace zq::cli {
 
 namespace {
-
-std::string busName(PortInfo::Bus bus) {
-    switch (bus) {
-        case PortInfo::Bus::Usb:
-            return "usb";
-        case PortInfo::Bus::Bluetooth:
-            return "bluetooth";
-        case PortInfo::Bus::Virtual:
-            return "virtual";
-        case PortInfo::Bus::Other:
-            break;
-    }
-    return "other";
-}
-
-std::string hex4(std::uint16_t id) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
-    return text;
-}
 
 void printText(const PortListing& listing, std::ostream& out) {
     out << "Serial ports:\n";
@@ -65,22 +44,11 @@ void printText(const PortListing& listing, std::ostream& out) {
 void printJson(const PortListing& listing, std::ostream& out) {
     nlohmann::ordered_json ports = nlohmann::ordered_json::array();
     for (const auto& [port, users] : listing.ports) {
-        ports.push_back({
-            {"name", port.systemName},
-            {"device", port.devicePath},
-            {"stable_name", textOrNull(port.stableName)},
-            {"description", textOrNull(port.description)},
-            {"manufacturer", textOrNull(port.manufacturer)},
-            {"vid", port.vendorId ? nlohmann::ordered_json(hex4(*port.vendorId)) : nullptr},
-            {"pid", port.productId ? nlohmann::ordered_json(hex4(*port.productId)) : nullptr},
-            {"serial_number", textOrNull(port.serialNumber)},
-            {"bus", busName(port.bus)},
-            {"board_mode", textOrNull(port.boardMode)},
-            {"driver", textOrNull(port.driver)},
-            // null: whether another program holds it cannot be known from here
-            {"in_use", users.known() ? nlohmann::ordered_json(!users.holders.empty()) : nullptr},
-            {"users", users.known() ? nlohmann::ordered_json(users.holders) : nullptr},
-        });
+        nlohmann::ordered_json entry = portJson(port);
+        // null: whether another program holds it cannot be known from here
+        entry["in_use"] = users.known() ? nlohmann::ordered_json(!users.holders.empty()) : nullptr;
+        entry["users"] = users.known() ? nlohmann::ordered_json(users.holders) : nullptr;
+        ports.push_back(std::move(entry));
     }
     nlohmann::ordered_json comPorts = nlohmann::ordered_json::array();
     for (const ComPortPresence& com : listing.comPorts) {

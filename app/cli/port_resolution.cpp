@@ -1,6 +1,6 @@
 #include "app/cli/port_resolution.h"
 
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 
 namespace zq::cli {
 

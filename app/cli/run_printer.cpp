@@ -1,6 +1,6 @@
 #include "app/cli/run_printer.h"
 
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 
 namespace zq::cli {
 
@@ -31,8 +31,20 @@ RunPrinter::RunPrinter(std::ostream& out, std::ostream& err, const std::vector<s
 
 std::size_t RunPrinter::addBoard(std::string_view port) {
     const std::lock_guard hold(lock_);
-    boards_.push_back({.prefix = printableName(port) + ": ", .clock = &clock_});
+    Board board{.prefix = printableName(port) + ": ", .clock = &clock_};
+    if (!released_.empty()) {
+        const std::size_t reused = released_.back();
+        released_.pop_back();
+        boards_[reused] = std::move(board);
+        return reused;
+    }
+    boards_.push_back(std::move(board));
     return boards_.size() - 1;
+}
+
+void RunPrinter::releaseBoard(std::size_t board) {
+    const std::lock_guard hold(lock_);
+    released_.push_back(board);
 }
 
 void RunPrinter::useClock(std::size_t board, Platform& clock) {

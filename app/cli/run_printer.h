@@ -31,6 +31,9 @@ class RunPrinter {
     // A board that joins a run under way (watch adds each board as it appears); its lines
     // always carry its port. Gives its number.
     std::size_t addBoard(std::string_view port);
+    // A board added that has ended: its number may serve the next one, so that a station that
+    // runs for days holds only the boards in flight.
+    void releaseBoard(std::size_t board);
     // The platform the board runs on, whose clock times its progress.
     void useClock(std::size_t board, Platform& clock);
 
@@ -88,6 +91,7 @@ class RunPrinter {
     std::ostream& out_;
     std::ostream& err_;
     std::vector<Board> boards_;
+    std::vector<std::size_t> released_;
     std::mutex lock_;
     Platform& clock_;
 

@@ -64,25 +64,6 @@ std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
 
-// The stage as a sentence says it; progress lines use the short labels of the printers.
-std::string stageInWords(std::optional<OperationStage> stage) {
-    if (!stage) {
-        return "the port's setup, before anything was sent";
-    }
-    switch (*stage) {
-        case OperationStage::Probing:
-            return "the handshake";
-        case OperationStage::Loader:
-            return "the loader's transfer";
-        case OperationStage::Firmware:
-            return "the image's transfer";
-        case OperationStage::AwaitingAck:
-            return "the wait for the image's acknowledgement";
-        case OperationStage::Programming:
-            return "the programming";
-    }
-    return "the operation";
-}
 
 std::string inParts(const HandshakeResult& handshake) {
     return "the board's replies came in parts, the rest about " +
@@ -157,6 +138,25 @@ std::string sendTrouble(const Outcome& outcome) {
 }
 
 }  // namespace
+
+std::string stageInWords(std::optional<OperationStage> stage) {
+    if (!stage) {
+        return "the port's setup, before anything was sent";
+    }
+    switch (*stage) {
+        case OperationStage::Probing:
+            return "the handshake";
+        case OperationStage::Loader:
+            return "the loader's transfer";
+        case OperationStage::Firmware:
+            return "the image's transfer";
+        case OperationStage::AwaitingAck:
+            return "the wait for the image's acknowledgement";
+        case OperationStage::Programming:
+            return "the programming";
+    }
+    return "the operation";
+}
 
 std::string explainOutcome(const Outcome& outcome, std::string_view device) {
     // A port call the system failed is the cause; what the board did or did not answer after it

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,10 @@
 #include "transfer/outcome.h"
 
 namespace zq {
+
+// The stage as a sentence says it ("the programming"); progress lines use the short labels of
+// the printers.
+std::string stageInWords(std::optional<OperationStage> stage);
 
 // What the failure behind an operation's error box was, in one line, from its outcome: the
 // system's reason for the port call that failed when one did (naming `device`), otherwise what

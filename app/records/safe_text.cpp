@@ -1,8 +1,8 @@
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 
 #include <nlohmann/json.hpp>
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -23,4 +23,4 @@ std::string jsonText(nlohmann::ordered_json document, int indent) {
     return document.dump(indent);
 }
 
-}  // namespace zq::cli
+}  // namespace zq

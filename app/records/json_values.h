@@ -8,7 +8,7 @@
 
 // Every JSON output of zq417-flash says null for what is not known, never an empty string or a
 // zero a script could take for a value.
-namespace zq::cli {
+namespace zq {
 
 template <typename T>
 nlohmann::ordered_json orNull(const std::optional<T>& value) {
@@ -21,4 +21,4 @@ inline nlohmann::ordered_json textOrNull(std::string_view text) {
                         : nlohmann::ordered_json(std::string(text));
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,6 +1,6 @@
-#include "app/cli/interruption_text.h"
+#include "app/explain/interruption_text.h"
 
-namespace zq::cli {
+namespace zq {
 
 std::string interruptionLine(const Outcome& outcome) {
     if (!outcome.reached) {
@@ -32,4 +32,4 @@ std::string_view programmingNotice() {
            "(interrupt again to stop waiting).";
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,8 +1,8 @@
-#include "app/cli/file_outcome_text.h"
+#include "app/records/file_outcome_text.h"
 
-#include "app/cli/safe_text.h"
+#include "app/records/safe_text.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -109,4 +109,4 @@ std::string explainFileOutcome(const FileOutcome& outcome) {
     return {};
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,14 +1,16 @@
-#include "station/image_choice.h"
+#include "app/records/image_choice.h"
 
 #include <algorithm>
 #include <memory>
 
-#include "app/cli/file_outcome_text.h"
-#include "app/cli/safe_text.h"
+#include "app/records/file_outcome_text.h"
+#include "app/records/safe_text.h"
+#include "app/explain/reason_text.h"
 #include "image/built_in_image.h"
+#include "transfer/operation.h"
 #include "text/messages.h"
 
-namespace zq::station {
+namespace zq {
 
 namespace {
 
@@ -27,7 +29,39 @@ std::string_view boxFor(const FileOutcome& outcome) {
     }
 }
 
+// The box an image check shows, kept for the refusal.
+class BoxRecorder final : public OwnerWindow {
+  public:
+    void showMessage(BoxStyle, std::string_view shown) override { text = shown; }
+    void showUnownedMessage(BoxStyle, std::string_view) override {}
+
+    std::string text;
+};
+
 }  // namespace
+
+std::optional<station::PreparedImage> prepareImage(const ImageChoice& choice,
+                                                   station::Operation operation,
+                                                   ImageRefusal& refusal) {
+    ChosenImage chosen = chooseImage(choice);
+    if (!chosen.ok()) {
+        refusal = chosen.refusal;
+        return std::nullopt;
+    }
+    // The core judges the image for every phase the operation may run before any board is
+    // touched, flash's both included; its box and the reason its outcome gives are said once.
+    ImageStore store;
+    TransferJob job;
+    fillJob(job, operation == station::Operation::Update ? ModeUpdate : ModeDownload, {});
+    holdImage(job, store, chosen.bytes);
+    BoxRecorder boxes;
+    if (Outcome outcome; !checkImage(boxes, job, job.mode, outcome)) {
+        refusal = {boxes.text,
+                   {printableName(chosen.identity.name) + ": " + explainOutcome(outcome, {})}};
+        return std::nullopt;
+    }
+    return station::PreparedImage{std::move(chosen.bytes), std::move(chosen.identity)};
+}
 
 std::string ImageRefusal::joinedReason() const {
     std::string joined;
@@ -79,9 +113,5 @@ void holdImage(TransferJob& job, ImageStore& store, std::span<const std::uint8_t
     job.imageLength = static_cast<std::uint32_t>(image.size());
 }
 
-std::string identityLine(const ImageIdentity& identity) {
-    return "Image: " + printableName(identity.name) + ", " + std::to_string(identity.length) +
-           " bytes, SHA-256 of these bytes (before pad and boot header) " + identity.sha256;
-}
 
-}  // namespace zq::station
+}  // namespace zq

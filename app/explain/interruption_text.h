@@ -5,7 +5,7 @@
 
 #include "transfer/outcome.h"
 
-namespace zq::cli {
+namespace zq {
 
 // The one line printed when a signal ends an operation: what the interruption means for the
 // board, from where the operation had got to.
@@ -14,4 +14,4 @@ std::string interruptionLine(const Outcome& outcome);
 // The line printed when a signal comes while the board programs its EEPROM: the operation goes on.
 std::string_view programmingNotice();
 
-}  // namespace zq::cli
+}  // namespace zq

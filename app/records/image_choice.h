@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <filesystem>
 #include <ostream>
 #include <span>
@@ -12,10 +13,12 @@
 #include "image/image_identity.h"
 #include "job/image_store.h"
 #include "job/transfer_job.h"
+#include "station/board_settings.h"
+#include "station/prepared_image.h"
 #include "transfer/image_plan.h"
 
 // The image a command works on: the built-in one, or a file taken by its content.
-namespace zq::station {
+namespace zq {
 
 struct ImageChoice {
     std::filesystem::path file{};  // empty: the built-in image
@@ -44,6 +47,12 @@ struct ChosenImage {
 
 ChosenImage chooseImage(const ImageChoice& choice);
 
+// The image every board of a run gets, or why it is refused; read before any port is touched.
+// Flash may run either operation, so there the image must suit both.
+std::optional<station::PreparedImage> prepareImage(const ImageChoice& choice,
+                                                   station::Operation operation,
+                                                   ImageRefusal& refusal);
+
 // What each phase's size test makes of an image of `length` bytes: the phases' own rules, with
 // the capacity of the programs' jobs.
 struct ImageFit {
@@ -59,7 +68,4 @@ void printRefusal(const ImageRefusal& refusal, std::ostream& err);
 // Points the job at its own copy of a file's image, kept in `store`.
 void holdImage(TransferJob& job, ImageStore& store, std::span<const std::uint8_t> image);
 
-// "Image: NAME, N bytes, SHA-256 ...": which image a run sends.
-std::string identityLine(const ImageIdentity& identity);
-
-}  // namespace zq::station
+}  // namespace zq

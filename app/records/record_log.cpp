@@ -1,12 +1,14 @@
-#include "app/cli/result_log.h"
+#include "app/records/record_log.h"
+
+#include "app/records/record_json.h"
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
-namespace zq::cli {
+namespace zq {
 
-std::optional<std::string> ResultLog::open(const std::filesystem::path& path) {
+std::optional<std::string> RecordLog::open(const std::filesystem::path& path) {
     if (!file_.openForAppending(path)) {
         return file_.lastError().text;
     }
@@ -16,7 +18,11 @@ std::optional<std::string> ResultLog::open(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
-std::optional<std::string> ResultLog::append(std::string_view line) {
+std::optional<std::string> RecordLog::append(const station::BoardRecord& record) {
+    return appendLine(recordLine(record));
+}
+
+std::optional<std::string> RecordLog::appendLine(std::string_view line) {
     std::vector<std::uint8_t> bytes(line.begin(), line.end());
     bytes.push_back('\n');
     const std::lock_guard hold(lock_);
@@ -26,4 +32,4 @@ std::optional<std::string> ResultLog::append(std::string_view line) {
     return std::nullopt;
 }
 
-}  // namespace zq::cli
+}  // namespace zq

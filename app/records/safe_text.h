@@ -6,9 +6,9 @@
 
 #include "app/explain/printable_name.h"
 
-namespace zq::cli {
+namespace zq {
 
 // A JSON document as text, every string in it made valid UTF-8 first.
 std::string jsonText(nlohmann::ordered_json document, int indent = -1);
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,8 +1,8 @@
-#include "app/cli/glob_match.h"
+#include "station/glob_match.h"
 
 #include <cstddef>
 
-namespace zq::cli {
+namespace zq::station {
 
 namespace {
 
@@ -87,4 +87,4 @@ bool globMatches(std::string_view pattern, std::string_view text) {
     return p == pattern.size();
 }
 
-}  // namespace zq::cli
+}  // namespace zq::station
