@@ -65,7 +65,7 @@ bool stationShot(const char* file) {
         record->fixture = zq::station::fixtureNamed("/dev/pts/" + std::to_string(pts));
         boards.push_back(std::move(record));
         const zq::station::BoardView view{boards.back()->number, boards.back()->fixture,
-                                          *boards.back()};
+                                          *boards.back(), line};
         feed.boardStarted(view);
         feed.tryStarting(view, 1, 0);
         return view;

@@ -36,10 +36,12 @@ using zq::station::Fixture;
 struct Bench {
     explicit Bench(StationFeed& feed) : feed(feed) {}
     StationFeed& feed;
+    zq::sim::SimulatedLine line;
     std::vector<std::unique_ptr<BoardRecord>> boards;
 
     BoardView view(const BoardRecord& record) {
-        return {.number = record.number, .fixture = record.fixture, .record = record};
+        return {
+            .number = record.number, .fixture = record.fixture, .record = record, .platform = line};
     }
     BoardRecord& plug(const std::string& port) {
         auto record = std::make_unique<BoardRecord>();
@@ -59,6 +61,13 @@ struct Bench {
 };
 
 using History = std::function<void(Bench&)>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(History)
+Q_DECLARE_METATYPE(StationCounts)
+
+namespace {
 
 class StationWindowTest : public QObject {
     Q_OBJECT
@@ -127,9 +136,11 @@ class StationWindowTest : public QObject {
         window.present(feed.take());
         QVERIFY(window.tiles.contains("A"));
         const zq::qt::FixtureTile* tile = window.tiles.at("A");
-        QCOMPARE(tile->word->text(), QFETCH(QString, word));
-        QCOMPARE(tile->detail->text(), QFETCH(QString, detail));
+        QFETCH(QString, word);
+        QFETCH(QString, detail);
         QFETCH(StationCounts, counts);
+        QCOMPARE(tile->word->text(), word);
+        QCOMPARE(tile->detail->text(), detail);
         QVERIFY(counts == window.counts());
     }
 
@@ -206,7 +217,8 @@ class StationWindowTest : public QObject {
         }
         const zq::qt::StationRequest request =
             zq::qt::readStationRequest(static_cast<int>(argv.size()), argv.data());
-        QCOMPARE(QString::fromStdString(request.error), QFETCH(QString, error));
+        QFETCH(QString, error);
+        QCOMPARE(QString::fromStdString(request.error), error);
         if (!request.error.empty()) {
             return;
         }
@@ -240,9 +252,6 @@ class StationWindowTest : public QObject {
 };
 
 }  // namespace
-
-Q_DECLARE_METATYPE(History)
-Q_DECLARE_METATYPE(StationCounts)
 
 QTEST_MAIN(StationWindowTest)
 #include "station_window_test.moc"

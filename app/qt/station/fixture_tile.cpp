@@ -53,6 +53,8 @@ FixtureTile::FixtureTile(QWidget* parent) : QFrame(parent) {
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
+    // A long name is cut at the tile's edge rather than widening the grid; its tool tip has it all.
+    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     word = new QLabel(this);
     QFont big = bold;
     big.setPointSizeF(bold.pointSizeF() * 1.5);

@@ -65,8 +65,12 @@ void StationFeed::expect(const station::Fixture& fixture) {
 
 void StationFeed::boardStarted(const station::BoardView& board) {
     update(board.fixture, [&](TileState& tile) {
-        tile = TileState{
-            .fixture = tile.fixture, .name = tile.name, .board = board.number, .hasBoard = true};
+        TileState fresh;
+        fresh.fixture = tile.fixture;
+        fresh.name = tile.name;
+        fresh.board = board.number;
+        fresh.hasBoard = true;
+        tile = std::move(fresh);
         ++counts_.running;
     });
 }

@@ -3,13 +3,13 @@
 #include <QDate>
 #include <QStandardPaths>
 
-#include "app/records/record_line.h"
 #include "app/records/record_log.h"
+#include "app/records/record_text.h"
 
 namespace zq::qt {
 
 struct StationLog::File {
-    records::RecordLog log;
+    RecordLog log;
 };
 
 StationLog::StationLog() = default;
@@ -32,7 +32,7 @@ std::optional<std::string> StationLog::append(const station::BoardRecord& record
 }
 
 std::string failureLine(const station::BoardRecord& record) {
-    return records::reasonLine(record);
+    return reasonLine(record);
 }
 
 std::filesystem::path defaultLogFile() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "serial/forwarding_platform.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
 #include "serial/posix/interrupt_pipe.h"
@@ -31,6 +32,22 @@ class StationRun::RetryWatcher final : public PortWatcher {
     std::unique_ptr<PortWatcher> inner_;
 };
 
+// A port given by name whose probe must find nothing once: the open fails as for a port that
+// is not there.
+class StationRun::AbsentPort final : public ForwardingPlatform {
+  public:
+    // `own`, when given, is the platform the probe would have had; `base` is it or the seam's.
+    AbsentPort(Platform& base, std::unique_ptr<Platform> own)
+        : ForwardingPlatform(base), own_(std::move(own)) {}
+    std::unique_ptr<SerialDevice> openSerial(const std::string&, OpenFailure& why) override {
+        why.kind = OpenFailure::Kind::NoSuchDevice;
+        return nullptr;
+    }
+
+  private:
+    std::unique_ptr<Platform> own_;
+};
+
 StationRun::StationRun(station::PreparedImage image, Plan plan, station::StationSeam seam,
                        station::StationObserver& observer, std::function<void()> ended)
     : image_(std::move(image)),
@@ -43,6 +60,12 @@ StationRun::StationRun(station::PreparedImage image, Plan plan, station::Station
     posix::armInterruptPipe();
     wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     seam_.listPorts = [this] { return listed(); };
+    if (!plan_.where.ports.empty()) {
+        // Named ports are probed, not listed: a retry hides the port from its next probe.
+        seam_.platformFor = [this](const station::Fixture& fixture) {
+            return platformFor(fixture);
+        };
+    }
     if (outer_.watchPorts) {
         seam_.watchPorts = [this]() -> std::unique_ptr<PortWatcher> {
             std::unique_ptr<PortWatcher> inner = outer_.watchPorts();
@@ -130,6 +153,20 @@ std::vector<PortInfo> StationRun::listed() {
         [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
     }
     return ports;
+}
+
+std::unique_ptr<Platform> StationRun::platformFor(const station::Fixture& fixture) {
+    {
+        const std::lock_guard hold(lock_);
+        // Only a port whose board has ended is probed, and only then is its retry asked for.
+        if (hideNext_.erase(fixture.openName) > 0) {
+            std::unique_ptr<Platform> own =
+                outer_.platformFor ? outer_.platformFor(fixture) : nullptr;
+            Platform& base = own ? *own : outer_.platform;
+            return std::make_unique<AbsentPort>(base, std::move(own));
+        }
+    }
+    return outer_.platformFor ? outer_.platformFor(fixture) : nullptr;
 }
 
 bool StationRun::takeRetryEvents() {

@@ -36,15 +36,18 @@ class StationRun {
     bool stop();
     bool stopping() const { return stopping_.load(); }
     // Presents the fixture to the station again, as if its board had been pulled and plugged:
-    // the listing the station reads next leaves it out, the one after shows it again.
+    // the listing the station reads next leaves it out (a port given by name: its next probe
+    // finds nothing), the one after shows it again.
     void retry(const std::string& openName);
     // Waits for the run's end.
     void wait();
 
   private:
     class RetryWatcher;
+    class AbsentPort;
     void work();
     std::vector<PortInfo> listed();
+    std::unique_ptr<Platform> platformFor(const station::Fixture& fixture);
     bool takeRetryEvents();
     void await(int descriptor, int limitMs);
 

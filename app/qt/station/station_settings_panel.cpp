@@ -13,6 +13,7 @@
 
 #include "app/qt/station/qt_text.h"
 #include "app/qt/station/station_log.h"
+#include "app/records/image_choice.h"
 
 namespace zq::qt {
 
@@ -145,7 +146,7 @@ void StationSettingsPanel::setLocked(bool locked) {
 
 void StationSettingsPanel::checkImage() {
     image_.reset();
-    station::ImageChoice choice;
+    ImageChoice choice;
     if (fileImage->isChecked()) {
         if (imagePath->text().isEmpty()) {
             imageLine->setText(QStringLiteral("Choose an image file."));
@@ -157,13 +158,13 @@ void StationSettingsPanel::checkImage() {
         }
         choice.file = imagePath->text().toStdString();
     }
-    station::ImageRefusal refusal;
-    image_ = station::prepareImage(choice, station::Operation::Flash, refusal);
+    ImageRefusal refusal;
+    image_ = prepareImage(choice, station::Operation::Flash, refusal);
     if (image_) {
         const ImageIdentity& id = image_->identity;
         imageLine->setText(qtText(id.name + ", " + std::to_string(id.length) + " bytes, SHA-256 " +
                                   shortSha(id.sha256)));
-        imageLine->setToolTip(qtText(station::identityLine(id)));
+        imageLine->setToolTip(qtText(identityLine(id)));
         imageLine->setStyleSheet(QString());
     } else {
         imageLine->setText(QStringLiteral("Refused: ") + qtText(refusal.joinedReason()));
