@@ -3,23 +3,38 @@
 // a run of the station core against boards in virtual time behind it.
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <deque>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/qt/station/fixture_tile.h"
 #include "app/qt/station/station_feed.h"
 #include "app/qt/station/station_options.h"
+#include "app/qt/station/station_settings_panel.h"
 #include "app/qt/station/station_window.h"
+#include "serial/forwarding_platform.h"
+#include "serial/interruption.h"
 #include "sim/simulated_line.h"
+#include "support/sim_fixture.h"
 
 namespace {
 
@@ -27,6 +42,9 @@ using namespace std::chrono_literals;
 using zq::OperationStage;
 using zq::qt::StationCounts;
 using zq::qt::StationFeed;
+using zq::sim::BoardConfig;
+using zq::sim::BoardMode;
+using zq::sim::SimulatedLine;
 using zq::station::BoardEnd;
 using zq::station::BoardRecord;
 using zq::station::BoardView;
@@ -61,6 +79,71 @@ struct Bench {
 };
 
 using History = std::function<void(Bench&)>;
+
+// No plug events: the ports present stay as they are.
+struct NoPlugs : zq::PortWatcher {
+    ~NoPlugs() override { ::close(fd); }
+    int eventDescriptor() const override { return fd; }
+    bool takeEvents() override { return false; }
+    int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+};
+
+// Virtual boards behind the window: each port's boards in order, one per plug, each on a
+// simulated line of its own.
+struct VirtualBoards {
+    std::vector<zq::PortInfo> ports;
+    std::map<std::string, std::deque<BoardConfig>> boards;
+    std::map<std::string, std::vector<std::unique_ptr<SimulatedLine>>> lines;
+    std::function<void(SimulatedLine&)> arm = [](SimulatedLine&) {};
+    std::mutex lock;
+    SimulatedLine unused;
+
+    void add(const std::string& pts, std::deque<BoardConfig> configs) {
+        zq::PortInfo port;
+        port.systemName = pts;
+        port.devicePath = "/dev/" + pts;
+        port.bus = zq::PortInfo::Bus::Virtual;
+        ports.push_back(port);
+        boards[port.devicePath] = std::move(configs);
+    }
+    zq::station::StationSeam seam() {
+        return {.platform = unused,
+                .platformFor = [this](const Fixture& fixture) -> std::unique_ptr<zq::Platform> {
+                    const std::lock_guard hold(lock);
+                    std::deque<BoardConfig>& queue = boards.at(fixture.openName);
+                    auto& line = lines[fixture.openName].emplace_back(
+                        std::make_unique<SimulatedLine>(queue.front()));
+                    if (queue.size() > 1) {
+                        queue.pop_front();
+                    }
+                    line->deviceName = fixture.openName;
+                    arm(*line);
+                    return std::make_unique<zq::ForwardingPlatform>(*line);
+                },
+                .listPorts = [this] { return ports; },
+                .watchPorts = [] { return std::make_unique<NoPlugs>(); }};
+    }
+    std::vector<std::string> logged(const QString& file) {
+        std::vector<std::string> lines;
+        std::ifstream in(file.toStdString());
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+// Answers the next question box with `button`.
+void answerNextBox(QMessageBox::StandardButton button) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, button] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            box->button(button)->click();
+        }
+    });
+    timer->start(5);
+}
 
 }  // namespace
 
@@ -186,6 +269,86 @@ class StationWindowTest : public QObject {
             QVERIFY(tile->word->isVisible());
             QVERIFY(tile->word->height() >= tile->word->sizeHint().height());
         }
+    }
+
+    void cleanup() { zq::interruption::resetForTests(); }
+
+    // The station core runs behind the window: a board that passes, one that fails and passes
+    // when Retry presents its fixture again; the settings stay locked until Stop has ended the
+    // run, and the next run may start afresh.
+    void aRunFlashesEachBoardAndRetriesAFailedOne() {
+        QTemporaryDir dir;
+        VirtualBoards virt;
+        virt.add("pts/1", {{.mode = BoardMode::Update}});
+        virt.add("pts/2", {{.mode = BoardMode::Update, .statusValue = 0x0080},
+                           {.mode = BoardMode::Download}});
+        zq::qt::StationChoices choices;
+        choices.logFile = dir.filePath("log.jsonl").toStdString();
+        zq::qt::StationWindow window(virt.seam(), nullptr, choices);
+        window.show();
+        QVERIFY(window.start());
+        QVERIFY(!window.startButton->isEnabled());
+        QVERIFY(!window.settingsPanel->retriesBox->isEnabled());
+        QVERIFY(!window.settingsPanel->logEdit->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(window.counts().failed, 1u, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(window.counts().passed, 1u, 20000);
+        zq::qt::FixtureTile* failed = window.tiles.at("/dev/pts/2");
+        QCOMPARE(failed->word->text(), QString("FAILED"));
+        QVERIFY(failed->detail->text().startsWith("board "));
+        QVERIFY(failed->detail->text().size() > 10);
+        QCOMPARE(window.tiles.at("/dev/pts/1")->word->text(), QString("PASSED"));
+        QVERIFY(failed->retryButton->isVisible());
+        QTest::mouseClick(failed->retryButton, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(window.counts().passed, 2u, 20000);
+        QCOMPARE(failed->word->text(), QString("PASSED"));
+        QCOMPARE(virt.lines.at("/dev/pts/2").size(), std::size_t{2});
+        window.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.running(), 20000);
+        QVERIFY(window.settingsPanel->retriesBox->isEnabled());
+        QVERIFY(window.startButton->isEnabled());
+        QCOMPARE(zq::interruption::count(), 0);
+        QCOMPARE(virt.logged(dir.filePath("log.jsonl")).size(), std::size_t{3});
+        for (const auto& [port, lines] : virt.lines) {
+            for (const auto& line : lines) {
+                QVERIFY(zq::test::handedBack(*line));
+            }
+        }
+    }
+
+    // Closing while a board is mid-way asks first: No leaves the run as it is; Yes stops it, and
+    // the window closes once the board has ended, its port handed back and its record logged.
+    void closingWhileABoardIsMidwayAsksFirst() {
+        QTemporaryDir dir;
+        VirtualBoards virt;
+        virt.add("pts/1", {{.mode = BoardMode::Update}});
+        virt.arm = [](SimulatedLine& line) {
+            line.faults.onSleep = [](std::chrono::milliseconds) {
+                for (int i = 0; i < 10000 && zq::interruption::count() == 0; ++i) {
+                    std::this_thread::sleep_for(1ms);
+                }
+            };
+        };
+        zq::qt::StationChoices choices;
+        choices.logFile = dir.filePath("log.jsonl").toStdString();
+        zq::qt::StationWindow window(virt.seam(), nullptr, choices);
+        bool closed = false;
+        window.onClosed = [&] { closed = true; };
+        window.show();
+        QVERIFY(window.start());
+        QTRY_COMPARE_WITH_TIMEOUT(window.counts().running, 1u, 20000);
+        answerNextBox(QMessageBox::No);
+        window.close();
+        QVERIFY(window.running() && !closed);
+        QVERIFY(window.stopButton->isEnabled());
+        answerNextBox(QMessageBox::Yes);
+        window.close();
+        QTRY_VERIFY_WITH_TIMEOUT(closed, 20000);
+        QVERIFY(!window.running());
+        QCOMPARE(window.tiles.at("/dev/pts/1")->word->text(), QString("STOPPED"));
+        QVERIFY(zq::test::handedBack(*virt.lines.at("/dev/pts/1").front()));
+        const std::vector<std::string> logged = virt.logged(dir.filePath("log.jsonl"));
+        QCOMPARE(logged.size(), std::size_t{1});
+        QVERIFY(logged[0].find("\"interrupted_by\":2") != std::string::npos);
     }
 
     void theCommandLineFillsTheSettings_data() {
