@@ -45,6 +45,7 @@ FixtureTile::FixtureTile(QWidget* parent) : QFrame(parent) {
     setObjectName(QStringLiteral("tile"));
     setFrameShape(QFrame::StyledPanel);
     setMinimumSize(150, 110);
+    setMaximumHeight(170);  // a few fixtures make a row of tiles, not walls of colour
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);

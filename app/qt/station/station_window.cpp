@@ -84,6 +84,7 @@ StationWindow::StationWindow(station::StationSeam seam, QSettings* settings,
     gridLayout_ = new QGridLayout(grid_);
     gridLayout_->setContentsMargins(0, 0, 0, 0);
     gridLayout_->setSpacing(4);
+    gridLayout_->setAlignment(Qt::AlignTop);
     scroll->setWidget(grid_);
     layout->addWidget(scroll, 1);
 
