@@ -259,6 +259,7 @@ class StationWindowTest : public QObject {
         zq::sim::SimulatedLine line;
         zq::qt::StationWindow window({.platform = line}, nullptr, {});
         window.present(feed.take());
+        QTRY_COMPARE(window.tiles.size(), std::size_t{32});
         window.resize(1366, 700);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

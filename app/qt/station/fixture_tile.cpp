@@ -46,6 +46,7 @@ FixtureTile::FixtureTile(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
     setMinimumSize(150, 110);
     setMaximumHeight(170);  // a few fixtures make a row of tiles, not walls of colour
+    setAutoFillBackground(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
@@ -96,11 +97,14 @@ void FixtureTile::display(const TileState& state) {
     }
     showRetry();
     if (painted_ != state.phase) {
+        // A palette, not a style sheet: 32 tiles changing colour at once must not re-polish
+        // every widget on them.
         painted_ = state.phase;
         const Colours colours = coloursOf(state.phase);
-        setStyleSheet(QStringLiteral("QFrame#tile { background: %1; border: 1px solid #90a4ae; "
-                                     "border-radius: 4px; } QFrame#tile QLabel { color: %2; }")
-                          .arg(QLatin1String(colours.background), QLatin1String(colours.text)));
+        QPalette colour = palette();
+        colour.setColor(QPalette::Window, QColor(QLatin1String(colours.background)));
+        colour.setColor(QPalette::WindowText, QColor(QLatin1String(colours.text)));
+        setPalette(colour);
     }
 }
 

@@ -31,6 +31,9 @@ namespace {
 // The window takes the boards' news at most this often: 32 boards sending at once still cost it
 // no more than this many updates a second.
 constexpr int TakeEveryMs = 40;
+// Making a tile costs about a millisecond: 32 boards plugged at once get theirs a few at a time,
+// so that the loop keeps turning.
+constexpr int NewTilesAtOnce = 6;
 
 // Columns for `count` tiles: about twice as wide a grid as high, as the screen is; 32 fixtures
 // make 8 columns of 4 rows.
@@ -147,6 +150,7 @@ bool StationWindow::start() {
         delete tile;
     }
     tiles.clear();
+    waiting_.clear();
     feed_ = std::make_unique<StationFeed>(StationFeed::Hooks{
         .changed =
             [this] {
@@ -281,24 +285,36 @@ void StationWindow::changed() {
 }
 
 void StationWindow::showChanges() {
-    if (!feed_) {
-        return;
-    }
     sinceTake_.start();
-    present(feed_->take());
+    StationFeed::Changes changes;
+    changes.counts = counts_;
+    present(feed_ ? feed_->take() : changes);
 }
 
 void StationWindow::present(const StationFeed::Changes& changes) {
-    const std::size_t before = tiles.size();
     for (const TileState& state : changes.tiles) {
-        tileFor(state)->display(state);
+        waiting_[state.fixture] = state;  // a tile not made yet shows its newest state
     }
-    if (tiles.size() != before) {
+    int made = 0;
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        const bool fresh = !tiles.contains(it->first);
+        if (fresh && made == NewTilesAtOnce) {
+            ++it;
+            continue;
+        }
+        made += fresh ? 1 : 0;
+        tileFor(it->second)->display(it->second);
+        it = waiting_.erase(it);
+    }
+    if (made > 0) {
         arrangeTiles();
     }
     showCounts(changes.counts);
     for (const std::string& error : changes.logErrors) {
         refuse(QStringLiteral("The log could not keep %1").arg(qtText(error)));
+    }
+    if (!waiting_.empty()) {
+        takeTimer_->start(0);  // the other tiles after the loop has turned
     }
 }
 

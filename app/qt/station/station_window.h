@@ -53,7 +53,7 @@ class StationWindow : public QWidget {
     void abandon();
     // Shows what the boards reported since the last time; the window calls it itself.
     void showChanges();
-    // Shows tiles and counts as a feed took them.
+    // Shows tiles and counts as a feed took them; tiles not made yet come a few at a time.
     void present(const StationFeed::Changes& changes);
     // Called when the window has closed: no board was mid-way, or they have ended.
     std::function<void()> onClosed;
@@ -94,6 +94,7 @@ class StationWindow : public QWidget {
     QTimer* takeTimer_;
     QElapsedTimer sinceTake_;
     StationCounts counts_;
+    std::map<std::string, TileState> waiting_;  // states of tiles not made yet
     QPointer<QMessageBox> closeQuestion_;
     bool closeAfterRun_ = false;
     bool endingFromSystem_ = false;
