@@ -53,8 +53,8 @@ struct BoardRecord {
     BoardEnd end = BoardEnd::Failed;
     // For Pulled: how far the board had got when its port went (none: nothing was sent).
     std::optional<OperationStage> pulledDuring{};
-    int interruptedBy = 0;  // the signal, for Interrupted
-    int exit = 1;           // the run's status for this board
+    int interruptedBy = 0;                  // the signal, for Interrupted
+    int exit = 1;                           // the run's status for this board
     std::optional<std::string> logError{};  // why the record could not be added to the log
     // The image was refused before the board was tried: the box and the reason, in words.
     struct Refusal {

@@ -28,6 +28,8 @@ enum ExitStatus : int {
 ExitStatus exitStatusFor(const Outcome& outcome);
 
 // The status of a run that a signal ended.
-inline int exitStatusForSignal(int signal) { return 128 + signal; }
+inline int exitStatusForSignal(int signal) {
+    return 128 + signal;
+}
 
 }  // namespace zq

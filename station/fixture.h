@@ -11,8 +11,8 @@ namespace zq::station {
 // name and not listed has only its names.
 struct Fixture {
     PortInfo port;
-    std::string openName;  // what the job opens
-    std::string note{};    // for the trace: what the name given stood for ("auto" is ...)
+    std::string openName;        // what the job opens
+    std::string note{};          // for the trace: what the name given stood for ("auto" is ...)
     bool answeredProbe = false;  // a named port found by its board answering the handshake
 
     // The fixture's own name: its USB position where the system knows it, else its device.

@@ -33,7 +33,9 @@ Station::Station(StationSettings settings, const PreparedImage& image, StationSe
     }
 }
 
-Station::~Station() { reap(true); }
+Station::~Station() {
+    reap(true);
+}
 
 void Station::present(const std::vector<Fixture>& fixtures) {
     const std::lock_guard hold(lock_);
@@ -93,11 +95,11 @@ void Station::run(std::shared_ptr<Slot> slot, std::shared_ptr<Board> board) {
     std::unique_ptr<Platform> own = seam_.platformFor ? seam_.platformFor(record.fixture) : nullptr;
     Platform& platform = own ? *own : seam_.platform;
     observer_.boardStarted({record.number, record.fixture, record, platform});
-    const BoardLease lease{.pulled = &board->pulled,
-                           .mayRetry = [this] { return mayRetry(); },
-                           .portSeen = !record.fixture.port.devicePath.empty() &&
-                                       (record.fixture.answeredProbe ||
-                                        !record.fixture.port.systemName.empty())};
+    const BoardLease lease{
+        .pulled = &board->pulled,
+        .mayRetry = [this] { return mayRetry(); },
+        .portSeen = !record.fixture.port.devicePath.empty() &&
+                    (record.fixture.answeredProbe || !record.fixture.port.systemName.empty())};
     runBoard(record, settings_.board, image_, platform, lease, observer_);
     own.reset();
     observer_.boardEnded(record);
@@ -154,14 +156,16 @@ void Station::close() {
     closed_ = true;
 }
 
+// A plug that comes with a signal still makes its board, whose operation then ends before
+// anything is sent: every board plugged has its record.
 bool Station::closedLocked() const {
-    return closed_ || tally_.stoppedAfterFailures || interruption::count() > 0 ||
+    return closed_ || tally_.stoppedAfterFailures ||
            (settings_.count != 0 && tally_.started >= settings_.count);
 }
 
 bool Station::closed() const {
     const std::lock_guard hold(lock_);
-    return closedLocked();
+    return closedLocked() || interruption::count() > 0;
 }
 
 bool Station::mayRetry() const {
@@ -202,7 +206,7 @@ StationTally Station::tally() const {
     const std::lock_guard hold(lock_);
     StationTally tally = tally_;
     // A signal ends the whole run, whichever board it cut short.
-    tally.exit = interruptedBy_ != 0             ? exitStatusForSignal(interruptedBy_)
+    tally.exit = interruptedBy_ != 0           ? exitStatusForSignal(interruptedBy_)
                  : tally_.stoppedAfterFailures ? ExitStoppedAfterFailures
                  : firstFailure_               ? firstFailure_->second
                                                : ExitSuccess;

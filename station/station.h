@@ -21,8 +21,8 @@ namespace zq::station {
 
 struct StationSettings {
     BoardSettings board{};
-    std::string name{};             // the station's name in every record; empty: the host's name
-    std::uint64_t count = 0;        // no board starts after this many; 0: no limit
+    std::string name{};              // the station's name in every record; empty: the host's name
+    std::uint64_t count = 0;         // no board starts after this many; 0: no limit
     unsigned stopAfterFailures = 0;  // this many boards failing in a row end the station; 0: never
 };
 

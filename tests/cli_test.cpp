@@ -15,13 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/board_result.h"
 #include "app/cli/command_line.h"
 #include "app/cli/exit_status.h"
-#include "app/cli/json_result.h"
-#include "app/records/safe_text.h"
 #include "app/cli/terminal_printer.h"
 #include "app/explain/reason_text.h"
+#include "app/records/record_json.h"
+#include "app/records/safe_text.h"
 #include "app/version.h"
 #include "image/built_in_image.h"
 #include "image/image_identity.h"
@@ -206,7 +205,7 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
         o.performed = o.performed.value_or(ModeDownload);
         o.boardMode = o.performed == ModeUpdate ? BoardMode::Update : BoardMode::Download;
         SCOPED_TRACE(std::to_string(static_cast<int>(o.kind)) + " " + std::string(c.reason));
-        EXPECT_EQ(cli::exitStatusFor(o), c.exit);
+        EXPECT_EQ(exitStatusFor(o), c.exit);
         const std::string reason = explainOutcome(o, "/dev/ttyS0");
         EXPECT_EQ(reason.empty(), c.reason.empty()) << reason;
         EXPECT_TRUE(contains(reason, c.reason) && !contains(reason, "\n")) << reason;
@@ -216,9 +215,11 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
                     contains(advice, "--latency " + std::to_string(c.latency) + ","))
             << advice;
 
-        cli::BoardResult result;
-        cli::recordOutcome(result, o);
-        const Json json = Json::parse(cli::jsonLine(result));
+        station::BoardRecord record;
+        record.tries.push_back({.outcome = o, .exit = exitStatusFor(o)});
+        record.end = o.succeeded() ? station::BoardEnd::Succeeded : station::BoardEnd::Failed;
+        record.exit = exitStatusFor(o);
+        const Json json = recordJson(record);
         EXPECT_EQ(json.at("exit"), c.exit);
         EXPECT_EQ(json.at("performed"), o.performed == ModeUpdate ? "update" : "download");
         EXPECT_EQ(json.at("board_mode"), o.performed == ModeUpdate ? "update" : "download");
@@ -226,9 +227,9 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
     }
 
     // Before the probe of a flash nothing ran and nothing is known of the board.
-    cli::BoardResult early;
-    cli::recordOutcome(early, {.kind = K::PortNotOpened});
-    const Json json = Json::parse(cli::jsonLine(early));
+    station::BoardRecord early;
+    early.tries.push_back({.outcome = {.kind = K::PortNotOpened}, .exit = ExitPort});
+    const Json json = recordJson(early);
     EXPECT_TRUE(json.at("performed").is_null());
     EXPECT_TRUE(json.at("board_mode").is_null());
 
@@ -239,7 +240,7 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
     EXPECT_EQ(explainCloseFailure(closed, "/dev/ttyS0"),
               "/dev/ttyS0: close failed: Input/output error (error 5); the device has gone: "
               "unplugged, switched off, or the line hung up");
-    EXPECT_EQ(cli::exitStatusFor(closed), 0);
+    EXPECT_EQ(exitStatusFor(closed), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -320,7 +321,7 @@ TEST(CommandLine, OnATerminalEachTransferLeavesOneFullBarAndTraceLinesPassAboveI
         sim::SimulatedLine line({.mode = sim::BoardMode::Download});
         const CliRun run = runCliWith(trace ? Lines{"download", "--trace"} : Lines{"download"},
                                       line, {.terminal = true});
-        EXPECT_EQ(run.status, cli::ExitSuccess);
+        EXPECT_EQ(run.status, ExitSuccess);
         EXPECT_EQ(run.out, lineOf(messages::Success.download));
         EXPECT_TRUE(run.err.starts_with(builtInIdentityLine())) << trace;
         EXPECT_TRUE(contains(run.err, "programming the EEPROM, about 6.1 s left")) << trace;
@@ -376,36 +377,33 @@ TEST(Progress, PlainLinesCarryTheirTimeOnThePlatformAndNameEachPhaseAndWhatFlash
 TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
     struct Case {
         std::string command;
-        int status = cli::ExitUsage;
+        int status = ExitUsage;
         std::string firstLine{};  // of standard error, or output for a success; empty: any
     };
     for (const Case& c : {
-             Case{"", cli::ExitUsage, "A subcommand is required"},
-             Case{"frobnicate", cli::ExitUsage, "frobnicate: unknown subcommand"},
-             Case{"donwload", cli::ExitUsage,
-                  "donwload: unknown subcommand; did you mean download?"},
-             Case{"flsh", cli::ExitUsage, "flsh: unknown subcommand; did you mean flash?"},
-             Case{"port", cli::ExitUsage, "port: unknown subcommand; did you mean ports?"},
-             Case{"save", cli::ExitUsage, "save: unknown subcommand; did you mean save-bin?"},
-             Case{"--versoin", cli::ExitUsage,
-                  "--versoin: unknown option; did you mean --version?"},
-             Case{"download --prot=COM1", cli::ExitUsage,
+             Case{"", ExitUsage, "A subcommand is required"},
+             Case{"frobnicate", ExitUsage, "frobnicate: unknown subcommand"},
+             Case{"donwload", ExitUsage, "donwload: unknown subcommand; did you mean download?"},
+             Case{"flsh", ExitUsage, "flsh: unknown subcommand; did you mean flash?"},
+             Case{"port", ExitUsage, "port: unknown subcommand; did you mean ports?"},
+             Case{"save", ExitUsage, "save: unknown subcommand; did you mean save-bin?"},
+             Case{"--versoin", ExitUsage, "--versoin: unknown option; did you mean --version?"},
+             Case{"download --prot=COM1", ExitUsage,
                   "--prot: unknown option of download; did you mean --port?"},
-             Case{"update --latency -1 --prto", cli::ExitUsage, "--prto: unknown option of update"},
-             Case{"ports -json", cli::ExitUsage,
-                  "-json: unknown option of ports; did you mean --json?"},
-             Case{"download -qx", cli::ExitUsage, "-qx: unknown option of download"},
-             Case{"download -- --prot", cli::ExitUsage,
+             Case{"update --latency -1 --prto", ExitUsage, "--prto: unknown option of update"},
+             Case{"ports -json", ExitUsage, "-json: unknown option of ports; did you mean --json?"},
+             Case{"download -qx", ExitUsage, "-qx: unknown option of download"},
+             Case{"download -- --prot", ExitUsage,
                   "The following argument was not expected: --prot"},
              Case{"download --port"},
              Case{"update extra"},
              Case{"flash --port COM2 --port com2"},
-             Case{"update --latency abc", cli::ExitUsage,
+             Case{"update --latency abc", ExitUsage,
                   "--latency: 'abc' is not a whole number of milliseconds"},
              Case{"hex2bin in.hex"},
-             Case{"--help", cli::ExitSuccess},
-             Case{"update --help", cli::ExitSuccess},
-             Case{"--version", cli::ExitSuccess,
+             Case{"--help", ExitSuccess},
+             Case{"update --help", ExitSuccess},
+             Case{"--version", ExitSuccess,
                   "zq417-flash (Firmware Updater) " + std::string(version::Number)},
          }) {
         std::istringstream words(c.command);
@@ -414,7 +412,7 @@ TEST(CommandLine, RunsThatTouchNoPortExitWithZeroOrWithTwoForAUsageError) {
         sim::SimulatedLine line;
         const CliRun run = runCliWith(args, line);
         EXPECT_EQ(run.status, c.status) << c.command;
-        const std::string& said = c.status == cli::ExitUsage ? run.err : run.out;
+        const std::string& said = c.status == ExitUsage ? run.err : run.out;
         EXPECT_FALSE(said.empty()) << c.command;
         if (!c.firstLine.empty()) {
             EXPECT_EQ(said.substr(0, said.find('\n')), c.firstLine) << c.command;
@@ -455,7 +453,7 @@ TEST(CommandLine, PortLeftOpenByAFailedDownloadIsHandedBackBeforeExit) {
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
     line.faults.writeFault = failWritesStartingWith({0xFF, 0xFF});  // the wake bytes
     const CliRun run = runCliWith({"download", "--quiet"}, line);
-    EXPECT_EQ(run.status, cli::ExitFailed);
+    EXPECT_EQ(run.status, ExitFailed);
     EXPECT_EQ(run.err, lineOf(messages::CannotUseComPort) +
                            lineOf("the port refused the write of 2 bytes after 0"));
     EXPECT_TRUE(handedBack(line));
@@ -501,14 +499,15 @@ TEST(SeveralBoards, ALineNamesItsPortOnceWhenAPortCallFails) {
     Boards boards{configs};
     boards.failingCall = {{"/dev/ttyB1", 17}};  // the write of TransferFirmware
     const CliRun run = boards.run({"update", "--port", "/dev/ttyB0", "--port", "/dev/ttyB1"});
-    EXPECT_EQ(run.status, cli::ExitFailed) << run.err;
+    EXPECT_EQ(run.status, ExitFailed) << run.err;
     for (const std::string& stamped : linesOf(run.err)) {
         const std::string line = unstamped(stamped);
         if (!line.starts_with("summary: ")) {
             EXPECT_FALSE(contains(line.substr(1), "/dev/ttyB")) << line;
         }
     }
-    EXPECT_TRUE(contains(run.err, "summary: /dev/ttyB1 failed (exit 1): /dev/ttyB1: ")) << run.err;
+    EXPECT_TRUE(contains(run.err, "summary: /dev/ttyB1 failed (exit 1): write failed: "))
+        << run.err;
 }
 
 // Flash chooses for each board, one failing board stops no other, every line of text names its
@@ -524,7 +523,7 @@ TEST(SeveralBoards, EachBoardRunsToItsEndAndIsReportedWholeAsTextOrAsJson) {
                         "/dev/ttyB1", "--port", "/dev/ttyB2"};
     Boards text{configs};
     const CliRun run = text.run(args);
-    EXPECT_EQ(run.status, cli::ExitFailed);
+    EXPECT_EQ(run.status, ExitFailed);
     EXPECT_EQ(text.lines["/dev/ttyB0"]->board.imagesProgrammed(), 1);
     EXPECT_EQ(text.lines["/dev/ttyB2"]->board.imagesProgrammed(), 1);
     for (const std::string& stamped : linesOf(run.out + run.err)) {
@@ -556,11 +555,15 @@ TEST(SeveralBoards, EachBoardRunsToItsEndAndIsReportedWholeAsTextOrAsJson) {
     Lines withJson = args;
     withJson.push_back("--json");
     const CliRun jsonRun = json.run(withJson);
-    EXPECT_EQ(jsonRun.status, cli::ExitFailed);
+    EXPECT_EQ(jsonRun.status, ExitFailed);
     EXPECT_FALSE(contains(jsonRun.err, "Error occurs")) << "boxes go into the JSON only";
     EXPECT_TRUE(contains(jsonRun.err, "summary: 2 of 3 boards succeeded"));
-    const Lines lines = linesOf(jsonRun.out);
-    ASSERT_EQ(lines.size(), 3u) << jsonRun.out;
+    Lines lines = linesOf(jsonRun.out);
+    ASSERT_EQ(lines.size(), 4u) << jsonRun.out;
+    // The summary ends the lines, naming the board that failed.
+    EXPECT_EQ(Json::parse(lines.back()).at("summary").at("not_succeeded").at(0).at("port"),
+              "/dev/ttyB1");
+    lines.pop_back();
     std::map<std::string, Json> boards;
     for (const std::string& line : lines) {
         const Json j = Json::parse(line);

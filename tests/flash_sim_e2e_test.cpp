@@ -69,7 +69,9 @@ TEST(FlashOnSim, SeveralBoardsAreFlashedAtOnceInRealTimeEachWithAJsonLineAsItEnd
     for (std::string text; std::getline(out, text);) {
         lines.push_back(nlohmann::json::parse(text));
     }
-    ASSERT_EQ(lines.size(), 4u) << flash.out();
+    ASSERT_EQ(lines.size(), 5u) << flash.out();
+    EXPECT_EQ(lines.back().at("summary").at("exit"), 3);
+    lines.pop_back();
     // One board after another would end in the order given.
     EXPECT_EQ(lines[0].at("port"), devices[2]);
     EXPECT_EQ(lines[1].at("port"), devices[3]);

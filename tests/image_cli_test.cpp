@@ -79,14 +79,14 @@ TEST(FileCommands, FailedOrRefusedOutputSaysWhyAndLeavesEveryFileByteForByte) {
     struct Case {
         std::vector<std::string> args;
         std::string err;
-        cli::ExitStatus status = cli::ExitFailed;
+        ExitStatus status = ExitFailed;
     };
     for (const Case& c : {
              // An input that is no image is refused as info refuses it.
              Case{{"hex2bin", path("bad.hex"), path("out.bin")},
                   path("bad.hex") + ": not an Intel HEX image this tool takes: record 2: the "
                                     "checksum does not add up",
-                  cli::ExitImage},
+                  ExitImage},
              Case{{"hex2bin", huge, path("out.bin")},
                   huge + ": an Intel HEX text of 4294967296 bytes, more than the 1048576 taken; "
                          "the file was not read"},
@@ -110,7 +110,7 @@ TEST(FileCommands, FailedOrRefusedOutputSaysWhyAndLeavesEveryFileByteForByte) {
     // A conversion that succeeds says nothing and replaces the file the link leads to (a relative
     // link, from the link's directory); the link stays.
     const CliRun good = run({"hex2bin", path("good.hex"), path("link.bin")}, line);
-    EXPECT_EQ(good.status, cli::ExitSuccess);
+    EXPECT_EQ(good.status, ExitSuccess);
     EXPECT_EQ(good.out + good.err, "");
     EXPECT_EQ(fs::read_symlink(dir / "link.bin"), "target.bin");
     EXPECT_EQ(readBytes(dir / "target.bin"), (Bytes{1, 2, 3, 4}));
@@ -132,7 +132,7 @@ TEST(FileCommands, SaveBinWritesTheBuiltInOrTheGivenImage) {
                           Case{{"save-bin", out, "--with-header"}, withBootHeader(builtIn)},
                           Case{{"save-bin", out, "--with-header", "--image", in("headed.bin")},
                                withBootHeader({1, 2, 3})}}) {
-        ASSERT_EQ(run(c.args, line).status, cli::ExitSuccess);
+        ASSERT_EQ(run(c.args, line).status, ExitSuccess);
         EXPECT_EQ(readBytes(out), c.saved);
     }
 }
@@ -155,7 +155,7 @@ TEST(FlashImageFile, HexTextReachesTheBoardWhateverItsName) {
     writeText(file, hex + EndRecord);
     sim::SimulatedLine line({.mode = sim::BoardMode::Download});
     const CliRun r = run({"download", "--image", file.string()}, line);
-    ASSERT_EQ(r.status, cli::ExitSuccess) << r.err;
+    ASSERT_EQ(r.status, ExitSuccess) << r.err;
     EXPECT_EQ(r.out, std::string(messages::Success.download) + "\n");
     EXPECT_TRUE(
         r.err.starts_with("Image: " + file.string() +
@@ -230,7 +230,7 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
         std::vector<std::string> args = c.command;
         args.insert(args.end(), {"--image", c.file});
         const CliRun r = run(args, line);
-        EXPECT_EQ(r.status, cli::ExitImage) << c.file;
+        EXPECT_EQ(r.status, ExitImage) << c.file;
         EXPECT_EQ(r.out + r.err, c.err);
         EXPECT_TRUE(line.events.empty()) << c.file;
     }
@@ -240,12 +240,12 @@ TEST(FlashImageFile, ImageThatCannotBeUsedStopsTheRunBeforeThePortOrAnyOutput) {
     // no code.
     for (const char* file : {"bad.hex", "fw.srec"}) {
         sim::SimulatedLine refusing({.mode = sim::BoardMode::Update});
-        EXPECT_EQ(run({"update", "--force", "--image", at(file)}, refusing).status, cli::ExitImage);
+        EXPECT_EQ(run({"update", "--force", "--image", at(file)}, refusing).status, ExitImage);
         EXPECT_TRUE(refusing.events.empty());
     }
     sim::SimulatedLine line({.mode = sim::BoardMode::Update});
     const CliRun forced = run({"update", "--force", "--image", at("notes.txt")}, line);
-    ASSERT_EQ(forced.status, cli::ExitSuccess) << forced.err;
+    ASSERT_EQ(forced.status, ExitSuccess) << forced.err;
     EXPECT_EQ(line.board.programmedPayload(), withBootHeader(padded(readBytes(dir / "notes.txt"))));
 }
 
@@ -256,7 +256,7 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
     TempDir dir;
     sim::SimulatedLine line;
     const CliRun text = run({"info"}, line);
-    ASSERT_EQ(text.status, cli::ExitSuccess) << text.err;
+    ASSERT_EQ(text.status, ExitSuccess) << text.err;
     EXPECT_EQ(
         text.out,
         "Image:          built-in\n"
@@ -290,7 +290,7 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
     };
     // The same facts as the text, as numbers; a binary image that has its header has no HEX
     // records and is measured with that header.
-    const Json hex = info("app.a51", cli::ExitSuccess);
+    const Json hex = info("app.a51", ExitSuccess);
     EXPECT_EQ((Json{hex.at("format"), hex.at("hex"), hex.at("length"), hex.at("padded_length"),
                     hex.at("update")}),
               (Json{"intel-hex",
@@ -299,13 +299,13 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
                     260,
                     {{"fits", true}, {"length", 292}}}));
     writeBytes(dir / "headed.bin", withBootHeader(randomImage(99, 6)));
-    const Json headed = info("headed.bin", cli::ExitSuccess);
+    const Json headed = info("headed.bin", ExitSuccess);
     EXPECT_EQ((Json{headed.at("format"), headed.at("hex"), headed.at("padded_length"),
                     headed.at("boot_header"), headed.at("update")}),
               (Json{"binary", nullptr, 132, true, {{"fits", true}, {"length", 132}}}));
-    EXPECT_EQ(info("huge.bin", cli::ExitImage).at("download"),
+    EXPECT_EQ(info("huge.bin", ExitImage).at("download"),
               (Json{{"fits", false}, {"length", 4294967296}}));
-    EXPECT_EQ(info("missing.hex", cli::ExitImage).at("refusal"),
+    EXPECT_EQ(info("missing.hex", ExitImage).at("refusal"),
               (Json{{"box", messages::CannotOpenImageFile},
                     {"reason", (dir / "missing.hex").string() +
                                    ": cannot be opened: No such file or directory"}}));
@@ -314,7 +314,7 @@ TEST(ImageInfo, TellsFormatLengthsFitAndSha256AsTextAndAsJson) {
     const fs::path odd = dir / "\xff\x1b.bin";
     writeBytes(odd, randomImage(64, 7));
     const std::string oddName = (dir / "\\xff\x1b.bin").string();
-    EXPECT_EQ(info(odd.filename().string(), cli::ExitSuccess).at("image"), oddName);
+    EXPECT_EQ(info(odd.filename().string(), ExitSuccess).at("image"), oddName);
     EXPECT_TRUE(line.events.empty());
 }
 

@@ -48,7 +48,7 @@ std::string stoppedAt(std::optional<OperationStage> stage, bool imageLoaded = fa
     Outcome outcome;
     outcome.reached = stage;
     outcome.imageLoaded = imageLoaded;
-    return lineOf(cli::interruptionLine(outcome));
+    return lineOf(interruptionLine(outcome));
 }
 
 bool imageChunk(std::span<const std::uint8_t> bytes) {
@@ -150,7 +150,7 @@ TEST_F(Interrupted, OnceTheImageHasGoneTheFirstSignalWaitsForTheBoardsResult) {
             }
         };
     };
-    const std::string notice = lineOf(cli::programmingNotice());
+    const std::string notice = lineOf(programmingNotice());
     const std::string success = lineOf(messages::Success.update);
     const std::string stopped = stoppedAt(OperationStage::Programming);
     struct Case {

@@ -13,8 +13,8 @@
 
 #include "app/cli/exit_status.h"
 #include "app/cli/info_command.h"
-#include "app/cli/json_result.h"
 #include "app/cli/port_listing.h"
+#include "app/records/record_json.h"
 #include "support/image_files.h"
 
 namespace zq::test {
@@ -104,22 +104,31 @@ TEST(JsonFields, EveryOutputPrintsInSnakeCaseTheFieldsReadmeListsAndNoEmptyText)
     PortInfo port;
     port.systemName = "ttyS0";
     port.devicePath = "/dev/ttyS0";
+    port.byPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0";
+    PortInfo board;
+    board.systemName = "pts/3";
+    board.devicePath = "/dev/pts/3";
+    board.bus = PortInfo::Bus::Virtual;
+    board.simulatorPid = 42;
+    board.boardIndex = 0;
+    listing.ports.push_back({board, {}});
     listing.ports.push_back({port, {.holders = {"42 (minicom)"}}});
     listing.comPorts.push_back({.name = "COM1", .device = "/dev/ttyS0"});
     std::ostringstream ports;
     cli::printPortListing(listing, ports, true);
 
-    // An image refused before any board was touched: nothing is known of its bytes.
-    cli::BoardResult result;
-    result.port = "COM1";
-    result.device = "/dev/ttyS0";
-    result.operation = "flash";
-    result.image.name = "app.hex";
-    result.messages = {{BoxStyle::Error, "Error occurs"}};
+    // A board whose image went to the loader before its port went away.
+    station::BoardRecord record;
+    record.fixture = station::fixtureNamed("COM1");
+    record.image.name = "app.hex";
+    record.tries.push_back({.outcome = {.kind = OutcomeKind::NoAnswer},
+                            .exit = 1,
+                            .boxes = {{BoxStyle::Error, "Error occurs"}}});
+    record.end = station::BoardEnd::Pulled;
 
     EXPECT_EQ(printedNames(info), documentedNames("`info --json`, one object:"));
     EXPECT_EQ(printedNames({ports.str()}), documentedNames("`ports --json`, one object:"));
-    EXPECT_EQ(printedNames({cli::jsonLine(result)}),
+    EXPECT_EQ(printedNames({recordLine(record)}),
               documentedNames("A board's result, one JSON line (`--json` and `--log`):"));
 }
 

@@ -51,7 +51,7 @@ TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList)
         line.deviceName = "/dev/ttyUSB0";
         const CliRun chosen =
             runCliWith(args, line, {.ports = one, .environmentPort = way.environment});
-        EXPECT_EQ(chosen.status, cli::ExitSuccess) << chosen.err;
+        EXPECT_EQ(chosen.status, ExitSuccess) << chosen.err;
         EXPECT_TRUE(contains(chosen.err, "auto is /dev/ttyUSB0  FT232R USB UART")) << chosen.err;
     }
 
@@ -61,19 +61,19 @@ TEST(PortNames, AutoOrNoPortTakesTheOneUsbAdapterAndOtherwiseSaysWhyWithTheList)
         return runCliWith({"update"}, untouched, {.ports = ports, .environmentPort = port});
     };
     const CliRun noAdapter = withPorts({BuiltIn}, std::nullopt);
-    EXPECT_EQ(noAdapter.status, cli::ExitNoPort);
+    EXPECT_EQ(noAdapter.status, ExitNoPort);
     EXPECT_EQ(noAdapter.err,
               "no port named (--port or ZQ417_PORT), so auto: no USB serial adapter is present; "
               "the serial ports here:\n  /dev/ttyS0  Built-in serial port\n");
     const CliRun several = withPorts({BuiltIn, one[1], usbAdapter(1, 0x1a86, 0x7523, "")}, "");
-    EXPECT_EQ(several.status, cli::ExitUsage);
+    EXPECT_EQ(several.status, ExitUsage);
     EXPECT_TRUE(contains(several.err,
                          "2 USB serial adapters are present; name one with --port:\n"
                          "  /dev/ttyUSB0  FT232R USB UART  FTDI  0403:6001  serial A50285BI\n"
                          "  /dev/ttyUSB1  FT232R USB UART  FTDI  1a86:7523\n"))
         << several.err;
     const CliRun wrongEnvironment = withPorts(one, "COM9");
-    EXPECT_EQ(wrongEnvironment.status, cli::ExitUsage);
+    EXPECT_EQ(wrongEnvironment.status, ExitUsage);
     EXPECT_TRUE(wrongEnvironment.err.starts_with("ZQ417_PORT COM9: only COM1 to COM4"))
         << wrongEnvironment.err;
     EXPECT_TRUE(untouched.events.empty());
@@ -86,7 +86,7 @@ TEST(PortNames, TheSameDeviceUnderTwoNamesIsRefusedAsGivenTwice) {
     fs::create_symlink("/dev/null", link);
     sim::SimulatedLine untouched;
     const CliRun run = runCliWith({"update", "--port", link, "--port", "/dev/null"}, untouched);
-    EXPECT_EQ(run.status, cli::ExitUsage);
+    EXPECT_EQ(run.status, ExitUsage);
     EXPECT_EQ(run.err,
               "--port /dev/null is given twice: it is the same port as --port " + link + "\n");
     EXPECT_TRUE(untouched.events.empty());
@@ -117,7 +117,7 @@ TEST(PortsCommand, ListsMakerIdsSerialAndHoldersAsTextAndAsJson) {
 
     sim::SimulatedLine line;
     const CliRun text = runCliWith({"ports"}, line, setup);
-    EXPECT_EQ(text.status, cli::ExitSuccess);
+    EXPECT_EQ(text.status, ExitSuccess);
     // The COM ports are shown under the test's own device directory.
     EXPECT_EQ(text.out, std::regex_replace(R"(Serial ports:
   /dev/ttyS0  Built-in serial port
@@ -134,7 +134,7 @@ COM ports:
                                            std::regex("DEV"), dev.string()));
 
     const CliRun json = runCliWith({"ports", "--json"}, line, setup);
-    EXPECT_EQ(json.status, cli::ExitSuccess);
+    EXPECT_EQ(json.status, ExitSuccess);
     // Known values as their JSON types; what cannot be known null.
     const nlohmann::json ports = nlohmann::json::parse(json.out).at("ports");
     const nlohmann::json com2 = nlohmann::json::parse(json.out).at("com_ports")[1];
@@ -157,9 +157,9 @@ std::vector<sim::SimTime> readDurations(const sim::SimulatedLine& line) {
 
 TEST(ReplyWindow, LatencyWidensEveryReadWindowByExactlyThatMuchAndRestoresTheTimeoutsFound) {
     sim::SimulatedLine exact({.silent = true});
-    EXPECT_EQ(runCliWith({"update"}, exact).status, cli::ExitFailed);
+    EXPECT_EQ(runCliWith({"update"}, exact).status, ExitFailed);
     sim::SimulatedLine widened({.silent = true});
-    EXPECT_EQ(runCliWith({"update", "--latency", "7"}, widened).status, cli::ExitFailed);
+    EXPECT_EQ(runCliWith({"update", "--latency", "7"}, widened).status, ExitFailed);
 
     const std::vector<sim::SimTime> before = readDurations(exact);
     const std::vector<sim::SimTime> after = readDurations(widened);
@@ -195,7 +195,7 @@ TEST(ReplyWindow, TheLatencySuggestedForALateOrSplitReplyMakesTheBoardSucceed) {
                      std::to_string(board.splitGap.count()) + " ns");
         sim::SimulatedLine slow(board);
         const CliRun failed = runCliWith({"update", "--quiet", "--json"}, slow);
-        EXPECT_EQ(failed.status, cli::ExitFailed);
+        EXPECT_EQ(failed.status, ExitFailed);
         const std::size_t at = failed.err.find("try --latency ");
         ASSERT_NE(at, std::string::npos) << failed.err;
         // Split replies: the advice covers the gap with some to spare, in the JSON result too.
@@ -208,7 +208,7 @@ TEST(ReplyWindow, TheLatencySuggestedForALateOrSplitReplyMakesTheBoardSucceed) {
         const std::string latency = std::to_string(advised);
         sim::SimulatedLine widened(board);
         const CliRun run = runCliWith({"update", "--quiet", "--latency", latency}, widened);
-        EXPECT_EQ(run.status, cli::ExitSuccess) << run.err;
+        EXPECT_EQ(run.status, ExitSuccess) << run.err;
     }
 }
 

@@ -20,14 +20,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/board_tries.h"
 #include "app/cli/command_line.h"
-#include "app/cli/plug_tracker.h"
-#include "app/cli/watch_command.h"
 #include "protocol/packet_ops.h"
 #include "serial/forwarding_platform.h"
 #include "serial/interruption.h"
 #include "serial/posix/interrupt_pipe.h"
+#include "station/board_runner.h"
+#include "station/station.h"
 #include "support/cli_run.h"
 #include "support/image_files.h"
 #include "support/sim_fixture.h"
@@ -100,7 +99,7 @@ TEST(Station, OnlyABoardFailedOnTheLineIsTriedAgain) {
         };
         return faults;
     };
-    const sim::PortFaults inPause = signalInSleepOf(cli::RetryPause);
+    const sim::PortFaults inPause = signalInSleepOf(station::RetryPause);
     const sim::PortFaults programming = signalInSleepOf(std::chrono::milliseconds(5000));
     sim::PortFaults absent;
     absent.openFails = OpenFailure::Kind::NoSuchDevice;
@@ -148,38 +147,6 @@ TEST(Station, OnlyABoardFailedOnTheLineIsTriedAgain) {
     interruption::resetForTests();
 }
 
-// Steps: "A B>B" lists A and B as present and expects B to start; "A+" ends A's run and expects
-// it to start again (its port went and came back meanwhile), "A." expects it not to.
-TEST(PlugTracker, EachBoardIsFlashedOncePerPlug) {
-    const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
-        {"at once, then staying plugged", {"A B>A B", "A.", "A B>", "B.", "A B>"}},
-        {"one after another", {"A>A", "A B>B", "A.", "A B C>C"}},
-        {"unplugged after its result, plugged again", {"A>A", "A.", ">", "A>A"}},
-        {"pulled while it ran and back before its result", {"A>A", ">", "A>", "A+", "A."}},
-        {"pulled while it ran and back after its result", {"A>A", ">", "A.", "A>A"}},
-        {"pulled, back and pulled again while it ran", {"A>A", ">", "A>", ">", "A.", "A>A"}},
-    };
-    for (const auto& [what, steps] : cases) {
-        SCOPED_TRACE(what);
-        cli::PlugTracker tracker;
-        for (const std::string& step : steps) {
-            SCOPED_TRACE(step);
-            const std::size_t arrow = step.find('>');
-            if (arrow == std::string::npos) {
-                EXPECT_EQ(tracker.finished(step.substr(0, 1)), step[1] == '+');
-                continue;
-            }
-            std::istringstream in(step.substr(0, arrow));
-            const std::vector<std::string> present{std::istream_iterator<std::string>(in), {}};
-            std::string started;
-            for (const std::string& port : tracker.present(present)) {
-                started += (started.empty() ? "" : " ") + port;
-            }
-            EXPECT_EQ(started, step.substr(arrow + 1));
-        }
-    }
-}
-
 PortInfo portOf(const std::string& name, PortInfo::Bus bus = PortInfo::Bus::Usb) {
     PortInfo port;
     port.systemName = name;
@@ -211,7 +178,7 @@ TEST(Watch, TakesUsbAdaptersAndVirtualBoardsThatMatch) {
              {usb, "0403:*", true},
              {usb, "1a86:*", false},
          }) {
-        EXPECT_EQ(cli::isWatched(port, pattern), watched) << port.systemName << " " << pattern;
+        EXPECT_EQ(station::isWatched(port, pattern), watched) << port.systemName << " " << pattern;
     }
 }
 
@@ -357,9 +324,10 @@ TEST(Watching, EachPlugIsOneBoardWithItsOwnLinesUntilTheCount) {
             run.err, "watch: board on " + port.devicePath + " (FT232R USB UART, 0403:6001)\n"))
             << run.err;
     }
-    EXPECT_EQ(std::ranges::count(run.out, '\n'), 4) << "one JSON line per board";
-    EXPECT_TRUE(
-        contains(run.err, "summary: 3 of 4 boards succeeded\nsummary: 1 board failed (exit 1)\n"))
+    EXPECT_EQ(std::ranges::count(run.out, '\n'), 5) << "one JSON line per board, the summary";
+    EXPECT_TRUE(contains(run.err,
+                         "summary: 3 of 4 boards succeeded\nsummary: /dev/ttyUSB0 pulled (exit 1): "
+                         "the board or its adapter went away during the image's transfer"))
         << run.err;
 }
 
@@ -392,9 +360,9 @@ TEST(Watching, ASignalEndsTheWatchAfterTheProgrammingBoardsResult) {
     ASSERT_TRUE(station.started(b.devicePath));
     EXPECT_TRUE(handedBack(*station.lines[b.devicePath].front()));
     EXPECT_TRUE(contains(run.err,
-                         "summary: 0 of 2 boards succeeded\nsummary: 1 board failed "
-                         "(exit 1)\nsummary: 1 board interrupted by signal 2 (exit "
-                         "130)\n"))
+                         "summary: 0 of 2 boards succeeded\nsummary: /dev/ttyUSB0 failed (exit 1): "
+                         "the board reported status 0x0080 after programming (bit 7: programming "
+                         "failed)\nsummary: /dev/ttyUSB1 interrupted by signal 2 (exit 130)\n"))
         << run.err;
 }
 

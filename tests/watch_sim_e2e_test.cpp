@@ -61,7 +61,7 @@ TEST_F(Station, BoardsPluggedOneAfterAnotherAreEachFlashedOnceAndLogged) {
     ASSERT_EQ(watch.waitForExit(60s), 0) << watch.err();
     const std::vector<std::string> logged = linesOf(log);
     ASSERT_EQ(logged.size(), 3u);
-    EXPECT_EQ(std::ranges::count(watch.out(), '\n'), 3);
+    EXPECT_EQ(std::ranges::count(watch.out(), '\n'), 4) << "a line per board, then the summary";
     for (std::size_t k = 0; k < logged.size(); ++k) {
         EXPECT_NE(watch.out().find(logged[k] + "\n"), std::string::npos) << logged[k];
         EXPECT_NE(watch.out().find("\"port\":\"" + devices[k] + "\""), std::string::npos);

@@ -48,8 +48,8 @@ unsigned advisedLatency(const Outcome& outcome) {
 }
 
 bool mayBeOutOfStep(const Outcome& outcome) {
-    return advisedLatency(outcome) != 0 && (outcome.handshake.splitGap.count() > 0 ||
-                                            outcome.kind == OutcomeKind::NotUnderstood);
+    return advisedLatency(outcome) != 0 &&
+           (outcome.handshake.splitGap.count() > 0 || outcome.kind == OutcomeKind::NotUnderstood);
 }
 
 }  // namespace zq

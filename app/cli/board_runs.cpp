@@ -105,10 +105,9 @@ int runOnPorts(const RunRequest& request, CliContext& context) {
         printer = std::make_unique<LinePrinter>(context.out, context.err, request.ports,
                                                 request.json, request.quiet, context.platform);
     }
-    StationPrinter observer(*printer, log.isOpen() ? &log : nullptr,
-                            {.json = request.json,
-                             .quiet = request.quiet,
-                             .tries = 1 + request.board.retries});
+    StationPrinter observer(
+        *printer, log.isOpen() ? &log : nullptr,
+        {.json = request.json, .quiet = request.quiet, .tries = 1 + request.board.retries});
     ImageRefusal refusal;
     const std::optional<station::PreparedImage> image =
         prepareImage({request.imageFile, request.force}, request.board.operation, refusal);
@@ -141,8 +140,7 @@ int runWatch(const RunRequest& request, CliContext& context) {
         return ExitImage;
     }
     // A station's log grows for as long as it runs: plain lines, never a bar redrawn in place.
-    LinePrinter output(context.out, context.err, {}, request.json, request.quiet,
-                       context.platform);
+    LinePrinter output(context.out, context.err, {}, request.json, request.quiet, context.platform);
     if (context.catchInterrupts) {
         installInterruptHandlers();
     }

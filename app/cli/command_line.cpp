@@ -12,14 +12,13 @@
 #include <utility>
 
 #include "app/cli/board_runs.h"
-#include "app/records/file_outcome_text.h"
-#include "app/records/image_choice.h"
 #include "app/cli/info_command.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/port_resolution.h"
-#include "app/records/safe_text.h"
 #include "app/cli/system_support.h"
-#include "station/board_runner.h"
+#include "app/records/file_outcome_text.h"
+#include "app/records/image_choice.h"
+#include "app/records/safe_text.h"
 #include "app/usage/usage_hints.h"
 #include "app/version.h"
 #include "image/file_text.h"
@@ -30,6 +29,7 @@
 #include "image/save_image.h"
 #include "job/image_store.h"
 #include "serial/port_names.h"
+#include "station/board_runner.h"
 
 namespace zq::cli {
 
@@ -112,7 +112,8 @@ void addRetriesOption(CLI::App& command, RunRequest& request) {
         .add_option("--retries", request.board.retries,
                     "Try a board that the board or the line failed (exit 1) up to N more times, "
                     "each after a pause of " +
-                        std::to_string(station::RetryPause.count()) + " ms and a fresh probe (default 0)")
+                        std::to_string(station::RetryPause.count()) +
+                        " ms and a fresh probe (default 0)")
         ->type_name("N")
         ->check(CLI::Range(0u, 100u));
 }
@@ -469,8 +470,8 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
                               : updateCommand->parsed() ? updateCommand
                                                         : flashCommand;
     RunRequest& request = downloadCommand->parsed() ? download
-                           : updateCommand->parsed() ? update
-                                                     : flash;
+                          : updateCommand->parsed() ? update
+                                                    : flash;
     if (const int status = choosePorts(request, command->count("--port") > 0, context);
         status != ExitSuccess) {
         return status;

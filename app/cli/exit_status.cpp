@@ -28,5 +28,4 @@ std::string exitStatusSentence(std::initializer_list<ExitStatusMeaning> statuses
     return sentence + ".";
 }
 
-
 }  // namespace zq::cli

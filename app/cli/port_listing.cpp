@@ -2,9 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-
-#include "app/records/port_json.h"
 #include "app/cli/port_resolution.h"
+#include "app/records/port_json.h"
 #include "app/records/safe_text.h"
 
 namespace zq::cli {

@@ -51,7 +51,9 @@ std::string described(const station::Fixture& fixture) {
     return about.empty() ? name : name + " (" + printableName(about) + ")";
 }
 
-std::string device(const BoardView& board) { return devicePath(board.fixture.openName); }
+std::string device(const BoardView& board) {
+    return devicePath(board.fixture.openName);
+}
 
 }  // namespace
 
@@ -89,10 +91,9 @@ void StationPrinter::boardStarted(const BoardView& board) {
 
 void StationPrinter::tryStarting(const BoardView& board, unsigned tryNumber, unsigned latencyMs) {
     if (tryNumber > 1 && latencyMs != board.record.tries.front().latencyMs) {
-        output_.progress(indexOf(board.number), "try " + std::to_string(tryNumber) +
-                                                    " reads with --latency " +
-                                                    std::to_string(latencyMs) +
-                                                    ", as the last try's replies advised");
+        output_.progress(indexOf(board.number),
+                         "try " + std::to_string(tryNumber) + " reads with --latency " +
+                             std::to_string(latencyMs) + ", as the last try's replies advised");
     }
 }
 
@@ -152,7 +153,7 @@ void StationPrinter::tryEnded(const BoardView& board, const station::Try& ended,
     }
     std::string words = ended.outcome.succeeded() ? "done"
                         : interrupted             ? "interrupted"
-                                                  : "failed (exit " + std::to_string(ended.exit) + ")";
+                                      : "failed (exit " + std::to_string(ended.exit) + ")";
     if (!retryIn && record.end == BoardEnd::Pulled) {
         words = endWords(record);
     }
@@ -164,7 +165,8 @@ void StationPrinter::tryEnded(const BoardView& board, const station::Try& ended,
     }
     if (retryIn) {
         char pause[32];
-        std::snprintf(pause, sizeof pause, "%.1f s", std::chrono::duration<double>(*retryIn).count());
+        std::snprintf(pause, sizeof pause, "%.1f s",
+                      std::chrono::duration<double>(*retryIn).count());
         output_.progress(index, "failed (exit " + std::to_string(ended.exit) +
                                     "); trying again in " + pause + ", try " +
                                     std::to_string(record.tries.size() + 1) + " of " +
@@ -218,8 +220,8 @@ std::vector<StationPrinter::Unsucceeded> StationPrinter::notSucceeded() const {
 std::string summaryText(const station::StationTally& tally,
                         const std::vector<StationPrinter::Unsucceeded>& boards) {
     const std::uint64_t ended = tally.passed + tally.failed + tally.pulled + tally.interrupted;
-    std::string text = "summary: " + std::to_string(tally.passed) + " of " +
-                       std::to_string(ended) + " boards succeeded";
+    std::string text = "summary: " + std::to_string(tally.passed) + " of " + std::to_string(ended) +
+                       " boards succeeded";
     for (const StationPrinter::Unsucceeded& board : boards) {
         text += "\nsummary: " + printableName(board.port);
         if (!board.fixture.empty()) {

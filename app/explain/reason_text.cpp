@@ -64,7 +64,6 @@ std::string onDevice(std::string_view device, const PortFault& fault) {
     return std::string(device) + ": " + describeFault(fault);
 }
 
-
 std::string inParts(const HandshakeResult& handshake) {
     return "the board's replies came in parts, the rest about " +
            std::to_string(std::chrono::round<milliseconds>(handshake.splitGap).count()) +

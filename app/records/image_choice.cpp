@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/explain/reason_text.h"
 #include "app/records/file_outcome_text.h"
 #include "app/records/safe_text.h"
-#include "app/explain/reason_text.h"
 #include "image/built_in_image.h"
-#include "transfer/operation.h"
 #include "text/messages.h"
+#include "transfer/operation.h"
 
 namespace zq {
 
@@ -112,6 +112,5 @@ void holdImage(TransferJob& job, ImageStore& store, std::span<const std::uint8_t
     job.image = std::span<std::uint8_t>(store.buffer.get(), image.size() + 1);
     job.imageLength = static_cast<std::uint32_t>(image.size());
 }
-
 
 }  // namespace zq

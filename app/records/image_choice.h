@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>

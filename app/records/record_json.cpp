@@ -6,8 +6,8 @@
 
 #include <utility>
 
-#include "app/records/json_values.h"
 #include "app/explain/reason_text.h"
+#include "app/records/json_values.h"
 #include "app/records/port_json.h"
 #include "app/records/record_text.h"
 #include "app/records/safe_text.h"
@@ -92,9 +92,10 @@ nlohmann::ordered_json recordJson(const station::BoardRecord& record) {
         boxesJson(attempt.boxes, messages);
         station::BoardRecord alone = record;  // the try's own reason, as if it had been the last
         alone.tries = {attempt};
-        alone.end = attempt.outcome.kind == OutcomeKind::Interrupted ? station::BoardEnd::Interrupted
-                    : attempt.outcome.succeeded()                    ? station::BoardEnd::Succeeded
-                                                                     : station::BoardEnd::Failed;
+        alone.end = attempt.outcome.kind == OutcomeKind::Interrupted
+                        ? station::BoardEnd::Interrupted
+                    : attempt.outcome.succeeded() ? station::BoardEnd::Succeeded
+                                                  : station::BoardEnd::Failed;
         tries.push_back({{"started", isoUtc(attempt.started)},
                          {"seconds", attempt.seconds},
                          {"latency_ms", attempt.latencyMs},
@@ -144,6 +145,8 @@ nlohmann::ordered_json recordJson(const station::BoardRecord& record) {
     return line;
 }
 
-std::string recordLine(const station::BoardRecord& record) { return jsonText(recordJson(record)); }
+std::string recordLine(const station::BoardRecord& record) {
+    return jsonText(recordJson(record));
+}
 
 }  // namespace zq

@@ -2,6 +2,7 @@
 
 #include "app/explain/interruption_text.h"
 #include "app/explain/reason_text.h"
+#include "serial/port_names.h"
 #include "transfer/latency_advice.h"
 
 namespace zq {
@@ -13,10 +14,10 @@ namespace {
 
 std::string pulledReason(const BoardRecord& record, std::string_view device) {
     const Outcome& outcome = record.outcome();
-    std::string reason = outcome.kind == OutcomeKind::BoardGone
-                             ? explainOutcome(outcome, device)
-                             : "the board's port went away during " +
-                                   stageInWords(record.pulledDuring);
+    std::string reason =
+        outcome.kind == OutcomeKind::BoardGone
+            ? explainOutcome(outcome, device)
+            : "the board's port went away during " + stageInWords(record.pulledDuring);
     if (record.pulledDuring == OperationStage::Programming) {
         return reason +
                "; it was pulled while it programmed its EEPROM: it may hold no firmware and must "
@@ -59,9 +60,11 @@ std::optional<std::string> reasonOf(const BoardRecord& record, std::string_view 
 }
 
 std::string reasonLine(const BoardRecord& record) {
+    // Said after the port, the line need not name the port again.
+    const std::string device = devicePath(record.fixture.openName);
     std::string line;
-    if (const std::optional<std::string> reason = reasonOf(record, {})) {
-        line = *reason;
+    if (const std::optional<std::string> reason = reasonOf(record, device)) {
+        line = reason->starts_with(device + ": ") ? reason->substr(device.size() + 2) : *reason;
     } else if (!record.tries.empty() && !record.tries.back().boxes.empty()) {
         line = record.tries.back().boxes.front().text;
     }
@@ -74,8 +77,8 @@ std::optional<std::string> adviceOf(const BoardRecord& record) {
     }
     const station::Try& last = record.tries.back();
     const unsigned advised = advisedLatency(last.outcome);
-    if (advised != 0 && record.tries.size() > 1 && last.latencyMs > record.tries.front().latencyMs &&
-        advised <= last.latencyMs) {
+    if (advised != 0 && record.tries.size() > 1 &&
+        last.latencyMs > record.tries.front().latencyMs && advised <= last.latencyMs) {
         return "The advised --latency " + std::to_string(last.latencyMs) +
                " did not help: power-cycle the board (restart zq417-sim), then check the cable "
                "and the adapter.";
