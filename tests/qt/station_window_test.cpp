@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@
 #include "app/qt/station/station_window.h"
 #include "serial/forwarding_platform.h"
 #include "serial/interruption.h"
+#include "serial/posix/interrupt_pipe.h"
 #include "sim/simulated_line.h"
 #include "support/sim_fixture.h"
 
@@ -307,7 +309,10 @@ class StationWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!window.running(), 20000);
         QVERIFY(window.settingsPanel->retriesBox->isEnabled());
         QVERIFY(window.startButton->isEnabled());
+        // Stop's interruption is forgotten, its wake pipe emptied: the next run's waits wait.
         QCOMPARE(zq::interruption::count(), 0);
+        pollfd wake{zq::posix::interruptPipeFd(), POLLIN, 0};
+        QCOMPARE(::poll(&wake, 1, 0), 0);
         QCOMPARE(virt.logged(dir.filePath("log.jsonl")).size(), std::size_t{3});
         for (const auto& [port, lines] : virt.lines) {
             for (const auto& line : lines) {
