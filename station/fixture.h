@@ -11,9 +11,12 @@ namespace zq::station {
 // name and not listed has only its names.
 struct Fixture {
     PortInfo port;
-    std::string openName;        // what the job opens
-    std::string note{};          // for the trace: what the name given stood for ("auto" is ...)
-    bool answeredProbe = false;  // a named port found by its board answering the handshake
+    std::string openName;  // what the job opens
+    std::string note{};    // for the trace: what the name given stood for ("auto" is ...)
+    // How the station came to the board: a port given by name, one plugged (listed as it
+    // appeared), or one given by name whose board answered the probe.
+    enum class Found : std::uint8_t { Named, Plugged, AnsweredProbe };
+    Found found = Found::Named;
 
     // The fixture's own name: its USB position where the system knows it, else its device.
     std::string name() const;

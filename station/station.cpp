@@ -95,11 +95,9 @@ void Station::run(std::shared_ptr<Slot> slot, std::shared_ptr<Board> board) {
     std::unique_ptr<Platform> own = seam_.platformFor ? seam_.platformFor(record.fixture) : nullptr;
     Platform& platform = own ? *own : seam_.platform;
     observer_.boardStarted({record.number, record.fixture, record, platform});
-    const BoardLease lease{
-        .pulled = &board->pulled,
-        .mayRetry = [this] { return mayRetry(); },
-        .portSeen = !record.fixture.port.devicePath.empty() &&
-                    (record.fixture.answeredProbe || !record.fixture.port.systemName.empty())};
+    const BoardLease lease{.pulled = &board->pulled,
+                           .mayRetry = [this] { return mayRetry(); },
+                           .portSeen = record.fixture.found != Fixture::Found::Named};
     runBoard(record, settings_.board, image_, platform, lease, observer_);
     own.reset();
     observer_.boardEnded(record);

@@ -48,7 +48,7 @@ void probePorts(Station& station, const WatchPlan& plan, StationSeam& seam,
             OpenFailure opened;
             if (probeBoard(own ? *own : seam.platform, port.openName, &opened)) {
                 Fixture found = port;
-                found.answeredProbe = true;
+                found.found = Fixture::Found::AnsweredProbe;
                 present.push_back(std::move(found));
             } else if (opened.kind == OpenFailure::Kind::Busy &&
                        toldHeld.insert(port.openName).second) {
@@ -75,7 +75,9 @@ void watchListedPorts(Station& station, const WatchPlan& plan, StationSeam& seam
             for (const PortInfo& port :
                  seam.listPorts ? seam.listPorts() : std::vector<PortInfo>{}) {
                 if (isWatched(port, plan.match)) {
-                    present.push_back({.port = port, .openName = openName(port)});
+                    present.push_back({.port = port,
+                                       .openName = openName(port),
+                                       .found = Fixture::Found::Plugged});
                 }
             }
             station.present(present);

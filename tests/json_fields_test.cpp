@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/cli/exit_status.h"
-#include "app/cli/info_command.h"
+#include "app/records/image_info.h"
 #include "app/cli/port_listing.h"
 #include "app/records/record_json.h"
 #include "support/image_files.h"
@@ -90,7 +90,7 @@ Names documentedNames(const std::string& heading) {
 std::string infoJson(const std::filesystem::path& image) {
     std::ostringstream out;
     std::ostringstream err;
-    cli::runInfo({.image = {.file = image}, .json = true}, out, err);
+    runInfo({.image = {.file = image}, .json = true}, out, err);
     return out.str();
 }
 

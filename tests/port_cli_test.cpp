@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
-#include "app/cli/port_resolution.h"
+#include "app/records/port_choice.h"
 #include "serial/latency_allowance.h"
 #include "serial/port_state.h"
 #include "sim/simulated_line.h"

@@ -1,5 +1,6 @@
 #include "app/cli/board_runs.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -44,11 +45,28 @@ station::StationSeam seamOf(CliContext& context) {
     return seam;
 }
 
-std::vector<station::Fixture> namedFixtures(const RunRequest& request) {
+// The ports given, each with what the system lists of it (its adapter, its USB position), so
+// that its record names its fixture too.
+std::vector<station::Fixture> namedFixtures(const RunRequest& request, const CliContext& context) {
+    const std::vector<PortInfo> listed =
+        context.listPorts ? context.listPorts() : std::vector<PortInfo>{};
+    const auto real = [](const std::string& path) {
+        std::error_code failed;
+        const std::filesystem::path found = std::filesystem::weakly_canonical(path, failed);
+        return failed ? path : found.string();
+    };
     std::vector<station::Fixture> fixtures;
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        fixtures.push_back(station::fixtureNamed(
-            request.ports[i], i < request.portNotes.size() ? request.portNotes[i] : std::string()));
+        station::Fixture fixture = station::fixtureNamed(
+            request.ports[i], i < request.portNotes.size() ? request.portNotes[i] : std::string());
+        const std::string device = real(fixture.port.devicePath);
+        for (const PortInfo& port : listed) {
+            if (!port.devicePath.empty() && real(port.devicePath) == device) {
+                fixture.port = port;
+                break;
+            }
+        }
+        fixtures.push_back(std::move(fixture));
     }
     return fixtures;
 }
@@ -59,7 +77,7 @@ int refuseOnPorts(const RunRequest& request, const ImageRefusal& refusal, CliCon
     if (!request.json) {
         printRefusal(refusal, context.err);
     }
-    const std::vector<station::Fixture> fixtures = namedFixtures(request);
+    const std::vector<station::Fixture> fixtures = namedFixtures(request, context);
     for (std::size_t i = 0; i < fixtures.size(); ++i) {
         station::BoardRecord record;
         record.number = i;
@@ -120,7 +138,7 @@ int runOnPorts(const RunRequest& request, CliContext& context) {
     station::StationSeam seam = seamOf(context);
     station::Station station({.board = request.board, .name = request.station}, *image, seam,
                              observer);
-    station.present(namedFixtures(request));
+    station.present(namedFixtures(request, context));
     station.close();
     station.reap(true);
     return summarize(station, observer, *printer, request.json, request.ports.size() > 1);
@@ -140,7 +158,8 @@ int runWatch(const RunRequest& request, CliContext& context) {
         return ExitImage;
     }
     // A station's log grows for as long as it runs: plain lines, never a bar redrawn in place.
-    LinePrinter output(context.out, context.err, {}, request.json, request.quiet, context.platform);
+    LinePrinter output(context.out, context.err, {}, request.json, request.quiet, context.platform,
+                       context.errIsTerminal && !request.quiet);
     if (context.catchInterrupts) {
         installInterruptHandlers();
     }
@@ -169,8 +188,8 @@ int runWatch(const RunRequest& request, CliContext& context) {
                               .count = request.count,
                               .stopAfterFailures = request.stopAfterFailures},
                              *image, seam, observer);
-    station::watch(station, {.ports = namedFixtures(request), .match = request.match}, seam,
-                   observer);
+    station::watch(station, {.ports = namedFixtures(request, context), .match = request.match},
+                   seam, observer);
     return summarize(station, observer, output, request.json, true);
 }
 

@@ -12,12 +12,12 @@
 #include <utility>
 
 #include "app/cli/board_runs.h"
-#include "app/cli/info_command.h"
 #include "app/cli/port_listing.h"
-#include "app/cli/port_resolution.h"
 #include "app/cli/system_support.h"
 #include "app/records/file_outcome_text.h"
 #include "app/records/image_choice.h"
+#include "app/records/image_info.h"
+#include "app/records/port_choice.h"
 #include "app/records/safe_text.h"
 #include "app/usage/usage_hints.h"
 #include "app/version.h"

@@ -6,10 +6,58 @@
 
 namespace zq::cli {
 
+LinePrinter::LinePrinter(std::ostream& out, std::ostream& err,
+                         const std::vector<std::string>& ports, bool json, bool quiet,
+                         Platform& clock, bool countsLine)
+    : RunPrinter(out, err, ports, json, clock), quiet_(quiet) {
+    if (countsLine) {
+        counts_.emplace(err);
+    }
+}
+
 void LinePrinter::lineLocked(const Board& b, std::string_view text) {
     // Stamped as the results' "started" is, so a log of standard error lines up with them.
-    err_ << isoUtc(b.clock->wallClock()) << ' ' << b.prefix << text << '\n';
-    err_.flush();
+    const std::string line = isoUtc(b.clock->wallClock()) + ' ' + b.prefix + std::string(text);
+    if (!printAboveLocked(line)) {
+        err_ << line << '\n';
+        err_.flush();
+    }
+}
+
+void LinePrinter::showCounts(std::string_view counts) {
+    const std::lock_guard hold(lock_);
+    if (counts_) {
+        countsText_ = counts;
+        counts_->show(countsText_);
+    }
+}
+
+void LinePrinter::close() {
+    const std::lock_guard hold(lock_);
+    if (counts_) {
+        counts_->clear();
+        counts_.reset();
+    }
+}
+
+bool LinePrinter::printAboveLocked(std::string_view line) {
+    if (!counts_ || !counts_->showing()) {
+        return false;
+    }
+    counts_->printAbove(line);
+    return true;
+}
+
+void LinePrinter::makeRoomLocked() {
+    if (counts_) {
+        counts_->clear();
+    }
+}
+
+void LinePrinter::redrawLocked() {
+    if (counts_ && !countsText_.empty()) {
+        counts_->show(countsText_);
+    }
 }
 
 void LinePrinter::endStageLocked(std::size_t board) {

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/cli/port_resolution.h"
+#include "app/records/port_choice.h"
 #include "app/records/port_json.h"
 #include "app/records/safe_text.h"
 

@@ -59,6 +59,8 @@ class RunPrinter {
     virtual bool showsCountdown() const { return false; }
     // The board's operation is over: its last phase ends here.
     virtual void finished(std::size_t board, std::string_view outcome) = 0;
+    // A station's counts, where a line at the bottom of the terminal shows them.
+    virtual void showCounts(std::string_view /*counts*/) {}
     // Leaves the terminal below everything drawn.
     virtual void close() {}
 

@@ -37,7 +37,7 @@ std::string flashChoiceLine(const Outcome& outcome) {
 // A board as the line that announces it shows it.
 std::string described(const station::Fixture& fixture) {
     const PortInfo& port = fixture.port;
-    if (fixture.answeredProbe) {
+    if (fixture.found == station::Fixture::Found::AnsweredProbe) {
         return printableName(fixture.openName) + " (it answers the handshake)";
     }
     std::string about;
@@ -76,6 +76,8 @@ void StationPrinter::boardStarted(const BoardView& board) {
     {
         const std::lock_guard hold(lock_);
         lines_[board.number] = index;
+        ++running_;
+        showCountsLocked();
     }
     output_.useClock(index, board.platform);
     // Named before anything is sent, for each board when there are several, so that a log
@@ -201,9 +203,19 @@ void StationPrinter::boardEnded(const BoardRecord& ended) {
         notSucceeded_.push_back({record.fixture.openName, std::move(fixture), record.end,
                                  record.exit, record.interruptedBy, reasonLine(record)});
     }
+    ++ended_[record.end];
+    running_ -= running_ > 0 ? 1 : 0;
+    showCountsLocked();
     if (lines_.erase(ended.number) != 0 && options_.watching) {
         output_.releaseBoard(index);
     }
+}
+
+void StationPrinter::showCountsLocked() {
+    output_.showCounts("passed " + std::to_string(ended_[BoardEnd::Succeeded]) + ", failed " +
+                       std::to_string(ended_[BoardEnd::Failed]) + ", pulled " +
+                       std::to_string(ended_[BoardEnd::Pulled]) + ", running " +
+                       std::to_string(running_));
 }
 
 void StationPrinter::portHeld(const station::Fixture& fixture, const OpenFailure& why) {

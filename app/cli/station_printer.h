@@ -64,6 +64,10 @@ class StationPrinter final : public station::StationObserver {
     mutable std::mutex lock_;
     std::map<std::uint64_t, std::size_t> lines_;  // a board in flight's line in the output
     std::vector<Unsucceeded> notSucceeded_;
+    // For the counts line: boards by how they ended, and those in flight.
+    std::map<station::BoardEnd, std::uint64_t> ended_;
+    std::uint64_t running_ = 0;
+    void showCountsLocked();
 };
 
 // The summary of a run of several boards: how many succeeded, then each board that did not, in

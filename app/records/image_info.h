@@ -4,7 +4,7 @@
 
 #include "app/records/image_choice.h"
 
-namespace zq::cli {
+namespace zq {
 
 struct InfoRequest {
     ImageChoice image;
@@ -16,4 +16,4 @@ struct InfoRequest {
 // refused for its size alone is still described, as its size says what matters.
 bool runInfo(const InfoRequest& request, std::ostream& out, std::ostream& err);
 
-}  // namespace zq::cli
+}  // namespace zq

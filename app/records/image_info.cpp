@@ -1,4 +1,4 @@
-#include "app/cli/info_command.h"
+#include "app/records/image_info.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,7 +12,7 @@
 
 #include "image/boot_header.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -144,4 +144,4 @@ bool runInfo(const InfoRequest& request, std::ostream& out, std::ostream& err) {
     return !info.refusal.refused();
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -1,8 +1,8 @@
-#include "app/cli/port_resolution.h"
+#include "app/records/port_choice.h"
 
 #include "app/records/safe_text.h"
 
-namespace zq::cli {
+namespace zq {
 
 namespace {
 
@@ -93,4 +93,4 @@ PortChoice resolvePort(std::string_view given, PortNaming naming, const PortList
     return choice;
 }
 
-}  // namespace zq::cli
+}  // namespace zq

@@ -8,7 +8,7 @@
 #include "serial/port_discovery.h"
 #include "serial/port_names.h"
 
-namespace zq::cli {
+namespace zq {
 
 using PortLister = std::function<std::vector<PortInfo>()>;
 
@@ -29,4 +29,4 @@ PortChoice resolvePort(std::string_view given, PortNaming naming, const PortList
 // One line per port, for messages that list what is here: "  /dev/ttyUSB0  FT232R USB UART ...".
 std::string describePortLine(const PortInfo& port);
 
-}  // namespace zq::cli
+}  // namespace zq
