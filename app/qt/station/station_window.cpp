@@ -21,6 +21,7 @@
 #include "app/qt/station/qt_text.h"
 #include "app/qt/station/station_run.h"
 #include "app/qt/station/station_settings_panel.h"
+#include "app/records/port_choice.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
 
@@ -129,13 +130,13 @@ bool StationWindow::start() {
     plan.settings.board.retries = choices.retries;
     plan.where.match = choices.match;
     for (const std::string& given : choices.ports) {
-        const NamedPort named = readPortName(given, nativePortNaming(), seam_.listPorts);
-        if (named.port.empty()) {
-            refuse(
-                QStringLiteral("Cannot start: %1 names no serial port here.").arg(qtText(given)));
+        // Named as zq417-flash names them: COMn, a device, a by-id name, auto.
+        const PortChoice choice = resolvePort(given, nativePortNaming(), seam_.listPorts);
+        if (choice.outcome != PortChoice::Outcome::Chosen) {
+            refuse(QStringLiteral("Cannot start: %1").arg(qtText(choice.message)));
             return false;
         }
-        plan.where.ports.push_back(station::fixtureNamed(named.port, given));
+        plan.where.ports.push_back(station::fixtureNamed(choice.port, choice.note));
     }
     if (choices.logFile.empty()) {
         refuse(QStringLiteral("Cannot start: name a log file."));
