@@ -2,6 +2,7 @@
 // reports (a table of plug histories), the settings its command line gives and Start locks, and
 // a run of the station core against boards in virtual time behind it.
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -355,6 +356,27 @@ class StationWindowTest : public QObject {
         const std::vector<std::string> logged = virt.logged(dir.filePath("log.jsonl"));
         QCOMPARE(logged.size(), std::size_t{1});
         QVERIFY(logged[0].find("\"interrupted_by\":2") != std::string::npos);
+    }
+
+    // An image file that is no image says why beside it, and the station cannot start with it.
+    void aRefusedImageCannotBeStarted() {
+        QTemporaryDir dir;
+        QFile junk(dir.filePath("junk.bin"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(
+            "\x7f"
+            "ELF not an image");
+        junk.close();
+        zq::qt::StationChoices choices;
+        choices.imageFile = junk.fileName().toStdString();
+        choices.logFile = dir.filePath("log.jsonl").toStdString();
+        SimulatedLine line;
+        zq::qt::StationWindow window({.platform = line}, nullptr, choices);
+        QVERIFY(window.settingsPanel->imageLine->text().startsWith("Refused: "));
+        QVERIFY(window.settingsPanel->imageLine->text().size() > 12);
+        QVERIFY(!window.startButton->isEnabled());
+        QVERIFY(!window.start());
+        QVERIFY(!window.running());
     }
 
     void theCommandLineFillsTheSettings_data() {

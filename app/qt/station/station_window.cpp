@@ -121,7 +121,11 @@ void StationWindow::refuse(const QString& why) {
 }
 
 bool StationWindow::start() {
-    if (run_ || !settingsPanel->image()) {
+    if (run_) {
+        return false;
+    }
+    if (!settingsPanel->image()) {
+        refuse(QStringLiteral("Cannot start: the image is refused (see above); choose another."));
         return false;
     }
     const StationChoices choices = settingsPanel->choices();
