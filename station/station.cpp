@@ -74,6 +74,16 @@ void Station::present(const std::vector<Fixture>& fixtures) {
     }
 }
 
+bool Station::runAgain(const std::string& openName) {
+    const std::lock_guard hold(lock_);
+    const auto it = slots_.find(openName);
+    if (it == slots_.end() || !it->second->present || it->second->board || closedLocked()) {
+        return false;
+    }
+    startLocked(it->second);
+    return true;
+}
+
 void Station::startLocked(const std::shared_ptr<Slot>& slot) {
     if (closedLocked()) {
         return;

@@ -67,6 +67,10 @@ class Station {
     // at once, or once the board before it there has ended. One that is no longer listed is a
     // pull: its board, if one runs, ends as pulled unless it confirmed its firmware.
     void present(const std::vector<Fixture>& fixtures);
+    // The operator asks for the board on a fixture to be run again (it failed, and stays
+    // plugged): a board of its own, with its own record. False when the fixture is not present,
+    // its board still runs, or the station is closed.
+    bool runAgain(const std::string& openName);
     // No board starts from now on; boards in flight end as they would (a signal cuts them short).
     void close();
     // Nothing more will start: closed, the count reached, failures in a row, or a signal.

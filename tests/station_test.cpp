@@ -74,7 +74,9 @@ class Bench final : public station::StationObserver {
     std::vector<station::Fixture> fixtures() const {
         std::vector<station::Fixture> listed;
         for (const std::string& name : present) {
-            station::Fixture fixture{.openName = name, .found = station::Fixture::Found::Plugged};
+            station::Fixture fixture;
+            fixture.openName = name;
+            fixture.found = station::Fixture::Found::Plugged;
             fixture.port.systemName = name;
             fixture.port.devicePath = name;
             fixture.port.bus = PortInfo::Bus::Usb;
@@ -250,8 +252,11 @@ TEST(Station, MemoryStaysFlatHoweverManyBoardsCome) {
     const auto plugs = [&](int count) {
         for (int i = 0; i < count; ++i) {
             const std::string name = "/dev/pts/" + std::to_string(i);
-            station::Fixture fixture{.openName = name, .found = station::Fixture::Found::Plugged};
-            fixture.port = {.systemName = name.substr(5), .devicePath = name};
+            station::Fixture fixture;
+            fixture.openName = name;
+            fixture.found = station::Fixture::Found::Plugged;
+            fixture.port.systemName = name.substr(5);
+            fixture.port.devicePath = name;
             station.present({fixture});
             station.reap(true);
             station.present({});

@@ -194,7 +194,8 @@ void StationPrinter::boardEnded(const BoardRecord& ended) {
         output_.result(recordLine(record), false);
     }
     const std::lock_guard hold(lock_);
-    if (!record.ok()) {
+    // A station that runs for days names its first failures, and counts the rest.
+    if (!record.ok() && notSucceeded_.size() < NamedAtMost) {
         std::string fixture = record.fixture.name();
         if (!options_.watching || fixture == record.fixture.openName ||
             fixture == record.fixture.port.devicePath) {
@@ -249,6 +250,10 @@ std::string summaryText(const station::StationTally& tally,
         if (!board.reason.empty()) {
             text += ": " + board.reason;
         }
+    }
+    if (const std::uint64_t more = ended - tally.passed - boards.size(); more != 0) {
+        text += "\nsummary: and " + std::to_string(more) +
+                " more boards that did not succeed (each has its record)";
     }
     if (tally.stoppedAfterFailures) {
         text += "\nsummary: stopped after " + std::to_string(tally.failuresInRow) +

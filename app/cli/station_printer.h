@@ -54,6 +54,7 @@ class StationPrinter final : public station::StationObserver {
         std::string reason;  // its first line
     };
     std::vector<Unsucceeded> notSucceeded() const;
+    static constexpr std::size_t NamedAtMost = 1000;
 
   private:
     std::size_t indexOf(std::uint64_t number);
