@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -35,33 +34,22 @@ class StationRun {
     // when this call raised it.
     bool stop();
     bool stopping() const { return stopping_.load(); }
-    // Presents the fixture to the station again, as if its board had been pulled and plugged:
-    // the listing the station reads next leaves it out (a port given by name: its next probe
-    // finds nothing), the one after shows it again.
-    void retry(const std::string& openName);
+    // Runs the fixture's board again, as a board of its own (it failed and stays plugged);
+    // false when the station would not (the fixture has gone, its board runs, or it stops).
+    bool retry(const std::string& openName);
     // Waits for the run's end.
     void wait();
 
   private:
-    class RetryWatcher;
-    class AbsentPort;
     void work();
-    std::vector<PortInfo> listed();
-    std::unique_ptr<Platform> platformFor(const station::Fixture& fixture);
-    bool takeRetryEvents();
-    void await(int descriptor, int limitMs);
 
     station::PreparedImage image_;
     Plan plan_;
-    station::StationSeam outer_;  // as given
-    station::StationSeam seam_;   // what the station gets: `outer_` with the retries woven in
+    station::StationSeam seam_;
     station::StationObserver& observer_;
     std::function<void()> ended_;
-    int wake_ = -1;  // readable while a retry waits for the station to list the ports again
     std::mutex lock_;
     station::Station* station_ = nullptr;  // while it exists
-    std::set<std::string> hideNext_;       // left out of the next listing
-    bool showAgain_ = false;               // a listing must follow the one that hid them
     std::atomic<bool> stopping_{false};
     std::thread worker_;
 };

@@ -331,10 +331,10 @@ FixtureTile* StationWindow::tileFor(const TileState& state) {
         tile->setLabel(labelOf(state.name));
         tile->setRetryAvailable(run_ != nullptr);
         tile->onNameRequest = [this, tile] { nameFixture(tile); };
-        const std::string key = state.fixture;
-        tile->onRetry = [this, key] {
-            if (run_ && !run_->stopping()) {
-                run_->retry(key);
+        tile->onRetry = [this, tile] {
+            if (run_ && !run_->stopping() && !run_->retry(tile->state().fixture)) {
+                statusLine->setText(QStringLiteral("%1 cannot be run again: it is no longer there.")
+                                        .arg(qtText(tile->state().name)));
             }
         };
     }
