@@ -66,13 +66,15 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Of a device's links, the one under /dev/serial/by-id: it carries the adapter's maker, model and
-// serial number, so it survives replugging into another socket.
-std::string byIdLink(const std::string& devlinks) {
+// Of a device's links, the first under `directory`. Under /dev/serial/by-id a link carries the
+// adapter's maker, model and serial number, so it survives replugging into another socket; under
+// by-path it names the socket, whichever adapter is in it. Newer udev adds a "-usbv2-" twin of
+// each by-path link; the older form sorts first and is what every version makes.
+std::string linkUnder(const std::string& devlinks, std::string_view directory) {
     std::istringstream links(devlinks);
     std::vector<std::string> found;
     for (std::string link; links >> link;) {
-        if (link.starts_with(ByIdDirectory)) {
+        if (link.starts_with(directory)) {
             found.push_back(link);
         }
     }
@@ -137,7 +139,8 @@ std::optional<PortInfo> portFromUdev(const UdevRecord& record) {
     PortInfo port;
     port.systemName = name;
     port.devicePath = devName;
-    port.stableName = byIdLink(valueOf(p, "DEVLINKS"));
+    port.stableName = linkUnder(valueOf(p, "DEVLINKS"), ByIdDirectory);
+    port.byPath = linkUnder(valueOf(p, "DEVLINKS"), ByPathDirectory);
     port.description = bestName(p, "ID_MODEL");
     port.manufacturer = bestName(p, "ID_VENDOR");
     port.driver = valueOf(p, "ID_USB_DRIVER");

@@ -23,6 +23,8 @@ PortNaming nativePortNaming();
 
 // Where udev keeps the names that stay the same when an adapter is plugged in again.
 inline constexpr std::string_view ByIdDirectory = "/dev/serial/by-id/";
+// Where it keeps the names of the sockets: the same for any adapter plugged into that one.
+inline constexpr std::string_view ByPathDirectory = "/dev/serial/by-path/";
 
 // The ports every list offers first, whatever exists: COM1..COM4.
 inline constexpr int FixedComPorts = 4;

@@ -82,6 +82,7 @@ PortInfo portOf(const VirtualBoard& board) {
     port.bus = PortInfo::Bus::Virtual;
     port.boardMode = board.mode;
     port.simulatorPid = board.pid;
+    port.boardIndex = static_cast<unsigned>(board.index);
     return port;
 }
 

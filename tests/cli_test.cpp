@@ -138,7 +138,10 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
          3,
          "/dev/ttyS0: apply the line settings failed: Invalid argument (error 22)"},
         {{.kind = K::PortNotReleased}, 3, ""},
-        {{.kind = K::BoardInOtherMode}, 5, "answered the handshake, so it runs its firmware"},
+        {{.kind = K::BoardInOtherMode},
+         5,
+         "runs firmware (update mode): its own, or the image a Download loaded before its update "
+         "phase failed; use update, or flash"},
         {{.kind = K::NoAnswer, .performed = ModeUpdate, .handshake = {.tries = 60}},
          1,
          "never answered the handshake (60 tries)"},
@@ -187,6 +190,13 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
          1,
          "a late reply",
          20},
+        // After the loader took the image the board runs it: the advice is an Update.
+        {{.kind = K::LateReply,
+          .imageLoaded = true,
+          .reply = {.received = 6, .got = ackPacket(), .lateBy = milliseconds(33)}},
+         1,
+         "a late reply",
+         40},
         {{.kind = K::EepromFailed, .status = 0x0080},
          1,
          "reported status 0x0080 after programming"},
@@ -211,8 +221,10 @@ TEST(OutcomeText, EachOutcomeHasItsExitStatusReasonAdviceAndJsonFields) {
         EXPECT_TRUE(contains(reason, c.reason) && !contains(reason, "\n")) << reason;
         const std::string advice = latencyAdvice(o);
         EXPECT_EQ(advice.empty(), c.latency == 0) << advice;
+        const std::string value = "--latency " + std::to_string(c.latency);
         EXPECT_TRUE(c.latency == 0 ||
-                    contains(advice, "--latency " + std::to_string(c.latency) + ","))
+                    (o.imageLoaded ? contains(advice, "try update " + value + " (or flash " + value)
+                                   : contains(advice, "try " + value + ",")))
             << advice;
 
         station::BoardRecord record;

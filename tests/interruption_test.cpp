@@ -71,6 +71,7 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         bool imageLoaded = false;
     };
     const auto probing = OperationStage::Probing;
+    const auto firmware = OperationStage::Firmware;
     const auto Upd = sim::BoardMode::Update;
     const auto Dl = sim::BoardMode::Download;
     const std::vector<Case> cases = {
@@ -81,7 +82,8 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         {"image to the loader", Dl, "download", imageChunk, 3, SIGINT, OperationStage::Loader},
         // The loader leaves all 60 Syncs of the first handshake unanswered.
         {"handshake after the loader", Dl, "download", syncPacketBytes, 61, SIGTERM, probing, true},
-        {"image to the firmware", Upd, "update", imageChunk, 2, SIGTERM, OperationStage::Firmware},
+        {"image to the firmware", Upd, "update", imageChunk, 2, SIGTERM, firmware},
+        {"image to the loaded image", Dl, "download", imageChunk, 13, SIGINT, firmware, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -92,6 +94,8 @@ TEST_F(Interrupted, ASignalEndsTheRunAtOnceHandsThePortBackAndSaysWhatItMeansFor
         EXPECT_EQ(run.status, 128 + c.signal);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, stoppedAt(c.stage, c.imageLoaded));
+        // A loaded image runs on the board: a Download again would find it in update mode.
+        EXPECT_EQ(contains(run.err, "run update"), c.imageLoaded) << run.err;
         EXPECT_TRUE(handedBack(line));
         // The operation's own outcome names the signal, whatever the call it cut short.
         interruption::resetForTests();

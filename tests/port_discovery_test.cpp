@@ -20,7 +20,7 @@ namespace zq {
 void PrintTo(const PortInfo& p, std::ostream* out) {
     *out << p.devicePath << " [" << p.stableName << "] \"" << p.description << "\" \""
          << p.manufacturer << "\" " << vidPidText(p) << " " << p.serialNumber << " " << p.driver
-         << " bus " << static_cast<int>(p.bus);
+         << " bus " << static_cast<int>(p.bus) << " at " << p.byPath;
 }
 }  // namespace zq
 
@@ -41,6 +41,8 @@ UdevRecord usbRecord(const std::string& node, std::map<std::string, std::string>
     return r;
 }
 
+const std::string FtdiSocket = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:4:1.0-port0";
+
 // Property sets as `udevadm info` shows them for each kind of port.
 std::vector<UdevRecord> recordedBench() {
     std::vector<UdevRecord> bench;
@@ -55,8 +57,8 @@ std::vector<UdevRecord> recordedBench() {
          {"ID_VENDOR_FROM_DATABASE", "Future Technology Devices International, Ltd"},
          {"ID_MODEL_FROM_DATABASE", "FT232 Serial (UART) IC"},
          {"ID_USB_DRIVER", "ftdi_sio"},
-         {"DEVLINKS", "/dev/gps0 /dev/serial/by-path/pci-0000:00:14.0-usb-0:4:1.0-port0 " +
-                          usbAdapter().stableName}}));
+         {"DEVLINKS", "/dev/gps0 /dev/serial/by-path/pci-0000:00:14.0-usbv2-0:4:1.0-port0 " +
+                          usbAdapter().stableName + " " + FtdiSocket}}));
     // Without udevd the database adds nothing.
     bench.push_back(usbRecord("ttyUSB2", {{"ID_VENDOR_ID", "067b"},
                                           {"ID_MODEL_ID", "2303"},
@@ -90,9 +92,11 @@ TEST(PortDiscovery, RecordedUdevPropertiesGiveEveryRealPortWithItsMakerAndIds) {
     sortPorts(ports);
     PortInfo rfcomm = ttyPort("rfcomm0", "Bluetooth serial link");
     rfcomm.bus = PortInfo::Bus::Bluetooth;
-    // The database's names win, of the links the by-id one lasts; without the database the
-    // device's own string, padding cut, else udev's copy with its spaces restored.
+    // The database's names win, of the links the by-id one lasts and the by-path one every udev
+    // makes names the socket; without the database the device's own string, padding cut, else
+    // udev's copy with its spaces restored.
     PortInfo ftdi = usbAdapter(0);
+    ftdi.byPath = FtdiSocket;
     ftdi.description = "FT232 Serial (UART) IC";
     ftdi.manufacturer = "Future Technology Devices International, Ltd";
     PortInfo pl2303 = usbAdapter(2, 0x067b, 0x2303, "");

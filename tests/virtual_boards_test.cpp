@@ -196,7 +196,8 @@ TEST_F(VirtualBoards, APlugEventWhenABoardComesOrGoesOrItsSimulatorIsKilled) {
     EXPECT_TRUE(fires()) << "its simulator killed";
 }
 
-// The devices the virtual ports of `zq417-flash ports --json` name, with their modes.
+// The devices the virtual ports of `zq417-flash ports --json` name, with their modes and which
+// board of which simulator each is.
 std::set<std::string> listedBoards() {
     ChildProcess ports(ZQ417_FLASH_PATH, {"ports", "--json"}, true);
     EXPECT_EQ(ports.waitForExit(), 0) << ports.err();
@@ -205,7 +206,9 @@ std::set<std::string> listedBoards() {
     for (const auto& port : listed["ports"]) {
         if (port["bus"] == "virtual") {
             boards.insert(port["device"].get<std::string>() + " " +
-                          port["board_mode"].get<std::string>() + (port["in_use"] ? " held" : ""));
+                          port["board_mode"].get<std::string>() + (port["in_use"] ? " held" : "") +
+                          " #" + port["board_index"].dump() + " of " +
+                          port["simulator_pid"].dump());
         }
     }
     return boards;
@@ -229,8 +232,10 @@ TEST_F(VirtualBoards, TheRealSimulatorsBoardsFollowTheRealPortsWhileTheyRunAndNo
         EXPECT_EQ(p->description, std::string("zq417-sim virtual board (") +
                                       (p->devicePath == third ? "update" : "download") + " mode)");
     }
-    EXPECT_EQ(listedBoards(), (std::set<std::string>{first + " download", second + " download",
-                                                     third + " update"}));
+    const std::string twos = " of " + std::to_string(two.pid());
+    EXPECT_EQ(listedBoards(),
+              (std::set<std::string>{first + " download #0" + twos, second + " download #1" + twos,
+                                     third + " update #0 of " + std::to_string(one.pid())}));
     // A board another program holds names that program, never the simulator that serves it.
     const int holder = ::open(third.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);

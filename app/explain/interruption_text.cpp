@@ -18,6 +18,11 @@ std::string interruptionLine(const Outcome& outcome) {
                    "download mode; run download again.";
         case OperationStage::Firmware:
         case OperationStage::AwaitingAck:
+            if (outcome.imageLoaded) {
+                return "Interrupted while the image was going to the board: nothing was "
+                       "programmed, the board runs the loaded image; run update (or flash) to "
+                       "program it.";
+            }
             return "Interrupted while the image was going to the board: nothing was programmed, "
                    "the board keeps its old firmware; run the operation again.";
         case OperationStage::Programming:

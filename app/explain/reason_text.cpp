@@ -181,8 +181,9 @@ std::string explainOutcome(const Outcome& outcome, std::string_view device) {
             return explainOpenFailure(open, device).advice;
         }
         case OutcomeKind::BoardInOtherMode:
-            return "the board answered the handshake, so it runs its firmware (update mode); use "
-                   "update, or flash, which chooses by the board's mode";
+            return "the board answered the handshake, so it runs firmware (update mode): its own, "
+                   "or the image a Download loaded before its update phase failed; use update, or "
+                   "flash, which chooses by the board's mode";
         case OutcomeKind::NoAnswer:
         case OutcomeKind::NotUnderstood:
             return handshakeTrouble(outcome);
@@ -223,9 +224,15 @@ std::string latencyAdvice(const Outcome& outcome) {
             ? " If it still fails, power-cycle the board (restart zq417-sim): replies that came "
               "in parts can leave it answering out of step."
             : "";
+    const std::string value = "--latency " + std::to_string(latency);
+    // The loader took the image and the board runs it now: it answers the handshake, so a
+    // second Download would find it in update mode.
+    const std::string retry = outcome.imageLoaded ? "try update " + value + " (or flash " + value +
+                                                        "): the board runs the loaded image now"
+                                                  : "try " + value;
     return "Replies came late or in parts, as USB serial adapters send them when they hold small "
-           "replies back; try --latency " +
-           std::to_string(latency) + ", or set the adapter's latency timer to 1 ms." + outOfStep;
+           "replies back; " +
+           retry + ", or set the adapter's latency timer to 1 ms." + outOfStep;
 }
 
 }  // namespace zq

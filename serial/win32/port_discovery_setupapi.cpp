@@ -46,6 +46,22 @@ std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) 
     return buffer;
 }
 
+// Where the device is plugged, which stays with the socket whatever adapter is in it: the first
+// of its location paths ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)"), else what its bus driver
+// says of its place ("Port_#0004.Hub_#0001").
+std::string locationOf(HDEVINFO set, SP_DEVINFO_DATA& info) {
+    char paths[1024] = {};
+    DWORD type = 0;
+    // Two NULs short of the end, so the first string ends inside the buffer whatever came.
+    if (::SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_LOCATION_PATHS, &type,
+                                            reinterpret_cast<BYTE*>(paths), sizeof paths - 2,
+                                            nullptr) &&
+        type == REG_MULTI_SZ && paths[0] != '\0') {
+        return paths;
+    }
+    return deviceProperty(set, info, SPDRP_LOCATION_INFORMATION);
+}
+
 // The ports behind the COM port interface: USB adapters, on-board and card ports, Bluetooth.
 void addInterfacePorts(std::vector<PortInfo>& ports) {
     const HDEVINFO set = ::SetupDiGetClassDevsA(&ComPortInterface, nullptr, nullptr,
@@ -73,6 +89,7 @@ void addInterfacePorts(std::vector<PortInfo>& ports) {
         }
         port.manufacturer = deviceProperty(set, info, SPDRP_MFG);
         port.driver = deviceProperty(set, info, SPDRP_SERVICE);
+        port.byPath = locationOf(set, info);
         char id[512] = {};
         if (::SetupDiGetDeviceInstanceIdA(set, &info, id, sizeof id - 1, nullptr)) {
             fillFromInstanceId(port, id);

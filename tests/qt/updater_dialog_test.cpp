@@ -98,8 +98,9 @@ class UpdaterDialogTest : public QObject {
             "failed: Input/output error (error 5); the device has gone: unplugged, switched off, "
             "or the line hung up)");
         const QString otherMode = QStringLiteral(
-            "the board answered the handshake, so it runs its firmware (update mode); use update, "
-            "or flash, which chooses by the board's mode");
+            "the board answered the handshake, so it runs firmware (update mode): its own, or the "
+            "image a Download loaded before its update phase failed; use update, or flash, which "
+            "chooses by the board's mode");
         const QString openFailed = QStringLiteral(
             "/dev/ttyS1: no such device here; 'zq417-flash ports' lists the serial ports that are "
             "present.");
