@@ -63,6 +63,7 @@ FixtureTile::FixtureTile(QWidget* parent) : QFrame(parent) {
     word->setFont(big);
     detail = new QLabel(this);
     detail->setWordWrap(true);
+    detail->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     detail->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     bar = new QProgressBar(this);
     bar->setTextVisible(false);

@@ -43,6 +43,45 @@ int columnsFor(std::size_t count) {
     return std::clamp(columns, 1, 8);
 }
 
+// Names in the order a person counts them: pts/9 before pts/10, 1-1.2 before 1-1.10.
+bool naturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            const std::size_t startA = i;
+            const std::size_t startB = j;
+            while (i < a.size() && isDigit(a[i])) {
+                ++i;
+            }
+            while (j < b.size() && isDigit(b[j])) {
+                ++j;
+            }
+            // Leading zeros aside, a longer run of digits is the larger number.
+            const std::string_view numberA = std::string_view(a).substr(startA, i - startA);
+            const std::string_view numberB = std::string_view(b).substr(startB, j - startB);
+            const std::string_view trimmedA =
+                numberA.substr(std::min(numberA.find_first_not_of('0'), numberA.size()));
+            const std::string_view trimmedB =
+                numberB.substr(std::min(numberB.find_first_not_of('0'), numberB.size()));
+            if (trimmedA.size() != trimmedB.size()) {
+                return trimmedA.size() < trimmedB.size();
+            }
+            if (trimmedA != trimmedB) {
+                return trimmedA < trimmedB;
+            }
+        } else {
+            if (a[i] != b[j]) {
+                return a[i] < b[j];
+            }
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
 }  // namespace
 
 StationWindow::StationWindow(station::StationSeam seam, QSettings* settings,
@@ -348,8 +387,13 @@ void StationWindow::arrangeTiles() {
         gridLayout_->removeWidget(tile);
         ordered.push_back(tile);
     }
-    std::ranges::sort(ordered, {}, [](const FixtureTile* tile) { return tile->state().name; });
+    std::ranges::sort(ordered, [](const FixtureTile* a, const FixtureTile* b) {
+        return naturalLess(a->state().name, b->state().name);
+    });
     const int columns = columnsFor(ordered.size());
+    for (int column = 0; column < std::max(gridLayout_->columnCount(), columns); ++column) {
+        gridLayout_->setColumnStretch(column, column < columns ? 1 : 0);
+    }
     for (std::size_t i = 0; i < ordered.size(); ++i) {
         gridLayout_->addWidget(ordered[i], static_cast<int>(i) / columns,
                                static_cast<int>(i) % columns);
