@@ -269,6 +269,8 @@ class StationWindowTest : public QObject {
         auto* scroll = window.findChild<QScrollArea*>();
         QCOMPARE(scroll->verticalScrollBar()->maximum(), 0);
         QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+        // In the order a person counts: ttyUSB2 in the first row, ttyUSB10 in the second.
+        QVERIFY(window.tiles.at("/dev/ttyUSB10")->y() > window.tiles.at("/dev/ttyUSB2")->y());
         for (const auto& [name, tile] : window.tiles) {
             QVERIFY(tile->word->isVisible());
             QVERIFY(tile->word->height() >= tile->word->sizeHint().height());
