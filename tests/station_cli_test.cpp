@@ -364,6 +364,7 @@ TEST(Watching, ASignalEndsTheWatchAfterTheProgrammingBoardsResult) {
                          "the board reported status 0x0080 after programming (bit 7: programming "
                          "failed)\nsummary: /dev/ttyUSB1 interrupted by signal 2 (exit 130)\n"))
         << run.err;
+    interruption::resetForTests();
 }
 
 }  // namespace
