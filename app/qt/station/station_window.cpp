@@ -24,6 +24,7 @@
 #include "app/records/port_choice.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
+#include "station/exit_status.h"
 
 namespace zq::qt {
 
@@ -172,6 +173,8 @@ bool StationWindow::start() {
     plan.settings.board.operation = station::Operation::Flash;
     plan.settings.board.retries = choices.retries;
     plan.where.match = choices.match;
+    std::vector<std::string> chosen;
+    std::vector<std::string> notes;
     for (const std::string& given : choices.ports) {
         // Named as zq417-flash names them: COMn, a device, a by-id name, auto.
         const PortChoice choice = resolvePort(given, nativePortNaming(), seam_.listPorts);
@@ -179,8 +182,10 @@ bool StationWindow::start() {
             refuse(QStringLiteral("Cannot start: %1").arg(qtText(choice.message)));
             return false;
         }
-        plan.where.ports.push_back(station::fixtureNamed(choice.port, choice.note));
+        chosen.push_back(choice.port);
+        notes.push_back(choice.note);
     }
+    plan.where.ports = fixturesOf(chosen, notes, seam_.listPorts);
     if (choices.logFile.empty()) {
         refuse(QStringLiteral("Cannot start: name a log file."));
         return false;
@@ -253,7 +258,7 @@ void StationWindow::runEnded() {
     }
     updateButtons();
     if (endingFromSystem_) {
-        QCoreApplication::exit(128 + interruption::signalNumber());
+        QCoreApplication::exit(exitStatusForSignal(interruption::signalNumber()));
     } else if (closeAfterRun_) {
         close();
     }
@@ -268,7 +273,7 @@ void StationWindow::endFromSystem() {
         run_->stop();  // the signal's own interruption already stops the boards' waits
         return;
     }
-    QCoreApplication::exit(128 + interruption::signalNumber());
+    QCoreApplication::exit(exitStatusForSignal(interruption::signalNumber()));
 }
 
 void StationWindow::abandon() {
