@@ -135,11 +135,12 @@ if(NOT WIN32)
          "board program its EEPROM and reports the outcome. It never reports success\n"
          "unless the board confirmed it.\n"
          ".\n"
-         "This package holds the window (firmware-updater), the same operations for\n"
-         "scripts and production lines (zq417-flash) and a virtual board on a\n"
-         "pseudo-terminal for trying the tool without hardware (zq417-sim), and a\n"
-         "systemd unit that runs a production station unattended\n"
-         "(zq417-station@.service).")
+         "This package holds the window (firmware-updater), a production station\n"
+         "window that flashes every board plugged in (firmware-updater --station),\n"
+         "the same operations for scripts and production lines (zq417-flash), a\n"
+         "systemd unit that runs a station unattended (zq417-station@.service) and a\n"
+         "virtual board on a pseudo-terminal for trying the tool without hardware\n"
+         "(zq417-sim).")
 else()
   # The zip holds the programs at its top, beside their README and licence, with Windows line
   # ends so that Notepad shows them as written.

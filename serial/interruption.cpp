@@ -10,6 +10,7 @@ namespace {
 std::atomic<int> firstSignal{0};
 std::atomic<int> signals{0};
 std::atomic<Waker> waker{nullptr};
+std::atomic<Settler> settler{nullptr};
 thread_local Shield* innermost = nullptr;
 
 static_assert(std::atomic<int>::is_always_lock_free,
@@ -77,6 +78,17 @@ void setWaker(Waker wake) noexcept {
 void resetForTests() noexcept {
     firstSignal.store(0);
     signals.store(0);
+}
+
+void clearAfterRun() noexcept {
+    resetForTests();
+    if (const Settler settle = settler.load()) {
+        settle();
+    }
+}
+
+void setSettler(Settler settle) noexcept {
+    settler.store(settle);
 }
 
 }  // namespace zq::interruption

@@ -53,4 +53,12 @@ void setWaker(Waker waker) noexcept;
 // Forgets every signal noted; for tests that interrupt an operation and go on.
 void resetForTests() noexcept;
 
+// Forgets every signal noted and has the backend empty what its waker filled, so that the next
+// run starts afresh: for a window whose Stop raised the interruption, once nothing that saw it
+// runs any more.
+void clearAfterRun() noexcept;
+// Called by clearAfterRun: empties what the waker filled (the backend's wake pipe).
+using Settler = void (*)() noexcept;
+void setSettler(Settler settler) noexcept;
+
 }  // namespace zq::interruption

@@ -42,11 +42,11 @@ TEST(JournalFields, EachMemberBecomesOneFieldUnderAValidNameThatIsNotTheJournals
     };
     for (const Case& c : cases) {
         const Fields fields =
-            records::journalFields(nlohmann::ordered_json::parse(c.record), "board done");
+            journalFields(nlohmann::ordered_json::parse(c.record), "board done");
         ASSERT_GE(fields.size(), 4u) << c.record;
         EXPECT_EQ(
             Fields(fields.begin(), fields.begin() + 4),
-            (Fields{"MESSAGE=board done", "MESSAGE_ID=" + std::string(records::kRecordMessageId),
+            (Fields{"MESSAGE=board done", "MESSAGE_ID=" + std::string(kRecordMessageId),
                     c.priority, "SYSLOG_IDENTIFIER=zq417-flash"}))
             << c.record;
         EXPECT_EQ(Fields(fields.begin() + 4, fields.end()), c.fields) << c.record;
@@ -57,14 +57,14 @@ TEST(JournalFields, EachMemberBecomesOneFieldUnderAValidNameThatIsNotTheJournals
 TEST(JournalFields, ReadmeGivesTheRecordsMessageId) {
     std::ifstream readme(ZQ_README_PATH);
     const std::string text{std::istreambuf_iterator<char>(readme), {}};
-    EXPECT_NE(text.find("MESSAGE_ID=" + std::string(records::kRecordMessageId)), std::string::npos);
+    EXPECT_NE(text.find("MESSAGE_ID=" + std::string(kRecordMessageId)), std::string::npos);
 }
 
 TEST(JournalSender, GivesTheSystemsReasonWhereNoJournalListens) {
-    if (records::journalAvailable()) {
+    if (journalAvailable()) {
         GTEST_SKIP() << "a journal listens here; nothing is sent to it from a test";
     }
-    const auto reason = records::sendToJournal({"MESSAGE=test"});
+    const auto reason = sendToJournal({"MESSAGE=test"});
     ASSERT_TRUE(reason.has_value());
     EXPECT_FALSE(reason->empty());
 }

@@ -1,6 +1,5 @@
 #include "app/cli/board_runs.h"
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -10,6 +9,7 @@
 #include "app/cli/system_support.h"
 #include "app/cli/terminal_printer.h"
 #include "app/records/image_choice.h"
+#include "app/records/port_choice.h"
 #include "app/records/record_log.h"
 #include "app/records/safe_text.h"
 #include "station/station.h"
@@ -45,30 +45,8 @@ station::StationSeam seamOf(CliContext& context) {
     return seam;
 }
 
-// The ports given, each with what the system lists of it (its adapter, its USB position), so
-// that its record names its fixture too.
 std::vector<station::Fixture> namedFixtures(const RunRequest& request, const CliContext& context) {
-    const std::vector<PortInfo> listed =
-        context.listPorts ? context.listPorts() : std::vector<PortInfo>{};
-    const auto real = [](const std::string& path) {
-        std::error_code failed;
-        const std::filesystem::path found = std::filesystem::weakly_canonical(path, failed);
-        return failed ? path : found.string();
-    };
-    std::vector<station::Fixture> fixtures;
-    for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        station::Fixture fixture = station::fixtureNamed(
-            request.ports[i], i < request.portNotes.size() ? request.portNotes[i] : std::string());
-        const std::string device = real(fixture.port.devicePath);
-        for (const PortInfo& port : listed) {
-            if (!port.devicePath.empty() && real(port.devicePath) == device) {
-                fixture.port = port;
-                break;
-            }
-        }
-        fixtures.push_back(std::move(fixture));
-    }
-    return fixtures;
+    return fixturesOf(request.ports, request.portNotes, context.listPorts);
 }
 
 // Nothing was sent to any board: each port gets the refusal as its record.

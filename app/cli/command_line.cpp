@@ -102,7 +102,8 @@ void addTransferOptions(CLI::App& command, RunRequest& request) {
         .add_option("--log", request.logFile,
                     "Add each board's result to this file as one JSON line (the object --json "
                     "prints), on the disk before the next board's; the file is created when "
-                    "missing and never truncated")
+                    "missing and never truncated. \"journal\" sends each result to the system's "
+                    "journal instead, one field per JSON member (./journal names a file)")
         ->type_name("FILE");
     addImageOption(command, request.imageFile, request.force);
 }

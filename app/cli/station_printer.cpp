@@ -1,5 +1,6 @@
 #include "app/cli/station_printer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -201,8 +202,9 @@ void StationPrinter::boardEnded(const BoardRecord& ended) {
             fixture == record.fixture.port.devicePath) {
             fixture.clear();
         }
-        notSucceeded_.push_back({record.fixture.openName, std::move(fixture), record.end,
-                                 record.exit, record.interruptedBy, reasonLine(record)});
+        notSucceeded_.push_back({record.number, record.fixture.openName, std::move(fixture),
+                                 record.end, record.exit, record.interruptedBy,
+                                 reasonLine(record)});
     }
     ++ended_[record.end];
     running_ -= running_ > 0 ? 1 : 0;
@@ -227,7 +229,9 @@ void StationPrinter::portHeld(const station::Fixture& fixture, const OpenFailure
 
 std::vector<StationPrinter::Unsucceeded> StationPrinter::notSucceeded() const {
     const std::lock_guard hold(lock_);
-    return notSucceeded_;
+    std::vector<Unsucceeded> boards = notSucceeded_;
+    std::ranges::sort(boards, {}, &Unsucceeded::number);
+    return boards;
 }
 
 std::string summaryText(const station::StationTally& tally,

@@ -44,8 +44,9 @@ class StationPrinter final : public station::StationObserver {
     void boardEnded(const station::BoardRecord& record) override;
     void portHeld(const station::Fixture& fixture, const OpenFailure& why) override;
 
-    // A board that did not succeed, as the summary names it.
+    // A board that did not succeed, as the summary names it; in the order the boards came.
     struct Unsucceeded {
+        std::uint64_t number;  // the order it came in
         std::string port;
         std::string fixture;  // where it differs from the port
         station::BoardEnd end;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/ports/port_source.h"
+#include "app/qt/station/station_main.h"
 #include "app/qt/termination_signals.h"
 #include "app/qt/updater_dialog.h"
 #include "app/version.h"
@@ -81,6 +82,8 @@ WindowRequest readCommandLine(int argc, char** argv) {
 void printHelp() {
     std::printf(
         "Usage: firmware-updater [--latency MS] [--help | --version]\n"
+        "       firmware-updater --station [OPTIONS]  (the Firmware Station window: "
+        "firmware-updater --station --help)\n"
         "Opens the %.*s window: choose the serial port, then press Download for a board set "
         "to download mode or Update for a board set to update mode. The outcome comes in a "
         "message box; an error box says why under Show Details.\n"
@@ -96,6 +99,9 @@ void printHelp() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (zq::qt::asksForStation(argc, argv)) {
+        return zq::qt::stationMain(argc, argv);
+    }
     const WindowRequest request = readCommandLine(argc, argv);
     if (!request.error.empty()) {
         std::fprintf(stderr, "firmware-updater: %s\nRun with --help for more information.\n",

@@ -25,6 +25,7 @@
 #include "app/qt/operation_boxes.h"
 #include "serial/interruption.h"
 #include "serial/port_names.h"
+#include "station/exit_status.h"
 #include "text/messages.h"
 #include "transfer/operation.h"
 
@@ -202,7 +203,7 @@ void UpdaterDialog::done(int result) {
 }
 
 void UpdaterDialog::endFromSystem() {
-    const int status = 128 + interruption::signalNumber();
+    const int status = exitStatusForSignal(interruption::signalNumber());
     if (session_.running()) {
         // The operation meets the interruption at its next port call or wait; a box it waits in
         // is closed here. The window ends once the operation has returned.

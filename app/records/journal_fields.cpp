@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-namespace zq::records {
+namespace zq {
 namespace {
 
 // The fields journald and journalctl read a meaning into: a record member of that name must not
@@ -88,4 +88,4 @@ std::vector<std::string> journalFields(const nlohmann::ordered_json& record,
     return fields;
 }
 
-}  // namespace zq::records
+}  // namespace zq

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zq::records {
+namespace zq {
 
 // The id every board record carries in the journal, so that a collector can pick the records out
 // of everything else a station logs: journalctl MESSAGE_ID=aaa9d80ca08d4a42ac6f1e9b969dda83.
@@ -29,4 +29,4 @@ std::optional<std::string> sendToJournal(const std::vector<std::string>& fields)
 // Whether a journal takes entries here: built with it, and its socket is listening.
 bool journalAvailable();
 
-}  // namespace zq::records
+}  // namespace zq

@@ -12,7 +12,7 @@
 
 #include "app/records/journal_fields.h"
 
-namespace zq::records {
+namespace zq {
 namespace {
 
 constexpr char kJournalSocket[] = "/run/systemd/journal/socket";  // where libsystemd sends
@@ -59,4 +59,4 @@ bool journalAvailable() {
     return !journalUnreachable();
 }
 
-}  // namespace zq::records
+}  // namespace zq

@@ -1,7 +1,7 @@
 // A build without the systemd journal (Windows, or a system without libsystemd): nothing is sent.
 #include "app/records/journal_fields.h"
 
-namespace zq::records {
+namespace zq {
 
 std::optional<std::string> sendToJournal(const std::vector<std::string>&) {
     return "this build has no systemd journal";
@@ -11,4 +11,4 @@ bool journalAvailable() {
     return false;
 }
 
-}  // namespace zq::records
+}  // namespace zq

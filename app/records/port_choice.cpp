@@ -2,6 +2,9 @@
 
 #include "app/records/safe_text.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace zq {
 
 namespace {
@@ -91,6 +94,31 @@ PortChoice resolvePort(std::string_view given, PortNaming naming, const PortList
     }
     choice.message = adviceFor(given, naming);
     return choice;
+}
+
+std::vector<station::Fixture> fixturesOf(const std::vector<std::string>& openNames,
+                                         const std::vector<std::string>& notes,
+                                         const PortLister& listPorts) {
+    const std::vector<PortInfo> listed = listPorts ? listPorts() : std::vector<PortInfo>{};
+    const auto real = [](const std::string& path) {
+        std::error_code failed;
+        const std::filesystem::path found = std::filesystem::weakly_canonical(path, failed);
+        return failed ? path : found.string();
+    };
+    std::vector<station::Fixture> fixtures;
+    for (std::size_t i = 0; i < openNames.size(); ++i) {
+        station::Fixture fixture =
+            station::fixtureNamed(openNames[i], i < notes.size() ? notes[i] : std::string());
+        const std::string device = real(fixture.port.devicePath);
+        for (const PortInfo& port : listed) {
+            if (!port.devicePath.empty() && real(port.devicePath) == device) {
+                fixture.port = port;
+                break;
+            }
+        }
+        fixtures.push_back(std::move(fixture));
+    }
+    return fixtures;
 }
 
 }  // namespace zq

@@ -7,6 +7,7 @@
 
 #include "serial/port_discovery.h"
 #include "serial/port_names.h"
+#include "station/fixture.h"
 
 namespace zq {
 
@@ -25,6 +26,12 @@ struct PortChoice {
 // directory, or "auto" for the one USB serial adapter present. The ports are listed only when
 // the name needs them.
 PortChoice resolvePort(std::string_view given, PortNaming naming, const PortLister& listPorts);
+
+// The ports given (as resolved, with what each name given stood for), each with what the system
+// lists of it (its adapter, its USB position), so that its record names its fixture too.
+std::vector<station::Fixture> fixturesOf(const std::vector<std::string>& openNames,
+                                         const std::vector<std::string>& notes,
+                                         const PortLister& listPorts);
 
 // One line per port, for messages that list what is here: "  /dev/ttyUSB0  FT232R USB UART ...".
 std::string describePortLine(const PortInfo& port);

@@ -1,6 +1,9 @@
 #include "app/records/record_log.h"
 
+#include "app/records/journal_fields.h"
 #include "app/records/record_json.h"
+#include "app/records/record_text.h"
+#include "app/records/safe_text.h"
 
 #include <cstdint>
 #include <span>
@@ -9,6 +12,15 @@
 namespace zq {
 
 std::optional<std::string> RecordLog::open(const std::filesystem::path& path) {
+    if (path == JournalLog) {
+        if (!journalAvailable()) {
+            return "no system journal takes entries here (" +
+                   sendToJournal({}).value_or("no journal") + "); name a file such as ./journal";
+        }
+        path_ = path;
+        journal_ = true;
+        return std::nullopt;
+    }
     if (!file_.openForAppending(path)) {
         return file_.lastError().text;
     }
@@ -19,6 +31,14 @@ std::optional<std::string> RecordLog::open(const std::filesystem::path& path) {
 }
 
 std::optional<std::string> RecordLog::append(const station::BoardRecord& record) {
+    if (journal_) {
+        // The line a person reads in the journal; the fields hold the record itself.
+        std::string message = printableName(record.fixture.openName) + ": " + endWords(record);
+        if (const std::string reason = reasonLine(record); !reason.empty()) {
+            message += ": " + reason;
+        }
+        return sendToJournal(journalFields(recordJson(record), message));
+    }
     return appendLine(recordLine(record));
 }
 

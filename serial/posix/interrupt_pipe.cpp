@@ -23,6 +23,13 @@ void wake() noexcept {
     errno = saved;
 }
 
+// Reads the pipe empty: its readable end says a signal came until the interruption is cleared.
+void settle() noexcept {
+    char bytes[64];
+    while (::read(readEnd.load(), bytes, sizeof bytes) > 0) {
+    }
+}
+
 }  // namespace
 
 bool armInterruptPipe() {
@@ -36,6 +43,7 @@ bool armInterruptPipe() {
     writeEnd.store(ends[1]);
     readEnd.store(ends[0]);
     interruption::setWaker(&wake);
+    interruption::setSettler(&settle);
     return true;
 }
 
