@@ -14,6 +14,7 @@
 #include "app/cli/board_runs.h"
 #include "app/cli/port_listing.h"
 #include "app/cli/system_support.h"
+#include "app/records/file_commands.h"
 #include "app/records/file_outcome_text.h"
 #include "app/records/image_choice.h"
 #include "app/records/image_info.h"
@@ -21,13 +22,6 @@
 #include "app/records/safe_text.h"
 #include "app/usage/usage_hints.h"
 #include "app/version.h"
-#include "image/file_text.h"
-#include "image/hex_reader.h"
-#include "image/image_file.h"
-#include "image/image_sniff.h"
-#include "image/output_file.h"
-#include "image/save_image.h"
-#include "job/image_store.h"
 #include "serial/port_names.h"
 #include "station/board_runner.h"
 
@@ -119,20 +113,6 @@ void addRetriesOption(CLI::App& command, RunRequest& request) {
         ->check(CLI::Range(0u, 100u));
 }
 
-// The same device twice, under whatever names, would have two threads fight over one board.
-// The index pair of the first such repetition, or nothing.
-std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(
-    const std::vector<std::string>& ports) {
-    for (std::size_t j = 1; j < ports.size(); ++j) {
-        for (std::size_t i = 0; i < j; ++i) {
-            if (sameDevice(ports[i], ports[j])) {
-                return std::pair{i, j};
-            }
-        }
-    }
-    return std::nullopt;
-}
-
 // The same device twice, under whatever names, is a usage error.
 int refuseRepeated(const std::vector<std::string>& ports, std::ostream& err) {
     const auto repeated = firstRepeated(ports);
@@ -161,76 +141,14 @@ struct SaveBinRequest {
     bool force = false;
 };
 
-// Writing the output would replace the input it is read from.
-bool refuseOutputOverInput(const std::filesystem::path& input, const std::filesystem::path& output,
-                           std::ostream& err) {
-    if (!namesSameFile(input, output)) {
-        return false;
+// A file command's result as its line: why it failed, naming the file.
+int renderFileCommand(const FileCommandResult& result, std::ostream& err) {
+    if (result.refusal.refused()) {
+        printRefusal(result.refusal, err);
+    } else if (!result.ok()) {
+        err << explainFileOutcome(result.outcome) << '\n';
     }
-    err << printableName(output.string()) << ": this is the input file "
-        << printableName(input.string()) << " itself; name another output file\n";
-    return true;
-}
-
-// A failed conversion leaves the output's name as it was, so the line says why and nothing else
-// is needed.
-int runHexToBin(const HexToBinRequest& request, std::ostream& err) {
-    if (refuseOutputOverInput(request.input, request.output, err)) {
-        return ExitFailed;
-    }
-    FileText text = readFileText(request.input, HexTextLimit);
-    if (!text.ok()) {
-        text.outcome.hexText = true;
-        err << explainFileOutcome(text.outcome) << '\n';
-        return ExitFailed;
-    }
-    // Refused as an image is: an ELF file or S-records named here get the command that
-    // converts them, and a text that is not HEX is an image refused, as it is for info.
-    const auto content =
-        std::span(reinterpret_cast<const std::uint8_t*>(text.text.data()), text.text.size());
-    if (const ForeignFormat foreign = foreignFormatOf(content); foreign != ForeignFormat::None) {
-        err << explainFileOutcome(
-                   {.fault = FileFault::NotAnImage, .file = request.input, .foreign = foreign})
-            << '\n';
-        return ExitImage;
-    }
-    const HexReading image = readHex(text.text, HexDialect::Toolchain, ImageCapacity);
-    if (!image.ok()) {
-        err << explainFileOutcome({.fault = FileFault::BrokenHex,
-                                   .file = request.input,
-                                   .hexText = true,
-                                   .hex = image})
-            << '\n';
-        return ExitImage;
-    }
-    OutputFile out;
-    if (!out.create(request.output) || !out.write(image.bytes) || !out.commit()) {
-        err << explainFileOutcome(out.outcome()) << '\n';
-        return ExitFailed;
-    }
-    return ExitSuccess;
-}
-
-int runSaveBin(const SaveBinRequest& request, const CliContext& context) {
-    if (!request.imageFile.empty() &&
-        refuseOutputOverInput(request.imageFile, request.output, context.err)) {
-        return ExitFailed;
-    }
-    const ChosenImage image = chooseImage({request.imageFile, request.force});
-    if (!image.ok()) {
-        printRefusal(image.refusal, context.err);
-        return ExitImage;
-    }
-    // Declared before the job, which points into it.
-    ImageStore store;
-    TransferJob job;
-    holdImage(job, store, image.bytes);
-    FileOutcome saved;
-    if (!saveImageAsBin(job, request.output, request.withHeader, saved)) {
-        context.err << explainFileOutcome(saved) << '\n';
-        return ExitFailed;
-    }
-    return ExitSuccess;
+    return result.ok() ? ExitSuccess : result.imageRefused ? ExitImage : ExitFailed;
 }
 
 // Turns each port named on the command line, or the one in ZQ417_PORT, into the one its job
@@ -447,10 +365,12 @@ int runCli(int argc, const char* const* argv, CliContext& context) {
         return ExitSuccess;
     }
     if (hexToBinCommand->parsed()) {
-        return runHexToBin(hexToBin, context.err);
+        return renderFileCommand(convertHexToBin(hexToBin.input, hexToBin.output), context.err);
     }
     if (saveBinCommand->parsed()) {
-        return runSaveBin(saveBin, context);
+        return renderFileCommand(
+            saveImage(saveBin.output, saveBin.withHeader, {saveBin.imageFile, saveBin.force}),
+            context.err);
     }
     if (infoCommand->parsed()) {
         return runInfo(info, context.out, context.err) ? ExitSuccess : ExitImage;

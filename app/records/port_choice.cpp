@@ -121,4 +121,16 @@ std::vector<station::Fixture> fixturesOf(const std::vector<std::string>& openNam
     return fixtures;
 }
 
+std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(
+    const std::vector<std::string>& ports) {
+    for (std::size_t j = 1; j < ports.size(); ++j) {
+        for (std::size_t i = 0; i < j; ++i) {
+            if (sameDevice(ports[i], ports[j])) {
+                return std::pair{i, j};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace zq

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "serial/port_discovery.h"
@@ -32,6 +34,11 @@ PortChoice resolvePort(std::string_view given, PortNaming naming, const PortList
 std::vector<station::Fixture> fixturesOf(const std::vector<std::string>& openNames,
                                          const std::vector<std::string>& notes,
                                          const PortLister& listPorts);
+
+// The same device twice, under whatever names, would have two threads fight over one board.
+// The index pair of the first such repetition, or nothing.
+std::optional<std::pair<std::size_t, std::size_t>> firstRepeated(
+    const std::vector<std::string>& ports);
 
 // One line per port, for messages that list what is here: "  /dev/ttyUSB0  FT232R USB UART ...".
 std::string describePortLine(const PortInfo& port);
