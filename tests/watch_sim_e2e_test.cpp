@@ -108,8 +108,7 @@ TEST_F(Station, ABoardPulledWhileItProgramsAndTheNextInItsFixtureHaveARecordEach
     for (const std::string& line : logged) {
         records.push_back(nlohmann::json::parse(line));
         EXPECT_EQ(records.back()["fixture"]["stable_name"], link.lexically_normal().string());
-        // Still to come: the simulator's board index in the fixture of a port listed, then
-        // EXPECT_EQ(records.back()["fixture"]["board_index"], 0);
+        EXPECT_EQ(records.back()["fixture"]["board_index"], 0);
     }
     std::ranges::sort(records, {}, [](const nlohmann::json& r) { return r["started"]; });
     EXPECT_EQ(records[0]["device"], pulled);
