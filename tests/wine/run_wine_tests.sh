@@ -50,7 +50,7 @@ UPDATE_SUCCESS=$'Update success!\nPlease reset hardware system to run new firmwa
 BOARD_IN_UPDATE_MODE=$'Error occurs before download operation!\nHardware system is in update mode.\nPlease set it to download mode.\nThen try again!'
 UPDATE_NOT_ANSWERED=$'Error occurs during update operation!\n\nPlease check the followings:\n1.The power is on.\n2.RS232 cable has been correctly connected.\n3.Current baudrate has been correctly selected.\n4.Hardware system is in update mode.\n5.There is good firmware in ZQ417.\n6.Hardware is good.\nThen try again!'
 # The line after each failure box that says why.
-WRONG_MODE_REASON='the board answered the handshake, so it runs its firmware (update mode); use update, or flash, which chooses by the board'"'"'s mode'
+WRONG_MODE_REASON='the board answered the handshake, so it runs firmware (update mode): its own, or the image a Download loaded before its update phase failed; use update, or flash, which chooses by the board'"'"'s mode'
 SILENT_REASON='the board never answered the handshake (60 tries): probably not powered, not connected, or in download mode (use download, or flash)'
 EEPROM_REASON='the board reported status 0x0080 after programming (bit 7: programming failed)'
 # The built-in image's SHA-256, as the system's own hash (bcrypt on Windows) gives it.
