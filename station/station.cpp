@@ -115,6 +115,12 @@ void Station::run(std::shared_ptr<Slot> slot, std::shared_ptr<Board> board) {
     const std::lock_guard hold(lock_);
     endLocked(record);
     ended_.push_back(std::move(slot->thread));
+    if (record.end == BoardEnd::Pulled && slot->present && !slot->plugPending) {
+        // Its port went away, yet no listing has shown the fixture empty: the board there now,
+        // if any, is another one, to be started when a listing shows it.
+        slot->present = false;
+        lookAgain_ = true;
+    }
     slot->board.reset();
     if (slot->present && slot->plugPending) {
         // Another board was plugged there while this one ran: it is a board of its own.
@@ -184,6 +190,16 @@ bool Station::mayRetry() const {
 bool Station::busy() const {
     const std::lock_guard hold(lock_);
     return tally_.running > 0;
+}
+
+bool Station::wantsWake() const {
+    const std::lock_guard hold(lock_);
+    return tally_.running > 0 || lookAgain_;
+}
+
+bool Station::takeLookAgain() {
+    const std::lock_guard hold(lock_);
+    return std::exchange(lookAgain_, false);
 }
 
 bool Station::running(const std::string& openName) const {

@@ -76,6 +76,12 @@ class Station {
     // Nothing more will start: closed, the count reached, failures in a row, or a signal.
     bool closed() const;
     bool busy() const;  // boards in flight
+    // Whether whoever feeds the station should wake up soon: boards are in flight, or a board's
+    // port went away while the listings still showed it (unplugged and plugged again between two
+    // listings): the fixture is to be looked at again.
+    bool wantsWake() const;
+    // Whether a fixture is to be looked at again (see wantsWake); asking clears it.
+    bool takeLookAgain();
     bool running(const std::string& openName) const;
     // Joins the threads of boards that have ended; with `all`, waits for every board.
     void reap(bool all);
@@ -102,6 +108,7 @@ class Station {
     std::optional<std::pair<std::uint64_t, int>> firstFailure_;  // its number and status
     int interruptedBy_ = 0;
     bool closed_ = false;
+    bool lookAgain_ = false;
 };
 
 // Whether a listed port is one a station takes: a USB serial adapter or a virtual board whose

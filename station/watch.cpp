@@ -19,7 +19,8 @@ using namespace std::chrono_literals;
 // no plug events.
 constexpr std::chrono::milliseconds LookEvery = 1s;
 // While boards run, the wait for plug events also wakes this often, so that a station closed
-// by a board's end (the count, failures in a row) ends without a plug event.
+// by a board's end (the count, failures in a row), or a fixture to be looked at again, is seen
+// without a plug event.
 constexpr int BusyWakeMs = 100;
 
 void pause(StationSeam& seam, int descriptor, int limitMs) {
@@ -86,8 +87,10 @@ void watchListedPorts(Station& station, const WatchPlan& plan, StationSeam& seam
         if (station.closed()) {
             break;
         }
-        pause(seam, events, station.busy() ? BusyWakeMs : -1);
-        relist = watcher == nullptr || watcher->takeEvents();
+        pause(seam, events, station.wantsWake() ? BusyWakeMs : -1);
+        // Both asked, so that neither is left for later.
+        const bool plugged = watcher == nullptr || watcher->takeEvents();
+        relist = station.takeLookAgain() || plugged;
     }
 }
 
