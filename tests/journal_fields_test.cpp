@@ -41,13 +41,11 @@ TEST(JournalFields, EachMemberBecomesOneFieldUnderAValidNameThatIsNotTheJournals
         {"{\"" + longName + "\": 1}", "PRIORITY=3", {std::string(64, 'A') + "=1"}},
     };
     for (const Case& c : cases) {
-        const Fields fields =
-            journalFields(nlohmann::ordered_json::parse(c.record), "board done");
+        const Fields fields = journalFields(nlohmann::ordered_json::parse(c.record), "board done");
         ASSERT_GE(fields.size(), 4u) << c.record;
-        EXPECT_EQ(
-            Fields(fields.begin(), fields.begin() + 4),
-            (Fields{"MESSAGE=board done", "MESSAGE_ID=" + std::string(kRecordMessageId),
-                    c.priority, "SYSLOG_IDENTIFIER=zq417-flash"}))
+        EXPECT_EQ(Fields(fields.begin(), fields.begin() + 4),
+                  (Fields{"MESSAGE=board done", "MESSAGE_ID=" + std::string(kRecordMessageId),
+                          c.priority, "SYSLOG_IDENTIFIER=zq417-flash"}))
             << c.record;
         EXPECT_EQ(Fields(fields.begin() + 4, fields.end()), c.fields) << c.record;
     }

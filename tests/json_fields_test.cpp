@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/cli/exit_status.h"
-#include "app/records/image_info.h"
 #include "app/cli/port_listing.h"
+#include "app/records/image_info.h"
 #include "app/records/record_json.h"
 #include "support/image_files.h"
 
